@@ -1,0 +1,76 @@
+// The symbol screen shared by all three programs.
+//
+// A screen is a grid of symbols, 8x8 pixels each. Every pixel carries a 2-bit
+// code, and every symbol carries four RGB332 attribute bytes: byte k is the
+// colour of the symbol's pixels with code k.
+//
+// Raster word: the codes of 8 horizontally adjacent pixels of one symbol line,
+// leftmost pixel in the top bits:
+//
+//     bit  15 14 | 13 12 | 11 10 |  9  8 |  7  6 |  5  4 |  3  2 |  1  0
+//          px 0  | px 1  | px 2  | px 3  | px 4  | px 5  | px 6  | px 7
+//
+// Attributes of one symbol:   [code 0][code 1][code 2][code 3]
+// RGB332 attribute byte:      RRRGGGBB
+//
+// Both arrays run top-down: raster line 0 is the top line of the picture, and
+// within a line word i covers pixels 8i .. 8i+7; attribute symbol row 0 is the
+// top row, symbols left to right within it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct ScreenImage {
+    uint32_t width = 0;              // pixels per line
+    uint32_t height = 0;             // lines
+    std::vector<uint16_t> raster;    // (width / 8) x height words
+    std::vector<uint8_t> attributes; // (width / 8) x (height / 8) x 4 bytes
+};
+
+// Symbols per line and symbol rows, rounded down as every reader and writer of
+// the format rounds them.
+inline size_t symbol_columns(const ScreenImage& s) { return s.width >> 3; }
+inline size_t symbol_rows(const ScreenImage& s) { return s.height >> 3; }
+
+// The largest width and height a screen can have: a multiple of 8 that fits the
+// 16-bit fields of the screen file.
+inline constexpr uint32_t kMaxScreenSide = 65528;
+
+// Top bits of each channel, truncated, never rounded.
+inline uint8_t pack_rgb332(uint8_t r, uint8_t g, uint8_t b)
+{
+    return uint8_t((r & 0xE0) | ((g >> 3) & 0x1C) | (b >> 6));
+}
+
+// A 2-bit pixel code, 0 .. 3.
+using PixelCode = uint8_t;
+
+// Raster word with `code` at column c (0 = leftmost) of its eight pixels.
+inline uint16_t raster_bits(PixelCode code, unsigned c) { return uint16_t(code << (14 - 2 * c)); }
+
+// The 64 pixels of one symbol, entry j = 8r + c for symbol line r in the order
+// the picture is stored (bottom line first) and column c.
+struct SymbolPixels {
+    std::array<uint8_t, 64> r, g, b;
+};
+
+// What a quantizer gives for one symbol: its four attribute bytes and the code
+// of every entry of its SymbolPixels.
+struct SymbolCodes {
+    std::array<uint8_t, 4> attributes;
+    std::array<PixelCode, 64> codes;
+};
+
+// Allocates a zeroed screen of the given size.
+ScreenImage make_screen(uint32_t width, uint32_t height);
+
+// Stores a symbol's codes and attributes at symbol column sx of symbol row sy,
+// with sy and the symbol's lines counted as the picture is stored (bottom-up).
+void store_symbol(ScreenImage& s, size_t sx, size_t sy_stored, const SymbolCodes& q);
+
+// Turns a screen built bottom-up into top-down order: reverses the raster lines
+// and the attribute symbol rows. Done in place.
+void to_top_down(ScreenImage& s);

@@ -1,0 +1,51 @@
+// encscreen: a 24-bit BMP picture to a screen file.
+//
+// Exit status 1 means success and 0 failure, the reverse of the other two
+// tools; scripts that call encscreen rely on it.
+#include <cstdio>
+
+#include "common/bmp.hpp"
+#include "common/scnfile.hpp"
+#include "common/walk.hpp"
+#include "encscreen/quantize_luma.hpp"
+
+namespace {
+constexpr int kSuccess = 1;
+constexpr int kFailure = 0;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // 1. Arguments.
+    if (argc < 3) {
+        std::fputs("Usage: encscreen <>.bmp <>.scn \n\a", stdout);
+        return kFailure;
+    }
+
+    // 2. Read the whole picture.
+    BmpPixels bmp;
+    if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
+        const ErrorMessage m = bmp_error_message(e);
+        std::fputs(m.text, m.to_stderr ? stderr : stdout);
+        return kFailure;
+    }
+
+    // 3. Quantize every symbol; the pixels are not needed after that.
+    const ScreenImage screen = build_screen(bmp, quantize_symbol_luma);
+    bmp = BmpPixels{};
+
+    // 4. Only now, with the whole screen ready, create the output.
+    std::FILE* out = std::fopen(argv[2], "wb");
+    if (!out) {
+        std::fputs("scnfile was not opened\n", stdout);
+        return kFailure;
+    }
+
+    // 5. Write it, and make sure every byte got there.
+    const bool written = write_screen_file(out, screen);
+    if (std::fclose(out) != 0 || !written) {
+        std::fputs("scnfile was not written\n", stdout);
+        return kFailure;
+    }
+    return kSuccess;
+}

@@ -1,0 +1,128 @@
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+
+#include "common/le.hpp"
+
+Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f)
+{
+    Picture p{w, h, std::vector<Rgb>(size_t(w) * size_t(h))};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            p.at(x, y) = f(x, y);
+    return p;
+}
+
+Bytes bmp_header(int32_t w, int32_t h, uint16_t bits, uint32_t compression, uint32_t off_bits)
+{
+    Bytes b(54, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    put_le32(b, 10, off_bits);
+    put_le32(b, 14, 40);
+    put_le32(b, 18, uint32_t(w));
+    put_le32(b, 22, uint32_t(h));
+    put_le16(b, 26, 1);
+    put_le16(b, 28, bits);
+    put_le32(b, 30, compression);
+    return b;
+}
+
+Bytes make_bmp(const Picture& p, const BmpLayout& layout)
+{
+    const uint32_t masks = layout.compression == 3 && layout.info_size == 40 ? 12 : 0;
+    const uint32_t off = 14 + layout.info_size + masks + layout.gap;
+    const size_t stride = (3 * size_t(p.w) + 3) & ~size_t(3);
+    Bytes b = bmp_header(p.w, layout.top_down ? -p.h : p.h, 24, layout.compression, off);
+    b[0] = uint8_t(layout.signature[0]);
+    b[1] = uint8_t(layout.signature[1]);
+    put_le32(b, 14, layout.info_size);
+    b.resize(off, 0xA5); // whatever fills the rest of a larger header or the gap
+    if (layout.compression == 3) {
+        put_le32(b, 14 + 40, 0x00FF0000);
+        put_le32(b, 14 + 44, 0x0000FF00);
+        put_le32(b, 14 + 48, 0x000000FF);
+    }
+    put_le32(b, 2, uint32_t(off + stride * size_t(p.h)));
+    for (int i = 0; i < p.h; ++i) {
+        const int y = layout.top_down ? i : p.h - 1 - i;
+        for (int x = 0; x < p.w; ++x) {
+            const Rgb c = p.at(x, y);
+            b.insert(b.end(), {c.b, c.g, c.r});
+        }
+        b.resize(b.size() + stride - 3 * size_t(p.w), 0);
+    }
+    return b;
+}
+
+std::filesystem::path scratch_dir()
+{
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    const auto dir = std::filesystem::temp_directory_path() / "vorne-tests" / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+Bytes read_file(const std::filesystem::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+void write_file(const std::filesystem::path& p, const Bytes& b)
+{
+    std::ofstream f(p, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+static std::string slurp_and_remove(const std::filesystem::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    std::string s((std::istreambuf_iterator<char>(f)), {});
+    f.close();
+    std::filesystem::remove(p);
+    return s;
+}
+
+RunResult run(const std::string& command)
+{
+    static int counter = 0;
+    const auto base = std::filesystem::temp_directory_path() /
+                      ("vorne-run-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    const auto out = base.string() + ".out", err = base.string() + ".err";
+    const std::string line = "{ " + command + " ; } >" + q(out) + " 2>" + q(err) + " </dev/null";
+    const int raw = std::system(line.c_str());
+    RunResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = slurp_and_remove(out);
+    r.err = slurp_and_remove(err);
+    return r;
+}
+
+std::string q(const std::filesystem::path& p)
+{
+    std::string s = "'";
+    for (char c : p.string()) {
+        if (c == '\'')
+            s += "'\\''";
+        else
+            s += c;
+    }
+    return s + "'";
+}
+
+bool have_imagemagick()
+{
+    return run("convert -version").out.find("ImageMagick") != std::string::npos;
+}

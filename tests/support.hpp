@@ -1,0 +1,60 @@
+// Test support: pictures made from literal pixels, BMP files in the header
+// variants real writers produce, scratch files and running the real programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct Rgb {
+    uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+// A picture as a person sees it: pixel (x, y) with y = 0 the top line.
+struct Picture {
+    int w = 0, h = 0;
+    std::vector<Rgb> px;
+    Rgb& at(int x, int y) { return px[size_t(y) * size_t(w) + size_t(x)]; }
+    Rgb at(int x, int y) const { return px[size_t(y) * size_t(w) + size_t(x)]; }
+};
+
+Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f);
+
+// How a BMP writer lays out the same picture.
+struct BmpLayout {
+    uint32_t info_size = 40;  // 40, 108 or 124
+    uint32_t gap = 0;         // extra bytes between the headers and the pixels
+    bool top_down = false;    // negative biHeight, top line first
+    uint32_t compression = 0; // 0 = BI_RGB, 3 = BI_BITFIELDS (masks then follow a 40-byte header)
+    char signature[2] = {'B', 'M'};
+};
+
+Bytes make_bmp(const Picture& p, const BmpLayout& layout = {});
+
+// A 54-byte header alone, claiming the given dimensions.
+Bytes bmp_header(int32_t w, int32_t h, uint16_t bits = 24, uint32_t compression = 0, uint32_t off_bits = 54);
+
+// Scratch folder, new for each test.
+std::filesystem::path scratch_dir();
+
+Bytes read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, const Bytes& b);
+
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a shell command line with its standard output and error captured.
+RunResult run(const std::string& command);
+
+// Quotes a path for the shell.
+std::string q(const std::filesystem::path& p);
+
+// True when a real ImageMagick `convert` is on the PATH.
+bool have_imagemagick();
