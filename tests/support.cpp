@@ -126,3 +126,23 @@ bool have_imagemagick()
 {
     return run("convert -version").out.find("ImageMagick") != std::string::npos;
 }
+
+Bytes make_scn(uint16_t w, uint16_t h, const std::function<uint8_t(size_t)>& fill)
+{
+    Bytes b = {0x53, 0x43, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0x10, 0, 0x02, 0};
+    put_le16(b, 8, w);
+    put_le16(b, 10, h);
+    const size_t n = w >> 3;
+    const size_t body = 2 * n * h + 4 * n * (h >> 3);
+    for (size_t i = 0; i < body; ++i)
+        b.push_back(fill(i));
+    return b;
+}
+
+Rgb bmp_pixel(const Bytes& bmp, int x, int y)
+{
+    const int32_t w = int32_t(get_le32(bmp, 18)), h = int32_t(get_le32(bmp, 22));
+    const size_t stride = (3 * size_t(w) + 3) & ~size_t(3);
+    const size_t at = get_le32(bmp, 10) + size_t(h - 1 - y) * stride + 3 * size_t(x);
+    return {bmp.at(at + 2), bmp.at(at + 1), bmp.at(at)};
+}

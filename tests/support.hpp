@@ -58,3 +58,10 @@ std::string q(const std::filesystem::path& p);
 
 // True when a real ImageMagick `convert` is on the PATH.
 bool have_imagemagick();
+
+// A screen file with the given header size fields and body bytes made by `fill`
+// (called with the byte's index in the body, after the 16-byte header).
+Bytes make_scn(uint16_t w, uint16_t h, const std::function<uint8_t(size_t)>& fill);
+
+// Pixel (x, y), y = 0 the top line, of an uncompressed 24-bit BMP in bytes.
+Rgb bmp_pixel(const Bytes& bmp, int x, int y);
