@@ -1,0 +1,45 @@
+#include "encsprite/palette.hpp"
+
+#include <array>
+
+ExtremePalette select_extreme_palette(const BmpPixels& bmp)
+{
+    // The palette depends only on which values occur, so one pass marks them.
+    std::array<bool, 256> seen{};
+    const uint8_t* px = bmp.pixels.data();
+    for (size_t i = 0, end = bmp.pixels.size(); i < end; i += 3)
+        seen[pack_rgb332(px[i + 2], px[i + 1], px[i])] = true;
+
+    ExtremePalette p{0, 0, 0, 255};
+    for (unsigned v = 0; v < 256; ++v)
+        if (seen[v]) {
+            p.mn = uint8_t(v);
+            break;
+        }
+    for (unsigned v = 256; v-- > 0;)
+        if (seen[v]) {
+            p.mx = uint8_t(v);
+            break;
+        }
+    p.lo2 = p.mx;
+    p.hi2 = p.mn;
+    for (unsigned v = p.mn + 1u; v < p.mx; ++v)
+        if (seen[v]) {
+            p.lo2 = uint8_t(v);
+            break;
+        }
+    for (unsigned v = p.mx; v-- > p.mn + 1u;)
+        if (seen[v]) {
+            p.hi2 = uint8_t(v);
+            break;
+        }
+    return p;
+}
+
+SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px)
+{
+    SymbolCodes q{{p.mx, p.hi2, p.lo2, p.mn}, {}};
+    for (size_t j = 0; j < 64; ++j)
+        q.codes[j] = code_for_value(p, pack_rgb332(px.r[j], px.g[j], px.b[j]));
+    return q;
+}

@@ -1,0 +1,32 @@
+// The extreme-colour palette of encsprite: one set of four RGB332 values for
+// the whole picture, and codes by exact match.
+//
+// Values are compared as plain numbers (red dominates, then green, then blue;
+// not a brightness order). The palette holds the largest value mx, the
+// smallest mn, and the largest (hi2) and smallest (lo2) of those strictly
+// between; hi2 falls back to mn and lo2 to mx where nothing lies between.
+// Every symbol gets the attribute bytes mx, hi2, lo2, mn, so a picture of at
+// most four RGB332 values converts without loss; a value outside the palette
+// gets code 0 and shows as mx.
+#pragma once
+
+#include <cstdint>
+
+#include "common/bmp.hpp"
+#include "common/screen.hpp"
+
+struct ExtremePalette {
+    uint8_t mx, hi2, lo2, mn;
+};
+
+// Over every pixel of the picture.
+ExtremePalette select_extreme_palette(const BmpPixels& bmp);
+
+// Tested in this order: mn is 3, lo2 is 2, hi2 is 1, anything else 0.
+inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
+{
+    return v == p.mn ? 3 : v == p.lo2 ? 2 : v == p.hi2 ? 1 : 0;
+}
+
+// The quantizer of one symbol for the walk: the same four bytes everywhere.
+SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);

@@ -1,0 +1,242 @@
+// encsprite: the extreme palette, the listing, the program run as a user runs
+// it, and its listings fed to real Z80 assemblers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "common/le.hpp"
+#include "common/walk.hpp"
+#include "decscreen/bmp_out.hpp"
+#include "encsprite/listing.hpp"
+#include "encsprite/palette.hpp"
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+
+static const std::string kSpr = q(ENCSPRITE_EXE);
+static const std::string kDec = q(DECSCREEN_EXE);
+
+// An 8x8 picture (stored order does not matter to the palette) of the given colours, repeated.
+static BmpPixels pixels_of(std::initializer_list<Rgb> colours)
+{
+    BmpPixels b{8, 8, {}};
+    for (size_t i = 0; i < 64; ++i) {
+        const Rgb c = *(colours.begin() + ptrdiff_t(i % colours.size()));
+        b.pixels.insert(b.pixels.end(), {c.b, c.g, c.r});
+    }
+    return b;
+}
+
+TEST(ExtremePalette, FromOneToSixValues)
+{
+    // RGB332 values, as plain numbers: a (0, 0, 64) is 0x01, (0, 32, 0) is 0x04, and so on.
+    const Rgb a{0, 0, 64}, b{0, 32, 0}, c{64, 0, 0}, d{96, 0, 0}, e{160, 0, 0}, f{224, 0, 0};
+    struct Case {
+        const char* name;
+        BmpPixels px;
+        ExtremePalette want;
+        std::vector<std::pair<Rgb, PixelCode>> codes;
+    };
+    const Case cases[] = {
+        {"one", pixels_of({c}), {0x40, 0x40, 0x40, 0x40}, {{c, 3}}},
+        {"two", pixels_of({b, a}), {0x04, 0x01, 0x04, 0x01}, {{a, 3}, {b, 2}}},
+        {"three", pixels_of({c, a, b}), {0x40, 0x04, 0x04, 0x01}, {{a, 3}, {b, 2}, {c, 0}}},
+        {"four", pixels_of({d, a, c, b}), {0x60, 0x40, 0x04, 0x01}, {{a, 3}, {b, 2}, {c, 1}, {d, 0}}},
+        {"six", pixels_of({f, c, a, e, d, b}), {0xE0, 0xA0, 0x04, 0x01},
+         {{a, 3}, {b, 2}, {e, 1}, {f, 0}, {c, 0}, {d, 0}}},
+        // (1, 2, 3) and (31, 7, 63) both pack to 0x00: one colour here.
+        {"same value", pixels_of({{1, 2, 3}, {31, 7, 63}}), {0, 0, 0, 0}, {{{31, 7, 63}, 3}}},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        const ExtremePalette p = select_extreme_palette(t.px);
+        EXPECT_EQ(p.mx, t.want.mx);
+        EXPECT_EQ(p.hi2, t.want.hi2);
+        EXPECT_EQ(p.lo2, t.want.lo2);
+        EXPECT_EQ(p.mn, t.want.mn);
+        for (const auto& [colour, code] : t.codes)
+            EXPECT_EQ(code_for_value(p, pack_rgb332(colour.r, colour.g, colour.b)), code);
+    }
+}
+
+static std::string listing_of(const ScreenImage& s)
+{
+    char* buf = nullptr;
+    size_t len = 0;
+    std::FILE* f = open_memstream(&buf, &len);
+    EXPECT_TRUE(write_sprite_listing(f, s));
+    std::fclose(f);
+    std::string text(buf, len);
+    std::free(buf);
+    return text;
+}
+
+static std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(SpriteListing, LineByLine)
+{
+    ScreenImage s = make_screen(16, 8);
+    s.raster[0] = 0xC03F;
+    s.raster[1] = 0x0001;
+    s.attributes = {0xFF, 0x00, 0xFF, 0x00, 0x12, 0xAB, 0x00, 0x9C};
+    const auto lines = lines_of(listing_of(s));
+    ASSERT_EQ(lines.size(), 5u + 1 + 1 + 16 + 1 + 2);
+    EXPECT_EQ(lines[0], ";New ZX screen format (VORNE)");
+    EXPECT_EQ(lines[1], ";Converter: bmp sprites (24 bits RGB888) to asm");
+    EXPECT_EQ(lines[2], ";Rastr format: 2 bits per pixel");
+    EXPECT_EQ(lines[3], ";Attribute format: 4 byte attributes (RGB332) per symbol (8x8 pixs)");
+    EXPECT_EQ(lines[4], ";Height = 8; Width = 16");
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(lines[6], "SPR:");
+    EXPECT_EQ(lines[7], "\tDEFW\t0C03Fh;");
+    EXPECT_EQ(lines[8], "\tDEFW\t00001h;");
+    EXPECT_EQ(lines[9], "\tDEFW\t00000h;");
+    EXPECT_EQ(lines[23], "ATTR:");
+    EXPECT_EQ(lines[24], "\tDEFB\t0FFh,000h,0FFh,000h;");
+    EXPECT_EQ(lines[25], "\tDEFB\t012h,0ABh,000h,09Ch;");
+}
+
+TEST(Encsprite, BlackAndWhite16x8)
+{
+    const fs::path dir = scratch_dir();
+    // Each line eight white pixels then eight black ones; top-down, to check the height stays positive.
+    const Picture p = make_picture(16, 8, [](int x, int) { return x < 8 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; });
+    write_file(dir / "in.bmp", make_bmp(p, {40, 0, true, 0, {'B', 'M'}}));
+    const RunResult r = run(kSpr + " " + q(dir / "in.bmp") + " " + q(dir / "out.asm"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    const Bytes b = read_file(dir / "out.asm");
+    const auto lines = lines_of(std::string(b.begin(), b.end()));
+    ASSERT_EQ(lines.size(), 26u);
+    EXPECT_EQ(lines[4], ";Height = 8; Width = 16");
+    for (size_t i = 0; i < 16; ++i)
+        EXPECT_EQ(lines[7 + i], i % 2 ? "\tDEFW\t0FFFFh;" : "\tDEFW\t0AAAAh;") << i;
+    EXPECT_EQ(lines[24], "\tDEFB\t0FFh,000h,0FFh,000h;");
+    EXPECT_EQ(lines[25], "\tDEFB\t0FFh,000h,0FFh,000h;");
+}
+
+TEST(Encsprite, FailureTable)
+{
+    const fs::path dir = scratch_dir();
+    const Picture p = make_picture(8, 8, [](int x, int) { return Rgb{uint8_t(x * 30), 0, 0}; });
+    write_file(dir / "good.bmp", make_bmp(p));
+    Bytes eight_bit = make_bmp(p);
+    eight_bit[28] = 8;
+    write_file(dir / "8bit.bmp", eight_bit);
+    write_file(dir / "12x8.bmp", bmp_header(12, 8));
+    write_file(dir / "huge.bmp", bmp_header(65528, -65528));
+    const fs::path o = dir / "out.asm";
+    struct Case {
+        const char* name;
+        std::string args;
+        std::string out, err;
+        int status;
+    };
+    const Case cases[] = {
+        {"no arguments", "", "Usage: encsprite <>.bmp <>.txt \n\a", "", 0},
+        {"one argument", q(dir / "good.bmp"), "Usage: encsprite <>.bmp <>.txt \n\a", "", 0},
+        {"missing input", q(dir / "missing.bmp") + " " + q(o), "bmpfile was not opened\n", "", 1},
+        {"8 bits a pixel", q(dir / "8bit.bmp") + " " + q(o), "", "the file is not 24bit bmp \n", 1},
+        {"width 12", q(dir / "12x8.bmp") + " " + q(o), "",
+         "the picture width and height must be multiples of 8 up to 65528\n", 1},
+        {"header alone claiming 65528x65528", q(dir / "huge.bmp") + " " + q(o), "", "bmpfile is truncated\n", 1},
+        {"output folder missing", q(dir / "good.bmp") + " " + q(dir / "no" / "x.asm"), "sprfile was not opened\n", "",
+         1},
+        {"output device full", q(dir / "good.bmp") + " /dev/full", "sprfile was not written\n", "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult r = run(kSpr + " " + c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(fs::exists(o));
+    }
+}
+
+// The assemblers that turn a listing into a flat binary, where installed.
+struct Assembler {
+    const char* name;
+    std::string probe, command; // command: {src} and {bin} are replaced
+};
+
+static std::string fill(std::string s, const fs::path& src, const fs::path& bin)
+{
+    for (auto [key, value] : {std::pair<std::string, std::string>{"{src}", q(src)}, {"{bin}", q(bin)}})
+        for (size_t at; (at = s.find(key)) != std::string::npos;)
+            s.replace(at, key.size(), value);
+    return s;
+}
+
+TEST(Encsprite, RealAssemblersAndDecscreen)
+{
+    const Assembler assemblers[] = {
+        {"pasmo", "command -v pasmo", "pasmo {src} {bin}"},
+        {"z80asm", "command -v z80asm", "z80asm -o {bin} {src}"},
+        {"binutils-z80", "command -v z80-unknown-coff-as",
+         "z80-unknown-coff-as -o {bin}.o {src} && z80-unknown-coff-objcopy -O binary {bin}.o {bin}"},
+    };
+    const fs::path dir = scratch_dir();
+    // Pictures of at most four RGB332 values (lossless) and one of six (not).
+    const Rgb colours[] = {{0, 0, 0}, {255, 255, 255}, {200, 30, 90}, {20, 160, 250}, {90, 90, 0}, {255, 0, 0}};
+    struct Sprite {
+        const char* name;
+        int w, h, ncolours;
+    };
+    const Sprite sprites[] = {{"one colour", 8, 8, 1}, {"two", 16, 8, 2}, {"four", 24, 16, 4}, {"six", 16, 16, 6}};
+    int ran = 0;
+    for (const auto& sp : sprites) {
+        SCOPED_TRACE(sp.name);
+        const Picture p =
+            make_picture(sp.w, sp.h, [&](int x, int y) { return colours[size_t((x * 3 + y * 5 + x * y) % sp.ncolours)]; });
+        write_file(dir / "in.bmp", make_bmp(p));
+        ASSERT_EQ(run(kSpr + " " + q(dir / "in.bmp") + " " + q(dir / "in.asm")).status, 0);
+        // The expected bytes: the screen's raster words, little-endian, then its attribute bytes.
+        BmpPixels bmp;
+        ASSERT_EQ(load_bmp24((dir / "in.bmp").c_str(), bmp), BmpError::ok);
+        const ExtremePalette pal = select_extreme_palette(bmp);
+        const ScreenImage screen =
+            build_screen(bmp, [&](const SymbolPixels& px) { return quantize_symbol_palette(pal, px); });
+        Bytes want(2 * screen.raster.size());
+        for (size_t i = 0; i < screen.raster.size(); ++i)
+            put_le16(want, 2 * i, screen.raster[i]);
+        want.insert(want.end(), screen.attributes.begin(), screen.attributes.end());
+        for (const auto& as : assemblers) {
+            SCOPED_TRACE(as.name);
+            if (run(as.probe).status != 0)
+                continue;
+            ++ran;
+            fs::remove(dir / "out.bin");
+            const RunResult r = run(fill(as.command, dir / "in.asm", dir / "out.bin"));
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            const Bytes bin = read_file(dir / "out.bin");
+            ASSERT_EQ(bin, want);
+
+            // Behind a screen header, decscreen shows the picture, exactly where it has at most four values.
+            Bytes scn = make_scn(uint16_t(sp.w), uint16_t(sp.h), [&](size_t i) { return bin[i]; });
+            write_file(dir / "out.scn", scn);
+            ASSERT_EQ(run(kDec + " " + q(dir / "out.scn") + " " + q(dir / "out.bmp")).status, 0);
+            const Bytes back = read_file(dir / "out.bmp");
+            for (int y = 0; y < sp.h; ++y)
+                for (int x = 0; x < sp.w; ++x) {
+                    const Rgb c = p.at(x, y);
+                    uint8_t v = pack_rgb332(c.r, c.g, c.b);
+                    if (sp.ncolours > 4 && code_for_value(pal, v) == 0)
+                        v = pal.mx; // outside the palette: shown as mx
+                    const Bgr e = expand_rgb332(v);
+                    ASSERT_EQ(bmp_pixel(back, x, y), (Rgb{e[2], e[1], e[0]})) << x << "," << y;
+                }
+        }
+    }
+    if (ran == 0)
+        GTEST_SKIP() << "no Z80 assembler installed (pasmo, z80asm, binutils-z80)";
+}
