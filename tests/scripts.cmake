@@ -1,6 +1,9 @@
-# Tests that run shell scripts against the built, installed and packaged
-# programs. Each exits 77 (skipped, with a message) where the
+# Tests that run shell scripts against the built, installed, packaged
+# and cross-built programs. Each exits 77 (skipped, with a message) where the
 # tool it needs is missing; .ci/run installs them all.
+set(VORNE_WINDOWS_BIN_DIR "${CMAKE_SOURCE_DIR}/build-mingw/bin" CACHE PATH
+    "Where the MinGW-w64 build put encscreen.exe, encsprite.exe and decscreen.exe")
+
 add_test(NAME man_pages
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/man_pages.sh ${CMAKE_SOURCE_DIR})
 add_test(NAME install_prefix
@@ -9,5 +12,11 @@ add_test(NAME install_prefix
 add_test(NAME install_deb
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install_test.sh deb
           ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-deb)
-set_tests_properties(man_pages install_prefix install_deb
+add_test(NAME windows_e2e
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows_e2e.sh ${VORNE_WINDOWS_BIN_DIR}
+          ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-windows)
+set_tests_properties(windows_e2e PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/test-windows/wineprefix"
+  TIMEOUT 600)
+set_tests_properties(man_pages install_prefix install_deb windows_e2e
   PROPERTIES SKIP_RETURN_CODE 77)
