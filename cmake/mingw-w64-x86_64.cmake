@@ -4,8 +4,9 @@
 #   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVORNE_BUILD_TESTS=OFF
 #   cmake --build build-mingw -j2
 #
-# The .exe files land in build-mingw/bin/. They are linked statically, so they
-# need no DLL beside them: a user copies the three files and runs them.
+# The .exe files land in build-mingw/bin/. CMakeLists.txt links every MinGW
+# build statically, so they need no DLL beside them: a user copies the three
+# files and runs them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -21,6 +22,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# libgcc, libstdc++ and winpthread go into the executables.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
