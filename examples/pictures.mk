@@ -1,7 +1,7 @@
 # Converts every .bmp and .png picture in the current folder into a screen
 # file beside it, as many at a time as make's -j allows:
 #
-#   cd my-pictures && make -j4 -f /path/to/examples/pictures.mk
+#   cd my-pictures && make -j"$(nproc)" -f /path/to/examples/pictures.mk
 #
 # Only pictures that changed since their screen file are converted again.
 # File names must not contain spaces (make cannot handle them).
