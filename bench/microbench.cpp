@@ -1,0 +1,174 @@
+// Microbenchmarks of the conversions' hot paths, on the photo-like picture.
+//
+//   build/bin/microbench [--benchmark_filter=REGEX]
+//
+// Each reports its rate in the unit that the hot path works in: symbols,
+// pixels, listing lines, BMP rows.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "bench/photo.hpp"
+#include "common/bmp.hpp"
+#include "common/le.hpp"
+#include "common/walk.hpp"
+#include "decscreen/bmp_out.hpp"
+#include "encscreen/quantize_luma.hpp"
+#include "encsprite/listing.hpp"
+#include "encsprite/palette.hpp"
+
+namespace {
+
+constexpr uint32_t kSide = 1024;
+
+// The picture as the BMP reader leaves it: bottom line first.
+BmpPixels photo_pixels(uint32_t w, uint32_t h)
+{
+    BmpPixels bmp;
+    bmp.w = int32_t(w);
+    bmp.h = int32_t(h);
+    bmp.pixels.resize(size_t(3) * w * h);
+    for (uint32_t i = 0; i < h; ++i)
+        photo_line(h - 1 - i, w, h, bmp.pixels.data() + size_t(3) * w * i);
+    return bmp;
+}
+
+const BmpPixels& photo()
+{
+    static const BmpPixels bmp = photo_pixels(kSide, kSide);
+    return bmp;
+}
+
+const ScreenImage& photo_screen()
+{
+    static const ScreenImage s = build_screen(photo(), quantize_symbol_luma);
+    return s;
+}
+
+// The photo as a BMP file on disk, bottom-up or top-down.
+std::FILE* photo_file(bool top_down)
+{
+    std::FILE* f = std::tmpfile();
+    const BmpPixels& bmp = photo();
+    std::array<uint8_t, kBmpHeaderSize> hdr{};
+    hdr[0] = 'B';
+    hdr[1] = 'M';
+    put_le32(hdr, 10, 54);
+    put_le32(hdr, 14, 40);
+    put_le32(hdr, 18, uint32_t(bmp.w));
+    put_le32(hdr, 22, uint32_t(top_down ? -bmp.h : bmp.h));
+    put_le16(hdr, 26, 1);
+    put_le16(hdr, 28, 24);
+    std::fwrite(hdr.data(), 1, hdr.size(), f);
+    const size_t line = size_t(3) * size_t(bmp.w);
+    for (size_t i = 0; i < size_t(bmp.h); ++i) {
+        const size_t stored = top_down ? size_t(bmp.h) - 1 - i : i;
+        std::fwrite(bmp.pixels.data() + stored * line, 1, line, f);
+    }
+    std::fflush(f);
+    return f;
+}
+
+// The luminance quantizer, one symbol at a time, over every symbol of the photo.
+void QuantizeLuma(benchmark::State& state)
+{
+    std::vector<SymbolPixels> symbols;
+    for (size_t sy = 0; sy < kSide / 8; ++sy)
+        for (size_t sx = 0; sx < kSide / 8; ++sx)
+            symbols.push_back(gather_symbol(photo(), sx, sy));
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quantize_symbol_luma(symbols[i]));
+        i = i + 1 < symbols.size() ? i + 1 : 0;
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()));
+    state.SetLabel("symbols");
+}
+BENCHMARK(QuantizeLuma);
+
+// Gathering, quantizing, storing and turning top-down: encscreen's whole walk.
+void EncscreenWalk(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(build_screen(photo(), quantize_symbol_luma));
+    state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide / 8));
+    state.SetLabel("symbols");
+}
+BENCHMARK(EncscreenWalk)->Unit(benchmark::kMillisecond);
+
+// The extreme palette over the whole photo.
+void ExtremePaletteSelect(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(select_extreme_palette(photo()));
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide * kSide);
+    state.SetLabel("pixels");
+}
+BENCHMARK(ExtremePaletteSelect)->Unit(benchmark::kMillisecond);
+
+// Coding every symbol against the palette: encsprite's whole walk.
+void EncspriteWalk(benchmark::State& state)
+{
+    const ExtremePalette p = select_extreme_palette(photo());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            build_screen(photo(), [&](const SymbolPixels& px) { return quantize_symbol_palette(p, px); }));
+    state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide / 8));
+    state.SetLabel("symbols");
+}
+BENCHMARK(EncspriteWalk)->Unit(benchmark::kMillisecond);
+
+// The sprite listing, written to a temporary file.
+void ListingLines(benchmark::State& state)
+{
+    const ScreenImage& s = photo_screen();
+    std::FILE* f = std::tmpfile();
+    for (auto _ : state) {
+        std::rewind(f);
+        benchmark::DoNotOptimize(write_sprite_listing(f, s));
+    }
+    std::fclose(f);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(s.raster.size() + s.attributes.size() / 4));
+    state.SetLabel("lines");
+}
+BENCHMARK(ListingLines)->Unit(benchmark::kMillisecond);
+
+// decscreen's output: every BMP row decoded from the screen and written to a temporary file.
+void BmpRowsOut(benchmark::State& state)
+{
+    const ScreenImage& s = photo_screen();
+    std::FILE* f = std::tmpfile();
+    for (auto _ : state) {
+        std::rewind(f);
+        benchmark::DoNotOptimize(write_bmp24(f, s));
+    }
+    std::fclose(f);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide);
+    state.SetLabel("rows");
+}
+BENCHMARK(BmpRowsOut)->Unit(benchmark::kMillisecond);
+
+// The encoders' input: every BMP row read from a file into the picture, in
+// stored order whichever way the file runs. Argument: 1 for a top-down file.
+void BmpRowsIn(benchmark::State& state)
+{
+    std::FILE* f = photo_file(state.range(0) != 0);
+    const uint64_t size = kBmpHeaderSize + uint64_t(3) * kSide * kSide;
+    for (auto _ : state) {
+        std::rewind(f);
+        Input in{f, size};
+        BmpPixels bmp;
+        benchmark::DoNotOptimize(read_bmp24(in, bmp));
+        benchmark::DoNotOptimize(bmp.pixels.data());
+    }
+    std::fclose(f);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide);
+    state.SetLabel("rows");
+}
+BENCHMARK(BmpRowsIn)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
