@@ -43,7 +43,7 @@ const BmpPixels& photo()
 
 const ScreenImage& photo_screen()
 {
-    static const ScreenImage s = build_screen(photo(), quantize_symbol_luma);
+    static const ScreenImage s = encode_screen_luma(photo());
     return s;
 }
 
@@ -74,25 +74,26 @@ std::FILE* photo_file(bool top_down)
 // The luminance quantizer, one symbol at a time, over every symbol of the photo.
 void QuantizeLuma(benchmark::State& state)
 {
-    std::vector<SymbolPixels> symbols;
-    for (size_t sy = 0; sy < kSide / 8; ++sy)
-        for (size_t sx = 0; sx < kSide / 8; ++sx)
-            symbols.push_back(gather_symbol(photo(), sx, sy));
-    size_t i = 0;
+    const BmpPixels& bmp = photo();
+    const size_t stride = size_t(3) * kSide;
+    size_t sx = 0, sy = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(quantize_symbol_luma(symbols[i]));
-        i = i + 1 < symbols.size() ? i + 1 : 0;
+        benchmark::DoNotOptimize(quantize_luma_bgr(bmp.pixels.data() + 8 * sy * stride + 24 * sx, stride));
+        if (++sx == kSide / 8) {
+            sx = 0;
+            sy = sy + 1 < kSide / 8 ? sy + 1 : 0;
+        }
     }
     state.SetItemsProcessed(int64_t(state.iterations()));
     state.SetLabel("symbols");
 }
 BENCHMARK(QuantizeLuma);
 
-// Gathering, quantizing, storing and turning top-down: encscreen's whole walk.
+// Quantizing every symbol and placing it in the screen: encscreen's whole walk.
 void EncscreenWalk(benchmark::State& state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(build_screen(photo(), quantize_symbol_luma));
+        benchmark::DoNotOptimize(encode_screen_luma(photo()));
     state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide / 8));
     state.SetLabel("symbols");
 }
