@@ -43,3 +43,22 @@ SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels&
         q.codes[j] = code_for_value(p, pack_rgb332(px.r[j], px.g[j], px.b[j]));
     return q;
 }
+
+ScreenImage encode_screen_palette(const BmpPixels& bmp, const ExtremePalette& p)
+{
+    // The code of every RGB332 value, looked up rather than tested.
+    std::array<uint8_t, 256> code_of;
+    for (unsigned v = 0; v < 256; ++v)
+        code_of[v] = code_for_value(p, uint8_t(v));
+    return encode_screen(bmp, [&](const uint8_t* bgr, size_t stride) {
+        SymbolRaster q{{}, {p.mx, p.hi2, p.lo2, p.mn}};
+        for (size_t line = 0; line < 8; ++line) {
+            const uint8_t* px = bgr + line * stride;
+            unsigned word = 0;
+            for (size_t c = 0; c < 8; ++c, px += 3)
+                word = (word << 2) | code_of[pack_rgb332(px[2], px[1], px[0])];
+            q.words[line] = uint16_t(word);
+        }
+        return q;
+    });
+}

@@ -14,6 +14,7 @@
 
 #include "common/bmp.hpp"
 #include "common/screen.hpp"
+#include "common/walk.hpp"
 
 struct ExtremePalette {
     uint8_t mx, hi2, lo2, mn;
@@ -30,3 +31,6 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 
 // The quantizer of one symbol for the walk: the same four bytes everywhere.
 SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);
+
+// The whole picture coded against the palette, top-down.
+ScreenImage encode_screen_palette(const BmpPixels& bmp, const ExtremePalette& p);
