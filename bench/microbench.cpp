@@ -114,8 +114,7 @@ void EncspriteWalk(benchmark::State& state)
 {
     const ExtremePalette p = select_extreme_palette(photo());
     for (auto _ : state)
-        benchmark::DoNotOptimize(
-            build_screen(photo(), [&](const SymbolPixels& px) { return quantize_symbol_palette(p, px); }));
+        benchmark::DoNotOptimize(encode_screen_palette(photo(), p));
     state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide / 8));
     state.SetLabel("symbols");
 }
@@ -135,6 +134,22 @@ void ListingLines(benchmark::State& state)
     state.SetLabel("lines");
 }
 BENCHMARK(ListingLines)->Unit(benchmark::kMillisecond);
+
+// decscreen's row decoding alone: one BMP row from the screen, bottom to top.
+void BmpRowDecode(benchmark::State& state)
+{
+    const ScreenImage& s = photo_screen();
+    std::vector<uint8_t> row(size_t(bmp_row_size(s.width)));
+    uint32_t i = 0;
+    for (auto _ : state) {
+        decode_bmp_row(s, i, row.data());
+        benchmark::DoNotOptimize(row.data());
+        i = i + 1 < s.height ? i + 1 : 0;
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()));
+    state.SetLabel("rows");
+}
+BENCHMARK(BmpRowDecode);
 
 // decscreen's output: every BMP row decoded from the screen and written to a temporary file.
 void BmpRowsOut(benchmark::State& state)
