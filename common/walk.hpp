@@ -19,30 +19,38 @@ struct SymbolRaster {
     std::array<uint8_t, 4> attributes;
 };
 
-// Encodes every symbol, bottom symbol row first, left to right. The encoder
-// is called as encode(bgr, stride): bgr points at the first pixel of the
-// symbol's bottom line and each line above starts `stride` bytes further on.
-// Its results are placed directly in top-down order: stored line L is screen
-// line height-1-L and stored symbol row r is row hc-1-r, so no reversal and no
-// per-symbol copy of the pixels is needed.
+// Encodes every symbol of a width x height picture stored bottom line first,
+// `pixel_bytes` bytes a pixel, symbols from the bottom symbol row, left to
+// right. The encoder is called as encode(first, stride): `first` points at
+// the first pixel of the symbol's bottom line and each line above starts
+// `stride` bytes further on. Its results are placed directly in top-down
+// order: stored line L is screen line height-1-L and stored symbol row r is
+// row hc-1-r, so no reversal and no per-symbol copy of the pixels is needed.
 template <class Encode>
-ScreenImage encode_screen(const BmpPixels& bmp, Encode&& encode)
+ScreenImage encode_screen(uint32_t width, uint32_t height, const uint8_t* pixels, size_t pixel_bytes, Encode&& encode)
 {
-    ScreenImage s = make_screen(uint32_t(bmp.w), uint32_t(bmp.h));
-    const size_t n = symbol_columns(s), hc = symbol_rows(s), stride = 3 * size_t(bmp.w);
+    ScreenImage s = make_screen(width, height);
+    const size_t n = symbol_columns(s), hc = symbol_rows(s), stride = pixel_bytes * width;
     for (size_t sy = 0; sy < hc; ++sy) {
-        const uint8_t* lines = bmp.pixels.data() + 8 * sy * stride;
+        const uint8_t* lines = pixels + 8 * sy * stride;
         // Screen line of the symbol row's bottom line; the line above is n words earlier.
         uint16_t* bottom = s.raster.data() + (s.height - 1 - 8 * sy) * n;
         uint8_t* attributes = s.attributes.data() + (hc - 1 - sy) * n * 4;
         for (size_t sx = 0; sx < n; ++sx) {
-            const SymbolRaster q = encode(lines + 24 * sx, stride);
+            const SymbolRaster q = encode(lines + 8 * pixel_bytes * sx, stride);
             for (size_t r = 0; r < 8; ++r)
                 *(bottom + sx - r * n) = q.words[r];
             std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
         }
     }
     return s;
+}
+
+// The same over a BMP's pixels: encode(bgr, stride) gets blue-green-red pixels.
+template <class Encode>
+ScreenImage encode_screen(const BmpPixels& bmp, Encode&& encode)
+{
+    return encode_screen(uint32_t(bmp.w), uint32_t(bmp.h), bmp.pixels.data(), 3, encode);
 }
 
 // The 64 pixels of a symbol laid out as encode_screen passes them, bottom line first.

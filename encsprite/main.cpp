@@ -26,9 +26,9 @@ int main(int argc, char** argv)
         return kFailure;
     }
 
-    // 3. One palette for the whole picture, then every symbol coded against it.
-    const ExtremePalette palette = select_extreme_palette(bmp);
-    const ScreenImage screen = encode_screen_palette(bmp, palette);
+    // 3. One palette for the whole picture, then every symbol coded against
+    // it; the pixels are used up on the way.
+    const ScreenImage screen = encode_sprites(bmp);
     bmp = BmpPixels{};
 
     // 4. Create the listing, in text mode: CR LF line endings on Windows.

@@ -2,14 +2,11 @@
 
 #include <array>
 
-ExtremePalette select_extreme_palette(const BmpPixels& bmp)
-{
-    // The palette depends only on which values occur, so one pass marks them.
-    std::array<bool, 256> seen{};
-    const uint8_t* px = bmp.pixels.data();
-    for (size_t i = 0, end = bmp.pixels.size(); i < end; i += 3)
-        seen[pack_rgb332(px[i + 2], px[i + 1], px[i])] = true;
+namespace {
 
+// The palette depends only on which values occur.
+ExtremePalette palette_of(const std::array<bool, 256>& seen)
+{
     ExtremePalette p{0, 0, 0, 255};
     for (unsigned v = 0; v < 256; ++v)
         if (seen[v]) {
@@ -36,6 +33,17 @@ ExtremePalette select_extreme_palette(const BmpPixels& bmp)
     return p;
 }
 
+} // namespace
+
+ExtremePalette select_extreme_palette(const BmpPixels& bmp)
+{
+    std::array<bool, 256> seen{};
+    const uint8_t* px = bmp.pixels.data();
+    for (size_t i = 0, end = bmp.pixels.size(); i < end; i += 3)
+        seen[pack_rgb332(px[i + 2], px[i + 1], px[i])] = true;
+    return palette_of(seen);
+}
+
 SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px)
 {
     SymbolCodes q{{p.mx, p.hi2, p.lo2, p.mn}, {}};
@@ -44,19 +52,31 @@ SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels&
     return q;
 }
 
-ScreenImage encode_screen_palette(const BmpPixels& bmp, const ExtremePalette& p)
+ScreenImage encode_sprites(BmpPixels& bmp)
 {
-    // The code of every RGB332 value, looked up rather than tested.
+    // Pass 1: pixel i's RGB332 value to byte i, which its own three bytes or
+    // those of a pixel before it held, and the values that occur marked.
+    std::array<bool, 256> seen{};
+    uint8_t* px = bmp.pixels.data();
+    const size_t count = bmp.pixels.size() / 3;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t v = pack_rgb332(px[3 * i + 2], px[3 * i + 1], px[3 * i]);
+        px[i] = v;
+        seen[v] = true;
+    }
+    const ExtremePalette p = palette_of(seen);
+
+    // Pass 2: every symbol coded from its RGB332 bytes.
     std::array<uint8_t, 256> code_of;
     for (unsigned v = 0; v < 256; ++v)
         code_of[v] = code_for_value(p, uint8_t(v));
-    return encode_screen(bmp, [&](const uint8_t* bgr, size_t stride) {
+    return encode_screen(uint32_t(bmp.w), uint32_t(bmp.h), px, 1, [&](const uint8_t* values, size_t stride) {
         SymbolRaster q{{}, {p.mx, p.hi2, p.lo2, p.mn}};
         for (size_t line = 0; line < 8; ++line) {
-            const uint8_t* px = bgr + line * stride;
+            const uint8_t* v = values + line * stride;
             unsigned word = 0;
-            for (size_t c = 0; c < 8; ++c, px += 3)
-                word = (word << 2) | code_of[pack_rgb332(px[2], px[1], px[0])];
+            for (size_t c = 0; c < 8; ++c)
+                word = (word << 2) | code_of[v[c]];
             q.words[line] = uint16_t(word);
         }
         return q;
