@@ -93,3 +93,9 @@ void copy_pieces(Pieces& p, uint8_t* dst, uint64_t line, bool reversed)
     }
     p.parts.clear();
 }
+
+void reverse_lines(uint8_t* p, uint64_t line, uint64_t count)
+{
+    for (uint64_t i = 0, j = count; i + 1 < j; ++i, --j)
+        std::swap_ranges(p + i * line, p + (i + 1) * line, p + (j - 1) * line);
+}

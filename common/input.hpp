@@ -7,6 +7,7 @@
 // arrive. Nothing here seeks, so /dev/stdin and pipes work.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -73,6 +74,10 @@ bool read_pieces(Input& in, uint64_t bytes, Pieces& out);
 // it is copied, so the bytes are in memory about once, never twice.
 void copy_pieces(Pieces& p, uint8_t* dst, uint64_t line, bool reversed);
 
+// Reverses the order of `count` lines of `line` bytes in place.
+void reverse_lines(uint8_t* p, uint64_t line, uint64_t count);
+inline constexpr uint64_t kReverseBlock = uint64_t(1) << 18;
+
 // Reads `count` lines of `line` bytes into dst, which is resized to hold them;
 // false on a short read. Stream line i lands as line i, or as line count-1-i
 // where `reversed`: rows go straight to where they belong. The bytes land as
@@ -80,9 +85,9 @@ void copy_pieces(Pieces& p, uint8_t* dst, uint64_t line, bool reversed);
 // put in host order by the caller; line * count must be a multiple of the
 // element size.
 //
-// With the size known, dst is allocated once and filled by one read (one a
-// line where reversed). From a pipe, the bytes are read in pieces first and
-// dst allocated only when they have all arrived.
+// With the size known, dst is allocated once and filled by one read (by
+// blocks of lines where reversed). From a pipe, the bytes are read in pieces
+// first and dst allocated only when they have all arrived.
 template <class Vector>
 bool read_lines(Input& in, Vector& dst, uint64_t line, uint64_t count, bool reversed)
 {
@@ -98,9 +103,17 @@ bool read_lines(Input& in, Vector& dst, uint64_t line, uint64_t count, bool reve
         auto* base = reinterpret_cast<uint8_t*>(dst.data());
         if (!reversed)
             return read_bytes(in, std::span<uint8_t>(base, size_t(bytes)));
-        for (uint64_t i = count; i-- > 0;)
-            if (!read_bytes(in, std::span<uint8_t>(base + i * line, size_t(line))))
+        // Blocks of about 256 KiB go straight to the end of the buffer that
+        // is theirs, then their lines are reversed while still in the cache.
+        const uint64_t block = std::max<uint64_t>(1, kReverseBlock / line);
+        for (uint64_t i = 0; i < count;) {
+            const uint64_t k = std::min(block, count - i);
+            uint8_t* region = base + (count - i - k) * line;
+            if (!read_bytes(in, std::span<uint8_t>(region, size_t(k * line))))
                 return false;
+            reverse_lines(region, line, k);
+            i += k;
+        }
         return true;
     }
     Pieces p;
