@@ -8,7 +8,8 @@
 #
 #   bench/run.sh [build-folder]        (default: build)
 #
-# Environment: BENCH_SIZES (default "1024 4096 8192"), BENCH_DIR (the folder
+# Environment: BENCH_SIZES (default "1024 4096 8192"), BENCH_RUNS (timed runs
+# of each command, default 10, after two warm-up runs), BENCH_DIR (the folder
 # for the pictures, default a new temporary folder that is removed at the end).
 # It needs hyperfine, GNU time and ImageMagick (Debian: hyperfine, time,
 # imagemagick) and installs nothing itself.
@@ -84,8 +85,7 @@ for s in $sizes; do
   "$dec" "$dir/photo$s.scn" "$dir/back$s.bmp" || { echo "decscreen failed" >&2; exit 1; }
   "$convert" "$bmp" "BMP3:$dir/im$s.bmp" || { echo "convert failed on $bmp" >&2; exit 1; }
 
-  runs=10
-  [ "$s" -ge 8192 ] && runs=5
+  runs=${BENCH_RUNS:-10}
   # encscreen's exit status is 1 on success, hence --ignore-failure; every
   # command was checked above.
   hyperfine -N --ignore-failure --warmup 2 --runs "$runs" --style none --export-csv "$dir/t$s.csv" \
