@@ -62,6 +62,8 @@ peak() {
 peak_piped() { # the input file, then the command that reads it from /dev/stdin
   local in=$1
   shift
+  # A real pipe, not a redirection, which would hand over the file itself.
+  # shellcheck disable=SC2002
   cat "$in" | /usr/bin/time -f %M -o "$dir/peak.txt" "$@" >/dev/null 2>&1 || true
   tail -n 1 "$dir/peak.txt" | awk '{ printf "%.1f", $1 / 1024 }'
 }
