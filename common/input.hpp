@@ -105,7 +105,7 @@ bool read_lines(Input& in, Vector& dst, uint64_t line, uint64_t count, bool reve
             return read_bytes(in, std::span<uint8_t>(base, size_t(bytes)));
         // Blocks of about 256 KiB go straight to the end of the buffer that
         // is theirs, then their lines are reversed while still in the cache.
-        const uint64_t block = std::max<uint64_t>(1, kReverseBlock / line);
+        const uint64_t block = line ? std::max<uint64_t>(1, kReverseBlock / line) : count;
         for (uint64_t i = 0; i < count;) {
             const uint64_t k = std::min(block, count - i);
             uint8_t* region = base + (count - i - k) * line;

@@ -54,8 +54,9 @@ SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels&
 
 ScreenImage encode_sprites(BmpPixels& bmp)
 {
-    // Pass 1: pixel i's RGB332 value to byte i, which its own three bytes or
-    // those of a pixel before it held, and the values that occur marked.
+    // Pass 1: pixel i's RGB332 value to byte i, and the values that occur
+    // marked. Byte i is one of pixel i's own three bytes or an earlier
+    // pixel's, so nothing is overwritten before it is read.
     std::array<bool, 256> seen{};
     uint8_t* px = bmp.pixels.data();
     const size_t count = bmp.pixels.size() / 3;

@@ -32,8 +32,8 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 // The quantizer of one symbol for the walk: the same four bytes everywhere.
 SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);
 
-// The whole picture coded against its palette, top-down, in two passes: the first
-// packs every pixel to RGB332 in place (pixel i's value to byte i) and marks
-// the values that occur, the second codes the symbols from those bytes, a
-// third of the pixels' size. The picture's pixels are used up.
+// The whole picture coded against its palette, top-down, in two passes: the
+// first packs every pixel to RGB332 in place (pixel i's value to byte i) and
+// marks the values that occur, the second codes the symbols from those
+// bytes, a third of the pixels' size. The picture's pixels are used up.
 ScreenImage encode_sprites(BmpPixels& bmp);
