@@ -30,9 +30,12 @@ for c in /usr/bin/convert "$(command -v convert || true)"; do
   fi
 done
 [ -n "$convert" ] || missing+=("ImageMagick's convert (Debian package imagemagick)")
+unbuilt=()
 for p in encscreen encsprite decscreen makebmp; do
-  [ -x "$build/bin/$p" ] || missing+=("$build/bin/$p (build first: cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release && cmake --build $build -j2)")
+  [ -x "$build/bin/$p" ] || unbuilt+=("$p")
 done
+[ ${#unbuilt[@]} -eq 0 ] ||
+  missing+=("${unbuilt[*]} in $build/bin (build first: cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release && cmake --build $build -j2)")
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bench/run.sh: missing:" >&2
   printf '  %s\n' "${missing[@]}" >&2
