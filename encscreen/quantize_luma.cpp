@@ -2,9 +2,10 @@
 
 SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
 {
-    // The symbol in planes of 16-bit lanes, entry j = 8 * line + column. Every
-    // sum below fits 16 bits (at most 64 x 892 = 57088), so the loops over
-    // the 64 entries vectorise in wide lanes; masks stand in for branches.
+    // The symbol split once into planes of bytes, entry j = 8 * line +
+    // column. Every sum below fits 16 bits (at most 64 x 892 = 57088), so the
+    // loops over the 64 entries vectorise in 16-bit lanes; masks stand in
+    // for branches.
     alignas(16) uint8_t r[64], g[64], b[64];
     for (size_t line = 0; line < 8; ++line) {
         const uint8_t* p = bgr + line * stride;
