@@ -1,6 +1,5 @@
 #include "common/bmp.hpp"
 
-#include <algorithm>
 #include <array>
 
 #include "common/le.hpp"
@@ -30,17 +29,11 @@ BmpError read_bmp24(Input& in, BmpPixels& out)
 
     if (off_bits > kBmpHeaderSize && !skip_bytes(in, off_bits - kBmpHeaderSize))
         return BmpError::truncated;
-    const uint64_t line = 3 * uint64_t(width);
-    if (!read_block(in, out.pixels, line * uint64_t(h)))
+    // A top-down file's lines are read straight into their bottom-up places.
+    if (!read_lines(in, out.pixels, 3 * uint64_t(width), uint64_t(h), top_down))
         return BmpError::truncated;
     out.w = width;
     out.h = int32_t(h);
-
-    if (top_down) {
-        auto p = out.pixels.begin();
-        for (int64_t i = 0, j = h - 1; i < j; ++i, --j)
-            std::swap_ranges(p + ptrdiff_t(i * line), p + ptrdiff_t((i + 1) * line), p + ptrdiff_t(j * line));
-    }
     return BmpError::ok;
 }
 

@@ -20,7 +20,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "common/input.hpp"
 
@@ -30,7 +29,7 @@
 struct BmpPixels {
     int32_t w = 0;
     int32_t h = 0;
-    std::vector<uint8_t> pixels;
+    ByteBuffer pixels;
 };
 
 enum class BmpError {

@@ -1,6 +1,7 @@
 #include "decscreen/bmp_out.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "common/le.hpp"
@@ -9,6 +10,56 @@ Bgr expand_rgb332(uint8_t a)
 {
     const unsigned r = a >> 5, g = (a >> 2) & 7, b = a & 3;
     return {uint8_t(b * 84), uint8_t(g * 36), uint8_t(r * 36)};
+}
+
+namespace {
+
+// Every attribute byte's colour as the bytes blue, green, red of a
+// little-endian 32-bit word: one table look-up, and a pixel is one store.
+const std::array<uint32_t, 256> kExpanded = [] {
+    std::array<uint32_t, 256> t{};
+    for (unsigned a = 0; a < 256; ++a) {
+        const Bgr c = expand_rgb332(uint8_t(a));
+        t[a] = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16;
+    }
+    return t;
+}();
+
+void put_pixel(uint8_t* px, uint32_t bgr, size_t bytes)
+{
+    const uint8_t b[4] = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
+    std::memcpy(px, b, bytes);
+}
+
+} // namespace
+
+void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row)
+{
+    const size_t n = symbol_columns(s), hc = symbol_rows(s);
+    const size_t size = size_t(bmp_row_size(s.width));
+    // Row i from the bottom is raster line height-1-i. Its symbol row is
+    // counted from the bottom too, so that for a height that is not a
+    // multiple of 8 the lines encscreen filled meet their own symbols; the
+    // top height%8 rows then have no symbols and stay black.
+    if (i >= 8 * hc) {
+        std::memset(row, 0, size);
+        return;
+    }
+    const uint16_t* words = s.raster.data() + (s.height - 1 - i) * n;
+    const uint8_t* attrs = s.attributes.data() + (hc - 1 - (i >> 3)) * n * 4;
+    uint8_t* px = row;
+    for (size_t sx = 0; sx < n; ++sx, attrs += 4, px += 24) {
+        const uint32_t colour[4] = {kExpanded[attrs[0]], kExpanded[attrs[1]], kExpanded[attrs[2]],
+                                    kExpanded[attrs[3]]};
+        const unsigned word = words[sx];
+        // Four bytes a pixel, the fourth overwritten by the next pixel; the
+        // symbol's last pixel takes three, so nothing is written past it.
+        for (unsigned c = 0; c < 7; ++c)
+            put_pixel(px + 3 * c, colour[(word >> (14 - 2 * c)) & 3], 4);
+        put_pixel(px + 21, colour[word & 3], 3);
+    }
+    // Columns past the last whole symbol, and the padding, are zero.
+    std::memset(px, 0, size - 24 * n);
 }
 
 bool write_bmp24(std::FILE* out, const ScreenImage& s)
@@ -26,34 +77,20 @@ bool write_bmp24(std::FILE* out, const ScreenImage& s)
     if (std::fwrite(hdr.data(), 1, hdr.size(), out) != hdr.size())
         return false;
 
-    const size_t n = symbol_columns(s), hc = symbol_rows(s);
-    // Columns past the last whole symbol and the padding stay zero in every row.
-    std::vector<uint8_t> row(size_t(bmp_row_size(s.width)), 0);
-    for (size_t i = 0; i < s.height; ++i) {
-        // Row i from the bottom is raster line height-1-i. Its symbol row is
-        // counted from the bottom too, so that for a height that is not a
-        // multiple of 8 the lines encscreen filled meet their own symbols;
-        // the top height%8 rows then have no symbols and stay black.
-        if (i < 8 * hc) {
-            const uint16_t* words = s.raster.data() + (s.height - 1 - i) * n;
-            const uint8_t* attrs = s.attributes.data() + (hc - 1 - (i >> 3)) * n * 4;
-            uint8_t* px = row.data();
-            for (size_t sx = 0; sx < n; ++sx, attrs += 4) {
-                const Bgr colour[4] = {expand_rgb332(attrs[0]), expand_rgb332(attrs[1]), expand_rgb332(attrs[2]),
-                                       expand_rgb332(attrs[3])};
-                const uint16_t word = words[sx];
-                for (unsigned c = 0; c < 8; ++c, px += 3) {
-                    const Bgr& bgr = colour[(word >> (14 - 2 * c)) & 3];
-                    px[0] = bgr[0];
-                    px[1] = bgr[1];
-                    px[2] = bgr[2];
-                }
-            }
-        } else if (i == 8 * hc) {
-            std::fill(row.begin(), row.end(), 0);
-        }
-        if (!row.empty() && std::fwrite(row.data(), 1, row.size(), out) != row.size())
+    // Rows are decoded into a block of about 1 MiB and written a block at a
+    // time: a write per row would cost a system call per row.
+    const size_t row = size_t(bmp_row_size(s.width));
+    if (row == 0)
+        return std::fflush(out) == 0 && !std::ferror(out);
+    const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 20) / row);
+    std::vector<uint8_t> block(row * std::min<size_t>(rows_per_block, s.height));
+    for (uint32_t i = 0; i < s.height;) {
+        const uint32_t count = uint32_t(std::min<size_t>(rows_per_block, s.height - i));
+        for (uint32_t k = 0; k < count; ++k)
+            decode_bmp_row(s, i + k, block.data() + k * row);
+        if (std::fwrite(block.data(), 1, count * row, out) != count * row)
             return false;
+        i += count;
     }
     return std::fflush(out) == 0 && !std::ferror(out);
 }

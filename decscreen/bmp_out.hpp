@@ -37,6 +37,10 @@ inline uint64_t bmp_row_size(uint32_t width) { return 3 * uint64_t(width) + widt
 inline uint64_t bmp_file_size(uint32_t width, uint32_t height) { return 54 + height * bmp_row_size(width); }
 inline constexpr uint64_t kMaxBmpFileSize = UINT32_MAX;
 
+// Row i of the pixel rows (0 = the bottom line of the picture), into
+// bmp_row_size(width) bytes at `row`, padding included.
+void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row);
+
 // Writes the headers and every row to a stream opened for binary writing. A
 // width or height that is not a multiple of 8 has pixels with no symbol of
 // their own: they are black. False when a write or the final flush fails.

@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     }
 
     // 3. Quantize every symbol; the pixels are not needed after that.
-    const ScreenImage screen = build_screen(bmp, quantize_symbol_luma);
+    const ScreenImage screen = encode_screen_luma(bmp);
     bmp = BmpPixels{};
 
     // 4. Only now, with the whole screen ready, create the output.

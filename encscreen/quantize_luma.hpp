@@ -7,6 +7,32 @@
 // colour of the pixels with code k (black where no pixel has it).
 #pragma once
 
-#include "common/screen.hpp"
+#include <array>
+#include <cstddef>
+#include <cstdint>
 
+#include "common/bmp.hpp"
+#include "common/screen.hpp"
+#include "common/walk.hpp"
+
+// The quantizer on a symbol where it lies in the picture, as encode_screen
+// passes it: eight lines of eight blue-green-red pixels, `stride` bytes apart,
+// bottom line first.
+SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride);
+
+// The same on a gathered symbol.
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p);
+
+// The whole picture, top-down.
+ScreenImage encode_screen_luma(const BmpPixels& bmp);
+
+// floor(s / d) for s < 2^16 and 1 <= d <= 64, by a multiplication: with
+// m = ceil(2^32 / d), s * m / 2^32 exceeds s / d by less than 2^-16, too
+// little to reach the next multiple of 1/d.
+inline constexpr std::array<uint64_t, 65> kReciprocals = [] {
+    std::array<uint64_t, 65> t{};
+    for (uint64_t d = 1; d <= 64; ++d)
+        t[d] = ((uint64_t(1) << 32) + d - 1) / d;
+    return t;
+}();
+inline uint32_t divide_small(uint32_t s, uint32_t d) { return uint32_t((s * kReciprocals[d]) >> 32); }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -10,7 +11,7 @@ namespace {
 // line would dominate the run time on large pictures.
 struct LineBuffer {
     std::FILE* out;
-    std::array<char, 1 << 16> buf;
+    std::vector<char> buf = std::vector<char>(size_t(1) << 20);
     size_t used = 0;
     bool ok = true;
 
@@ -29,20 +30,28 @@ struct LineBuffer {
     }
 };
 
-constexpr char kHex[] = "0123456789ABCDEF";
+// The two upper-case hexadecimal digits of every byte.
+const std::array<std::array<char, 2>, 256> kHexPairs = [] {
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::array<std::array<char, 2>, 256> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = {digits[v >> 4], digits[v & 15]};
+    return t;
+}();
 
-char* put_hex(char* p, unsigned v, int digits)
+char* put_hex2(char* p, unsigned v)
 {
-    for (int i = digits - 1; i >= 0; --i)
-        *p++ = kHex[(v >> (4 * i)) & 15];
-    return p;
+    std::memcpy(p, kHexPairs[v & 255].data(), 2);
+    return p + 2;
 }
 
-char* put_text(char* p, const char* s)
+// A literal's characters without its terminating zero; the length is a
+// constant, so the copy is a few moves.
+template <size_t N>
+char* put_text(char* p, const char (&s)[N])
 {
-    const size_t n = std::strlen(s);
-    std::memcpy(p, s, n);
-    return p + n;
+    std::memcpy(p, s, N - 1);
+    return p + N - 1;
 }
 
 } // namespace
@@ -58,10 +67,11 @@ bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size())
         return false;
 
-    LineBuffer lb{out, {}};
+    LineBuffer lb{out};
     for (const uint16_t word : s.raster) {
         char* p = put_text(lb.room(), "\tDEFW\t0");
-        p = put_hex(p, word, 4);
+        p = put_hex2(p, word >> 8);
+        p = put_hex2(p, word);
         p = put_text(p, "h;\n");
         lb.used = size_t(p - lb.buf.data());
     }
@@ -69,7 +79,7 @@ bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
     for (size_t i = 0; i + 4 <= s.attributes.size(); i += 4) {
         char* p = put_text(lb.room(), "\tDEFB\t0");
         for (size_t k = 0; k < 4; ++k) {
-            p = put_hex(p, s.attributes[i + k], 2);
+            p = put_hex2(p, s.attributes[i + k]);
             p = put_text(p, k < 3 ? "h,0" : "h;\n");
         }
         lb.used = size_t(p - lb.buf.data());

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "common/bmp.hpp"
-#include "common/walk.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 
@@ -27,10 +26,9 @@ int main(int argc, char** argv)
         return kFailure;
     }
 
-    // 3. One palette for the whole picture, then every symbol coded against it.
-    const ExtremePalette palette = select_extreme_palette(bmp);
-    const ScreenImage screen =
-        build_screen(bmp, [&](const SymbolPixels& px) { return quantize_symbol_palette(palette, px); });
+    // 3. One palette for the whole picture, then every symbol coded against
+    // it; the pixels are used up on the way.
+    const ScreenImage screen = encode_sprites(bmp);
     bmp = BmpPixels{};
 
     // 4. Create the listing, in text mode: CR LF line endings on Windows.

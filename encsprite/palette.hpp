@@ -14,6 +14,7 @@
 
 #include "common/bmp.hpp"
 #include "common/screen.hpp"
+#include "common/walk.hpp"
 
 struct ExtremePalette {
     uint8_t mx, hi2, lo2, mn;
@@ -30,3 +31,9 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 
 // The quantizer of one symbol for the walk: the same four bytes everywhere.
 SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);
+
+// The whole picture coded against its palette, top-down, in two passes: the
+// first packs every pixel to RGB332 in place (pixel i's value to byte i) and
+// marks the values that occur, the second codes the symbols from those
+// bytes, a third of the pixels' size. The picture's pixels are used up.
+ScreenImage encode_sprites(BmpPixels& bmp);

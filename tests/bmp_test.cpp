@@ -60,6 +60,23 @@ TEST(BmpReader, LoadsBottomUpWhateverTheLayout)
     }
 }
 
+TEST(BmpReader, LargePictureThroughAPipe)
+{
+    // Over a megabyte, read in pieces whose ends fall inside lines of 3000 bytes.
+    const Picture p = asymmetric(1000, 400);
+    BmpPixels plain, top_down, from_file;
+    ASSERT_EQ(read_bmp_bytes(make_bmp(p), plain), BmpError::ok);
+    ASSERT_EQ(read_bmp_bytes(make_bmp(p, {40, 0, true, 0, {'B', 'M'}}), top_down), BmpError::ok);
+    const auto path = scratch_dir() / "top-down.bmp";
+    write_file(path, make_bmp(p, {40, 0, true, 0, {'B', 'M'}}));
+    ASSERT_EQ(load_bmp24(path.string().c_str(), from_file), BmpError::ok);
+    ASSERT_EQ(plain.pixels.size(), 3u * 1000 * 400);
+    EXPECT_TRUE(top_down.pixels == plain.pixels);
+    EXPECT_TRUE(from_file.pixels == plain.pixels);
+    const Rgb top_right = p.at(999, 0);
+    EXPECT_EQ(plain.pixels[plain.pixels.size() - 1], top_right.r);
+}
+
 TEST(BmpReader, RefusesInOrder)
 {
     const Bytes good = make_bmp(asymmetric(8, 8));

@@ -57,6 +57,15 @@ TEST(ExtremePalette, FromOneToSixValues)
         EXPECT_EQ(p.mn, t.want.mn);
         for (const auto& [colour, code] : t.codes)
             EXPECT_EQ(code_for_value(p, pack_rgb332(colour.r, colour.g, colour.b)), code);
+
+        // The program's two-pass conversion, which packs the pixels in place,
+        // gives what the palette and the symbol walk give.
+        BmpPixels consumed = t.px;
+        const ScreenImage fused = encode_sprites(consumed);
+        const ScreenImage walked =
+            build_screen(t.px, [&](const SymbolPixels& px) { return quantize_symbol_palette(p, px); });
+        EXPECT_EQ(fused.raster, walked.raster);
+        EXPECT_EQ(fused.attributes, walked.attributes);
     }
 }
 

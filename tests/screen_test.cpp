@@ -69,6 +69,14 @@ TEST(QuantizeLuma, WorkedSymbols)
     }
 }
 
+TEST(QuantizeLuma, DivisionByMultiplicationIsExact)
+{
+    // Every quotient the quantizer takes: sums below 2^16, counts 1 .. 64.
+    for (uint32_t d = 1; d <= 64; ++d)
+        for (uint32_t s = 0; s < 65536; ++s)
+            ASSERT_EQ(divide_small(s, d), s / d) << s << " / " << d;
+}
+
 TEST(ScreenModel, RasterPlacement)
 {
     // Code 3 at column 0 is the top two bits, code 1 at column 7 the bottom one.

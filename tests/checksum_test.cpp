@@ -1,0 +1,85 @@
+// Pinned outputs: each program's output for the generated photo-like picture,
+// summed up as a checksum. The conversions are tuned for speed; these sums say
+// that no byte of their output has moved.
+#include <gtest/gtest.h>
+
+#include "bench/photo.hpp"
+#include "common/le.hpp"
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+
+// 64-bit FNV-1a: small, and any changed byte changes it.
+static uint64_t fnv1a(const Bytes& b)
+{
+    uint64_t h = 0xCBF29CE484222325u;
+    for (const uint8_t c : b) {
+        h ^= c;
+        h *= 0x100000001B3u;
+    }
+    return h;
+}
+
+static Picture photo(int w, int h)
+{
+    return make_picture(w, h, [&](int x, int y) {
+        const PhotoPixel p = photo_pixel(uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h));
+        return Rgb{p.r, p.g, p.b};
+    });
+}
+
+TEST(PinnedOutput, PhotoThroughEveryProgram)
+{
+    const fs::path dir = scratch_dir();
+    const Picture p = photo(512, 512);
+    write_file(dir / "photo.bmp", make_bmp(p));
+    write_file(dir / "photo-topdown.bmp", make_bmp(p, {124, 0, true, 0, {'B', 'M'}}));
+    // The same picture in four colours by brightness: a picture encsprite keeps whole.
+    const Rgb four[] = {{10, 20, 30}, {200, 40, 40}, {40, 200, 90}, {250, 250, 250}};
+    write_file(dir / "four.bmp", make_bmp(make_picture(512, 512, [&](int x, int y) {
+                   const Rgb c = p.at(x, y);
+                   return four[(c.r + 2 * c.g + c.b / 2) * 4 / 893];
+               })));
+    write_file(dir / "photo1024.bmp", make_bmp(photo(1024, 1024)));
+
+    const std::string enc = q(ENCSCREEN_EXE), spr = q(ENCSPRITE_EXE), dec = q(DECSCREEN_EXE);
+    ASSERT_EQ(run(enc + " " + q(dir / "photo.bmp") + " " + q(dir / "photo.scn")).status, 1);
+    // The screen file with its size fields set to 509 x 507: a screen of partial
+    // symbols, whose bytes are all there (and more).
+    Bytes odd = read_file(dir / "photo.scn");
+    ASSERT_GE(odd.size(), 16u);
+    put_le16(odd, 8, 509);
+    put_le16(odd, 10, 507);
+    write_file(dir / "odd.scn", odd);
+
+    struct Case {
+        const char* name;
+        std::string command; // writes the output to the path appended
+        size_t size;
+        uint64_t sum;
+    };
+    const size_t scn_size = 16 + 2 * 64 * 512 + 4 * 64 * 64;
+    // The head up to "SPR:", 14 bytes a DEFW line, "ATTR:", 27 bytes a DEFB line.
+    const size_t listing_size = 211 + 14 * 64 * 512 + 6 + 27 * 64 * 64;
+    const uint64_t scn = 0x9c24456a6cbaf826;
+    const Case cases[] = {
+        {"encscreen", enc + " " + q(dir / "photo.bmp"), scn_size, scn},
+        {"encscreen, top-down file", enc + " " + q(dir / "photo-topdown.bmp"), scn_size, scn},
+        {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + " /dev/stdin", scn_size, scn},
+        {"encscreen, 1024x1024 through a pipe", "cat " + q(dir / "photo1024.bmp") + " | " + enc + " /dev/stdin",
+         16 + 2 * 128 * 1024 + 4 * 128 * 128, 0xe505d820f95a98ea},
+        {"encsprite", spr + " " + q(dir / "photo.bmp"), listing_size, 0x71f7ddb171e2c880},
+        {"encsprite, four colours", spr + " " + q(dir / "four.bmp"), listing_size, 0xa9bda2df14786969},
+        {"decscreen", dec + " " + q(dir / "photo.scn"), 54 + 512 * 512 * 3, 0xdd924834a86d3459},
+        {"decscreen, 509x507", dec + " " + q(dir / "odd.scn"), 54 + 507 * (3 * 509 + 1), 0x1c1befbaa4e43d22},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir / "out");
+        const RunResult r = run(c.command + " " + q(dir / "out"));
+        EXPECT_EQ(r.out + r.err, "");
+        const Bytes out = read_file(dir / "out");
+        EXPECT_EQ(out.size(), c.size);
+        EXPECT_EQ(fnv1a(out), c.sum) << std::hex << "0x" << fnv1a(out);
+    }
+}
