@@ -42,7 +42,7 @@ bool read_block(Input& in, std::vector<T>& dst, uint64_t bytes)
     if (bytes > SIZE_MAX || (in.remaining != kUnknownSize && bytes > in.remaining))
         return false;
     // Known size: one allocation, one read. Unknown: start small and double.
-    constexpr uint64_t first_step = uint64_t(1) << 20;
+    constexpr uint64_t first_step = uint64_t(1) << 16;
     uint64_t done = 0;
     while (done < bytes) {
         uint64_t next = in.remaining != kUnknownSize ? bytes : std::min(bytes, std::max(first_step, 2 * done));
