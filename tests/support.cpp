@@ -122,7 +122,14 @@ RunResult run(const std::string& command)
     const auto base = std::filesystem::temp_directory_path() /
                       ("vorne-run-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     const auto out = base.string() + ".out", err = base.string() + ".err";
-    const std::string line = "{ " + command + " ; } >" + q(out) + " 2>" + q(err) + " </dev/null";
+#ifdef VORNE_SANITIZED
+    // A sanitizer report ends a program with status 1 by default, which is
+    // encscreen's success: make it 86, which no program uses.
+    const std::string env = "export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1; ";
+#else
+    const std::string env;
+#endif
+    const std::string line = env + "{ " + command + " ; } >" + q(out) + " 2>" + q(err) + " </dev/null";
     const int raw = std::system(line.c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
