@@ -16,7 +16,7 @@ namespace {
 struct Program {
     const char* name;
     std::string exe;
-    int failure;           // the program's failure status
+    int failure;           // the program's failure status; success is the other of 0 and 1
     const char* out_file;  // the word its messages use for its output
 };
 
@@ -24,8 +24,9 @@ const Program kEncscreen{"encscreen", q(ENCSCREEN_EXE), 0, "scnfile"};
 const Program kEncsprite{"encsprite", q(ENCSPRITE_EXE), 1, "sprfile"};
 const Program kDecscreen{"decscreen", q(DECSCREEN_EXE), 1, "bmpfile"};
 
-// How the input reaches the program: by name, where its size is known up
-// front, or through a pipe, where it is not.
+// How the input reaches the program: by name or as standard input redirected
+// from the file, where its size is known up front, or through a pipe, where it
+// is not.
 struct Feed {
     const char* name;
     std::string (*command)(const Program& p, const fs::path& in, const fs::path& out);
