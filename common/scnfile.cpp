@@ -13,9 +13,11 @@ uint64_t screen_file_size(uint32_t width, uint32_t height)
     return kScreenHeaderSize + 2 * n * height + 4 * n * (height >> 3);
 }
 
+// A screen less than 8 pixels wide or high has no attribute bytes, and an empty
+// vector's data() may be null, which fwrite must not be given even for no bytes.
 static bool write_all(std::FILE* out, std::span<const uint8_t> bytes)
 {
-    return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
 bool write_screen_file(std::FILE* out, const ScreenImage& s)

@@ -160,6 +160,26 @@ TEST(ScreenFile, LayoutAndRoundTrip)
         EXPECT_FALSE(read_screen_bytes(Bytes(b.begin(), b.begin() + ptrdiff_t(len)), back)) << len;
 }
 
+TEST(ScreenFile, ScreensWithoutSymbolsRoundTrip)
+{
+    // No attribute bytes at all, and for the narrow ones no raster either:
+    // found by fuzzing, when an empty array reached fwrite as a null pointer.
+    for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{0, 0}, {5, 3}, {0, 9}, {12, 5}, {7, 65535}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        ScreenImage s = make_screen(w, h);
+        for (size_t i = 0; i < s.raster.size(); ++i)
+            s.raster[i] = uint16_t(0x1234 + i);
+        const Bytes b = screen_bytes(s);
+        ASSERT_EQ(b.size(), screen_file_size(w, h));
+        ScreenImage back;
+        ASSERT_TRUE(read_screen_bytes(b, back));
+        EXPECT_EQ(back.width, w);
+        EXPECT_EQ(back.height, h);
+        EXPECT_EQ(back.raster, s.raster);
+        EXPECT_TRUE(back.attributes.empty());
+    }
+}
+
 TEST(ScreenFile, FileSize)
 {
     EXPECT_EQ(screen_file_size(256, 192), 16u + 12288 + 3072);

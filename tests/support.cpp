@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include "common/le.hpp"
@@ -61,6 +62,26 @@ Bytes make_bmp(const Picture& p, const BmpLayout& layout)
     return b;
 }
 
+// One scratch folder per test process, since builds in several folders may run
+// the suite at the same time; removed at the end when every test passed, kept
+// for a look otherwise.
+static std::filesystem::path process_scratch()
+{
+    return std::filesystem::temp_directory_path() / ("vorne-tests-" + std::to_string(getpid()));
+}
+
+namespace {
+struct RemoveScratch : testing::Environment {
+    void TearDown() override
+    {
+        std::error_code ec;
+        if (testing::UnitTest::GetInstance()->Passed())
+            std::filesystem::remove_all(process_scratch(), ec);
+    }
+};
+[[maybe_unused]] testing::Environment* const remove_scratch = testing::AddGlobalTestEnvironment(new RemoveScratch);
+} // namespace
+
 std::filesystem::path scratch_dir()
 {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -68,7 +89,7 @@ std::filesystem::path scratch_dir()
     for (char& c : name)
         if (c == '/')
             c = '_';
-    const auto dir = std::filesystem::temp_directory_path() / "vorne-tests" / name;
+    const auto dir = process_scratch() / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -101,7 +122,14 @@ RunResult run(const std::string& command)
     const auto base = std::filesystem::temp_directory_path() /
                       ("vorne-run-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     const auto out = base.string() + ".out", err = base.string() + ".err";
-    const std::string line = "{ " + command + " ; } >" + q(out) + " 2>" + q(err) + " </dev/null";
+#ifdef VORNE_SANITIZED
+    // A sanitizer report ends a program with status 1 by default, which is
+    // encscreen's success: make it 86, which no program uses.
+    const std::string env = "export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1; ";
+#else
+    const std::string env;
+#endif
+    const std::string line = env + "{ " + command + " ; } >" + q(out) + " 2>" + q(err) + " </dev/null";
     const int raw = std::system(line.c_str());
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -1,0 +1,192 @@
+// Hostile input, run as a user would: files cut short, headers that promise
+// gigabytes, outputs that cannot be written. Whatever comes in, each program
+// must end with its message and its failure status, promptly, within a small
+// address space, and must leave its input alone.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "common/le.hpp"
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Program {
+    const char* name;
+    const char* path;
+    std::string exe;       // path, quoted for the shell
+    int failure;           // the program's failure status; success is the other of 0 and 1
+    const char* out_file;  // the word its messages use for its output
+};
+
+const Program kEncscreen{"encscreen", ENCSCREEN_EXE, q(ENCSCREEN_EXE), 0, "scnfile"};
+const Program kEncsprite{"encsprite", ENCSPRITE_EXE, q(ENCSPRITE_EXE), 1, "sprfile"};
+const Program kDecscreen{"decscreen", DECSCREEN_EXE, q(DECSCREEN_EXE), 1, "bmpfile"};
+
+// How the input reaches the program: by name or as standard input redirected
+// from the file, where its size is known up front, or through a pipe, where it
+// is not.
+struct Feed {
+    const char* name;
+    std::string (*command)(const Program& p, const fs::path& in, const fs::path& out);
+};
+const Feed kFeeds[] = {
+    {"regular file", [](const Program& p, const fs::path& in, const fs::path& out) {
+         return p.exe + " " + q(in) + " " + q(out);
+     }},
+    {"standard input from a file", [](const Program& p, const fs::path& in, const fs::path& out) {
+         return p.exe + " /dev/stdin " + q(out) + " < " + q(in);
+     }},
+    {"pipe", [](const Program& p, const fs::path& in, const fs::path& out) {
+         return "cat " + q(in) + " | " + p.exe + " /dev/stdin " + q(out);
+     }},
+};
+
+// An asymmetric 8x8 picture in ImageMagick's layout: a 124-byte info header.
+Bytes bmp_with_124_byte_header()
+{
+    const Picture p = make_picture(8, 8, [](int x, int y) {
+        return Rgb{uint8_t(x * 30 + 5), uint8_t(y * 20 + 7), uint8_t(x * y + 9)};
+    });
+    return make_bmp(p, {124, 0, false, 0, {'B', 'M'}});
+}
+
+} // namespace
+
+TEST(Hostile, EveryPrefixOfABmpFailsWithAMessage)
+{
+    const fs::path dir = scratch_dir();
+    const Bytes whole = bmp_with_124_byte_header();
+    ASSERT_EQ(whole.size(), 14u + 124 + 192);
+    const fs::path out = dir / "out";
+    for (const Program& p : {kEncscreen, kEncsprite}) {
+        SCOPED_TRACE(p.name);
+        // The whole file converts, so every failure below is the cut's doing.
+        write_file(dir / "in.bmp", whole);
+        ASSERT_EQ(run(kFeeds[0].command(p, dir / "in.bmp", out)).status, 1 - p.failure);
+        fs::remove(out);
+        for (const Feed& feed : kFeeds) {
+            SCOPED_TRACE(feed.name);
+            for (size_t len = 0; len < whole.size(); ++len) {
+                write_file(dir / "in.bmp", Bytes(whole.begin(), whole.begin() + ptrdiff_t(len)));
+                const RunResult r = run(feed.command(p, dir / "in.bmp", out));
+                // Short of the 54 header bytes it is no BMP; after them the rest of
+                // the 124-byte header and the pixels are missing.
+                const std::string want = len < 54 ? "the file is not 24bit bmp \n" : "bmpfile is truncated\n";
+                ASSERT_EQ(r.status, p.failure) << len;
+                ASSERT_EQ(r.out, "") << len;
+                ASSERT_EQ(r.err, want) << len;
+                ASSERT_FALSE(fs::exists(out)) << len;
+            }
+        }
+    }
+}
+
+TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
+{
+#ifdef VORNE_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
+#endif
+    if (run("command -v prlimit && command -v timeout").status != 0)
+        GTEST_SKIP() << "prlimit or timeout not installed";
+    const fs::path dir = scratch_dir();
+    Bytes with_data = bmp_header(65528, 65528);
+    with_data.resize(with_data.size() + 200000, 0x42);
+    Bytes scn_header = make_scn(0, 0, [](size_t) { return 0; });
+    put_le16(scn_header, 8, 65528); // 8 GiB of raster promised
+    put_le16(scn_header, 10, 65528);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::vector<Program> programs;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"54-byte header claiming 65528x65528", bmp_header(65528, 65528), {kEncscreen, kEncsprite},
+         "bmpfile is truncated\n"},
+        {"the same followed by 200 KB", with_data, {kEncscreen, kEncsprite}, "bmpfile is truncated\n"},
+        {"top-down header claiming 65528x65528", bmp_header(65528, -65528), {kEncscreen, kEncsprite},
+         "bmpfile is truncated\n"},
+        {"16-byte screen header claiming 65528x65528", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+    };
+    const fs::path out = dir / "out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir / "in", c.file);
+        for (const Program& p : c.programs) {
+            SCOPED_TRACE(p.name);
+            Program limited = p;
+            limited.exe = "timeout 60 prlimit --as=268435456 " + p.exe;
+            for (const Feed& feed : kFeeds) {
+                SCOPED_TRACE(feed.name);
+                const RunResult r = run(feed.command(limited, dir / "in", out));
+                EXPECT_EQ(r.status, p.failure);
+                EXPECT_EQ(r.out, "");
+                EXPECT_EQ(r.err, c.err);
+                EXPECT_FALSE(fs::exists(out));
+            }
+        }
+    }
+}
+
+TEST(Hostile, UnwritableOutputsFailWithAMessageAndLeaveTheInputAlone)
+{
+    const fs::path dir = scratch_dir();
+    // The read-only case needs a user whom the file's mode stops: root writes anyway.
+    std::string as_user;
+    if (geteuid() == 0) {
+        if (run("command -v setpriv").status != 0)
+            GTEST_SKIP() << "running as root without setpriv: a read-only output cannot be tested";
+        as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    // Open to all, so that only the file's own mode stops the write.
+    fs::permissions(dir, fs::perms::all);
+    std::vector<Program> programs = {kEncscreen, kEncsprite, kDecscreen};
+    if (!as_user.empty()) {
+        // The build folder may lie where that user cannot go: run copies of the programs.
+        for (Program& p : programs) {
+            fs::copy_file(p.path, dir / p.name);
+            p.exe = q(dir / p.name);
+        }
+        if (run(as_user + "test -x " + programs[0].exe).status != 0)
+            GTEST_SKIP() << "user 65534 cannot reach " << dir << ": a read-only output cannot be tested";
+    }
+
+    const Bytes bmp = bmp_with_124_byte_header();
+    const Bytes scn = make_scn(16, 8, [](size_t i) { return uint8_t(i * 37 + 11); });
+    fs::create_directory(dir / "folder");
+    const Bytes old = {'o', 'l', 'd'};
+    write_file(dir / "read-only", old);
+    fs::permissions(dir / "read-only", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+    struct Target {
+        const char* name;
+        std::string path, word; // word: "opened" or "written"
+    };
+    const Target targets[] = {
+        {"a folder", q(dir / "folder"), "opened"},
+        {"a read-only file", q(dir / "read-only"), "opened"},
+        {"a full device", "/dev/full", "written"},
+    };
+    const std::pair<Program, Bytes> runs[] = {{programs[0], bmp}, {programs[1], bmp}, {programs[2], scn}};
+    for (const auto& [p, input] : runs) {
+        SCOPED_TRACE(p.name);
+        write_file(dir / "in", input);
+        fs::permissions(dir / "in", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        const auto stamp = fs::last_write_time(dir / "in");
+        for (const Target& t : targets) {
+            SCOPED_TRACE(t.name);
+            const RunResult r = run(as_user + p.exe + " " + q(dir / "in") + " " + t.path);
+            EXPECT_EQ(r.status, p.failure);
+            EXPECT_EQ(r.out, std::string(p.out_file) + " was not " + t.word + "\n");
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(read_file(dir / "in"), input);
+            EXPECT_EQ(fs::last_write_time(dir / "in"), stamp);
+        }
+        fs::remove(dir / "in");
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));
+    EXPECT_EQ(read_file(dir / "read-only"), old);
+}
