@@ -28,10 +28,47 @@ static BmpError read_bmp_from(const uint8_t* data, size_t size, uint64_t known_s
     return e;
 }
 
+// The luminance quantizer written plainly, one step after another, as the
+// yardstick for the vectorised one the program runs.
+static SymbolCodes plain_luma(const SymbolPixels& p)
+{
+    uint32_t y[64], total = 0;
+    for (size_t j = 0; j < 64; ++j)
+        total += y[j] = uint32_t(p.r[j] + 2 * p.g[j] + (p.b[j] >> 1));
+    const uint32_t mean = total >> 6;
+    uint32_t upper_sum = 0, upper_count = 0, lower_sum = 0, lower_count = 0;
+    for (size_t j = 0; j < 64; ++j) {
+        if (y[j] >= mean) {
+            upper_sum += y[j];
+            ++upper_count;
+        } else {
+            lower_sum += y[j];
+            ++lower_count;
+        }
+    }
+    const uint32_t high = upper_sum / upper_count;
+    const uint32_t low = lower_count ? lower_sum / lower_count : 0;
+    SymbolCodes q;
+    uint32_t count[4] = {}, sum_r[4] = {}, sum_g[4] = {}, sum_b[4] = {};
+    for (size_t j = 0; j < 64; ++j) {
+        const PixelCode code = y[j] >= high ? 3 : y[j] >= mean ? 2 : y[j] >= low ? 1 : 0;
+        q.codes[j] = code;
+        ++count[code];
+        sum_r[code] += p.r[j];
+        sum_g[code] += p.g[j];
+        sum_b[code] += p.b[j];
+    }
+    for (size_t k = 0; k < 4; ++k) {
+        const uint32_t c = count[k];
+        q.attributes[k] = c ? pack_rgb332(uint8_t(sum_r[k] / c), uint8_t(sum_g[k] / c), uint8_t(sum_b[k] / c)) : 0;
+    }
+    return q;
+}
+
 static void encscreen_conversion(const BmpPixels& bmp)
 {
     const ScreenImage screen = encode_screen_luma(bmp);
-    const ScreenImage plain = build_screen(bmp, quantize_symbol_luma);
+    const ScreenImage plain = build_screen(bmp, plain_luma);
     require(screen.raster == plain.raster && screen.attributes == plain.attributes);
 
     char* buf = nullptr;
