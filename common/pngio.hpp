@@ -1,0 +1,64 @@
+// PNG pictures in and out, through libpng.
+//
+// This module alone calls libpng. libpng reports errors by longjmp, which
+// must never cross a C++ destructor, so everything here is plain C-style data
+// at the edges: opaque handles, raw row pointers and status values. The rest
+// of the code sees an error value, as from the BMP reader.
+//
+// Rows in and out are 3 bytes a pixel in the order blue, green, red (the
+// order of a BMP pixel), so that both picture formats feed the same walk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "common/input.hpp"
+
+inline constexpr size_t kPngSignatureSize = 8;
+
+// True when `head` (at least 8 bytes) starts with the PNG signature.
+bool is_png_signature(std::span<const uint8_t> head);
+
+enum class PngStatus {
+    ok,
+    damaged,   // bad CRC on a critical chunk, broken zlib data, missing chunks, ends early
+    bad_size,  // width or height not a positive multiple of 8 up to 65528
+    no_memory, // an allocation failed
+};
+
+struct PngReader; // libpng's reading state; opaque
+
+// Starts reading a PNG from `in`, whose 8 signature bytes have already been
+// read. Reads up to the first image data and checks the size from IHDR before
+// any pixel is decoded. On ok, `reader` must later go to png_read_finish or
+// png_read_abort.
+PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height);
+
+// The next `count` rows of the picture, top line first: row k goes to
+// bgr + k * stride, width pixels of blue, green, red. 16-bit samples become
+// 8-bit as floor(v / 257); alpha is composited over black as floor(c * a / 255).
+PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count);
+
+// After the last row: reads the rest of the file up to IEND, then frees the reader.
+PngStatus png_read_finish(PngReader* reader);
+
+// Frees the reader without reading further.
+void png_read_abort(PngReader* reader);
+
+struct PngWriter; // libpng's writing state; opaque
+
+// Starts an 8-bit RGB, non-interlaced PNG of width x height on `out`.
+// False when the start cannot be written or memory runs out.
+bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer);
+
+// The next `count` rows, top line first: row k at bgr + k * stride, width
+// pixels of blue, green, red. False when a write fails.
+bool png_write_rows(PngWriter* writer, const uint8_t* bgr, ptrdiff_t stride, uint32_t count);
+
+// Writes the end of the file and frees the writer; false when a write fails.
+bool png_write_finish(PngWriter* writer);
+
+// Frees the writer without finishing the file.
+void png_write_abort(PngWriter* writer);
