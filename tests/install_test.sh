@@ -3,18 +3,15 @@
 # copies on the example picture; their files must match the build's own.
 #   install_test.sh prefix BUILD_DIR SOURCE_DIR WORK_DIR   cmake --install into WORK_DIR
 #   install_test.sh deb    BUILD_DIR SOURCE_DIR WORK_DIR   cpack -G DEB, then dpkg -x into WORK_DIR
+#   install_test.sh lintian BUILD_DIR SOURCE_DIR WORK_DIR  cpack -G DEB, then Debian's lintian on it
+# VERSION (the project's) must name the package and the manual pages.
 set -u
 mode=$1 build=$2 src=$3 work=$4
+version=${VERSION:?the project version}
 fail() { echo "FAIL: $*"; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work" || fail "cannot make $work"
-case $mode in
-prefix)
-  cmake --install "$build" --prefix "$work/root" >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; fail "cmake --install failed"; }
-  root=$work/root
-  ;;
-deb)
+make_deb() {
   command -v dpkg-deb >/dev/null || { echo "SKIPPED: dpkg-deb is not installed"; exit 77; }
   command -v cpack >/dev/null || { echo "SKIPPED: cpack is not installed"; exit 77; }
   (cd "$build" && cpack -G DEB -B "$work/pkg") >"$work/cpack.log" 2>&1 ||
@@ -23,8 +20,29 @@ deb)
   [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, found: ${debs[*]}"
   deb=${debs[0]}
   echo "package: $(basename "$deb")"
+}
+case $mode in
+lintian)
+  # Errors and warnings fail; the informational tags (hardening hints) do not.
+  command -v lintian >/dev/null || { echo "SKIPPED: lintian is not installed"; exit 77; }
+  make_deb
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+  cat "$work/lintian.log"
+  ! grep -qE '^[EW]: ' "$work/lintian.log" || fail "lintian reports errors or warnings"
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+  echo "lintian: no error, no warning"
+  exit 0
+  ;;
+prefix)
+  cmake --install "$build" --prefix "$work/root" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log"; fail "cmake --install failed"; }
+  root=$work/root
+  ;;
+deb)
+  make_deb
   dpkg-deb -f "$deb" Package Version Architecture Depends
   [ "$(dpkg-deb -f "$deb" Package)" = vorne-screen-tools ] || fail "wrong package name"
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
   [ -n "$(dpkg-deb -f "$deb" Depends)" ] || fail "the package declares no dependencies"
   dpkg -x "$deb" "$work/root" || fail "dpkg -x failed"
   root=$work/root/usr
@@ -32,11 +50,23 @@ deb)
 *) fail "unknown mode $mode" ;;
 esac
 
-# The files where a user looks for them.
+# The files where a user looks for them: the manual pages gzipped, carrying
+# the project's version in their footer, the licence and the changelog (its
+# newest entry the same version) where Debian keeps them.
 for p in encscreen encsprite decscreen; do
   [ -x "$root/bin/$p" ] || fail "$root/bin/$p is missing"
-  cmp -s "$root/share/man/man1/$p.1" "$src/man/$p.1" || fail "$root/share/man/man1/$p.1 is missing or differs"
+  page=$root/share/man/man1/$p.1.gz
+  gzip -dc "$page" >"$work/$p.1" 2>/dev/null || fail "$page is missing or not gzipped"
+  head -1 "$work/$p.1" | grep -qF "\"vorne-screen-tools $version\"" ||
+    fail "$p.1 does not name version $version: $(head -1 "$work/$p.1")"
+  diff <(sed 1d "$work/$p.1") <(sed 1d "$src/man/$p.1") >/dev/null || fail "$page differs from man/$p.1"
 done
+doc=$root/share/doc/vorne-screen-tools
+head -1 "$doc/copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "$doc/copyright is missing or not in the machine-readable format"
+newest=$(gzip -dc "$doc/changelog.gz" 2>/dev/null | head -1)
+[ "$newest" = "vorne-screen-tools ($version) unstable; urgency=medium" ] ||
+  fail "the changelog's newest entry is not version $version: $newest"
 
 # The installed programs convert the example exactly as the build's do.
 ref=$work/ref out=$work/out
