@@ -14,6 +14,41 @@ set -u
 win=$1 lin=$2 src=$3 work=$4
 
 command -v wine >/dev/null || { echo "SKIPPED: wine is not installed"; exit 77; }
+
+# --- The Windows release -------------------------------------------------------
+# What a Windows user gets is the zip that `cpack -G ZIP` makes in the MinGW
+# build folder (above WINDOWS_BIN_DIR), so when it is there the cases below run
+# the programs unpacked from it. It must hold exactly the programs, README,
+# licence and manual pages, the text in CR LF lines, and be no older than the
+# programs it was made from. VERSION, when set, must name it.
+zips=("$win"/../vorne-screen-tools-${VERSION:-*}-win64.zip)
+if [ -f "${zips[0]}" ]; then
+  zip=$(cd "$(dirname "${zips[0]}")" && pwd)/$(basename "${zips[0]}")
+  name=$(basename "$zip" .zip)
+  [ ${#zips[@]} -eq 1 ] || { echo "FAIL: several zips beside $win: ${zips[*]}"; exit 1; }
+  for p in encscreen encsprite decscreen; do
+    [ ! "$win/$p.exe" -nt "$zip" ] ||
+      { echo "FAIL: $name.zip is older than $p.exe: run cpack -G ZIP in the MinGW build folder"; exit 1; }
+  done
+  rm -rf "$work/zip" && mkdir -p "$work/zip" && (cd "$work/zip" && cmake -E tar xf "$zip") ||
+    { echo "FAIL: cannot unpack $zip"; exit 1; }
+  files=$(cd "$work/zip" && find . -type f | sort | tr '\n' ' ')
+  want=""
+  for f in LICENSE.txt README.txt decscreen.exe decscreen.txt encscreen.exe encscreen.txt encsprite.exe encsprite.txt; do
+    want+="./$name/$f "
+  done
+  [ "$files" = "$want" ] || { echo "FAIL: $name.zip holds $files, not $want"; exit 1; }
+  for f in "$work/zip/$name"/*.txt; do
+    perl -ne 'exit 1 unless /\r\n\z/' "$f" || { echo "FAIL: $(basename "$f") has lines without CR LF"; exit 1; }
+  done
+  grep -q "^vorne-screen-tools ${VERSION:-}" "$work/zip/$name/encscreen.txt" ||
+    { echo "FAIL: encscreen.txt does not carry the version in its footer"; exit 1; }
+  echo "ok   $name.zip: $(echo $files | wc -w) files; the cases run the programs unpacked from it"
+  win=$work/zip/$name
+else
+  echo "note: no vorne-screen-tools-*-win64.zip beside $win (cpack -G ZIP makes it); the cases run $win"
+fi
+# --- end of the Windows release ------------------------------------------------
 for p in encscreen encsprite decscreen; do
   [ -f "$win/$p.exe" ] || { echo "SKIPPED: $win/$p.exe is missing (build it with cmake/mingw-w64-x86_64.cmake)"; exit 77; }
   [ -x "$lin/$p" ] || { echo "FAIL: $lin/$p is missing"; exit 1; }
