@@ -82,16 +82,12 @@ case_() {
     cmp -s "$c/native.$f" "$c/s390x.$f" || bad+=" $f differs;"
   done
   diff -rq "$c/native" "$c/s390x" >"$c/diff" || bad+=" $(sed "s|$c/||g" "$c/diff" | tr '\n' ';')"
-  if [ -z "$bad" ]; then
-    passed=$((passed + 1))
-    echo "ok   $name (status $(cat "$c/native.status"))"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name:$bad"
-    for side in native s390x; do
-      echo "  $side: status $(cat "$c/$side.status"), said: $(cat "$c/$side.stdout" "$c/$side.stderr" | head -c 200 | tr -d '\a')"
-    done
-  fi
+  [ -n "$bad" ] || { passed=$((passed + 1)) && echo "ok   $name (status $(cat "$c/native.status"))" && return; }
+  failed=$((failed + 1))
+  echo "FAIL $name:$bad"
+  for side in native s390x; do
+    echo "  $side: status $(cat "$c/$side.status"), said: $(cat "$c/$side.stdout" "$c/$side.stderr" | head -c 200 | tr -d '\a')"
+  done
 }
 
 start=$(date +%s)
