@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the README's pictures: the example picture and what the screen mode
 # makes of it (encscreen, then decscreen), side by side, whole and as a
-# close-up of 4x4 symbols with the symbol grid drawn in.
+# close-up of 4x4 symbols with the symbol grid drawn in; one symbol up close;
+# and two symbols of red over green, to show how encscreen picks colours.
 #   examples/make_pngs.sh [BIN_DIR [OUT_DIR]]     (defaults: build/bin, docs)
 # Needs ImageMagick's convert. The PNGs carry no time stamps, so running it
 # again on the same programs gives the same files.
@@ -36,4 +37,16 @@ done
 convert "$here/sunset.bmp" -crop 8x8+184+56 +repage -scale 1600% "$tmp/symbol.png"
 convert "$tmp/sunset-back.bmp" -crop 8x8+184+56 +repage -scale 1600% "$tmp/symbol-back.png"
 png "$tmp/symbol.png" "$tmp/symbol-back.png" -background white -splice 16x0 +append -chop 16x0 "$out/symbol.png"
-echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png and symbol.png into $out"
+# Two symbols of red over green, as drawn (left) and on the screen (right).
+# On the left the green (0, 128, 0) is as bright as the red by encscreen's
+# weights (256 and 255), so the symbol's pixels all fall into one band and
+# come out as one colour; on the right the green is darker, (0, 64, 0), and
+# both colours survive.
+convert -size 16x8 xc:'rgb(0,128,0)' +antialias -fill 'rgb(255,0,0)' -draw 'rectangle 0,0 15,3' \
+  -fill 'rgb(0,64,0)' -draw 'rectangle 8,4 15,7' -type truecolor BMP3:"$tmp/colours.bmp"
+"$bin/encscreen" "$tmp/colours.bmp" "$tmp/colours.scn" || [ $? -eq 1 ]
+"$bin/decscreen" "$tmp/colours.scn" "$tmp/colours-back.bmp"
+convert "$tmp/colours.bmp" -scale 1600% "$tmp/colours.png"
+convert "$tmp/colours-back.bmp" -scale 1600% "$tmp/colours-back.png"
+png "$tmp/colours.png" "$tmp/colours-back.png" -background white -splice 16x0 +append -chop 16x0 "$out/colours.png"
+echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png and colours.png into $out"
