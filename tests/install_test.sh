@@ -43,6 +43,7 @@ deb)
   dpkg-deb -f "$deb" Package Version Architecture Depends
   [ "$(dpkg-deb -f "$deb" Package)" = vorne-screen-tools ] || fail "wrong package name"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+  grep -qF "./$(basename "$deb")" "$src/README.md" || fail "the README's install command does not name $(basename "$deb")"
   [ -n "$(dpkg-deb -f "$deb" Depends)" ] || fail "the package declares no dependencies"
   dpkg -x "$deb" "$work/root" || fail "dpkg -x failed"
   root=$work/root/usr

@@ -43,6 +43,7 @@ if [ -f "${zips[0]}" ]; then
   done
   grep -q "^vorne-screen-tools ${VERSION:-}" "$work/zip/$name/encscreen.txt" ||
     { echo "FAIL: encscreen.txt does not carry the version in its footer"; exit 1; }
+  grep -qF "\`$name.zip\`" "$src/README.md" || { echo "FAIL: the README does not name $name.zip"; exit 1; }
   echo "ok   $name.zip: $(echo $files | wc -w) files; the cases run the programs unpacked from it"
   win=$work/zip/$name
 else
