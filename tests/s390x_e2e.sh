@@ -49,6 +49,13 @@ cp "$src/examples/sunset.bmp" "$fx/sunset.bmp"
 "$native/makebmp" 512 512 "$fx/photo.bmp" || fail "makebmp failed"
 "$native/makebmp" 1032 264 "$fx/photo-wide.bmp" || fail "makebmp failed"
 topdown "$fx/photo.bmp" "$fx/photo-topdown.bmp"
+# The photo in four colours by brightness, a picture encsprite keeps whole.
+perl -e 'local $/; my $b = <STDIN>; my @four = ("\x1e\x14\x0a", "\x28\x28\xc8", "\x5a\xc8\x28", "\xfa\xfa\xfa");
+         for (my $o = 54; $o + 3 <= length $b; $o += 3) {
+           my ($bl, $g, $r) = unpack("C3", substr($b, $o, 3));
+           substr($b, $o, 3) = $four[int(($r + 2 * $g + int($bl / 2)) * 4 / 893)];
+         }
+         print $b' <"$fx/photo.bmp" >"$fx/four.bmp"
 bmp 8 8 >"$fx/8x8.bmp"
 bmp 24 40 >"$fx/24x40.bmp"
 bmp 264 -16 >"$fx/264x16-topdown.bmp"
@@ -91,7 +98,7 @@ case_() {
 }
 
 start=$(date +%s)
-for p in sunset photo photo-wide photo-topdown 8x8 24x40 264x16-topdown; do
+for p in sunset photo photo-wide photo-topdown four 8x8 24x40 264x16-topdown; do
   case_ encscreen-$p '$RUN $P/encscreen $F/'$p'.bmp out.scn'
   case_ encsprite-$p '$RUN $P/encsprite $F/'$p'.bmp out.asm'
 done
