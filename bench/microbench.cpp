@@ -74,14 +74,17 @@ std::filesystem::path photo_file(bool top_down)
     return path;
 }
 
-// The luminance quantizer, one symbol at a time, over every symbol of the photo.
+// The luminance quantizer, one symbol at a time, over every symbol of the
+// photo: as the programs call it (the best version this processor runs), and
+// each version alone.
+template <SymbolRaster (*Quantize)(const uint8_t*, ptrdiff_t)>
 void QuantizeLuma(benchmark::State& state)
 {
     const BmpPixels& bmp = photo();
-    const size_t stride = size_t(3) * kSide;
+    const ptrdiff_t stride = ptrdiff_t(3) * kSide;
     size_t sx = 0, sy = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(quantize_luma_bgr(bmp.pixels.data() + 8 * sy * stride + 24 * sx, stride));
+        benchmark::DoNotOptimize(Quantize(bmp.pixels.data() + 8 * sy * size_t(stride) + 24 * sx, stride));
         if (++sx == kSide / 8) {
             sx = 0;
             sy = sy + 1 < kSide / 8 ? sy + 1 : 0;
@@ -90,7 +93,11 @@ void QuantizeLuma(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()));
     state.SetLabel("symbols");
 }
-BENCHMARK(QuantizeLuma);
+BENCHMARK(QuantizeLuma<quantize_luma_bgr>)->Name("QuantizeLuma");
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_portable>)->Name("QuantizeLuma/portable");
+#if VORNE_X86_KERNELS
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_ssse3>)->Name("QuantizeLuma/ssse3");
+#endif
 
 // Quantizing every symbol and placing it in the screen: encscreen's whole walk.
 void EncscreenWalk(benchmark::State& state)

@@ -1,6 +1,38 @@
 #include "encscreen/quantize_luma.hpp"
 
-SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
+#if VORNE_X86_KERNELS
+#include <tmmintrin.h>
+#endif
+
+namespace {
+
+// The four attribute bytes from what both versions count: how many pixels
+// are at or above the upper threshold (n3), the mean (n2) and the lower one
+// (n1), and the red, green and blue sums over all pixels and over those at
+// or above each threshold (sums: r0 r1 r2 r3, g0 .. g3, b0 .. b3, where 0 is
+// every pixel). The pixels of code k are those at or above threshold k less
+// those at or above threshold k + 1.
+std::array<uint8_t, 4> attributes_of(uint32_t n3, uint32_t n2, uint32_t n1, const uint16_t* sums)
+{
+    const uint32_t count[4] = {64u - n1, n1 - n2, n2 - n3, n3};
+    std::array<uint8_t, 4> out{};
+    for (size_t k = 0; k < 4; ++k) {
+        const uint32_t c = count[k];
+        if (c == 0)
+            continue; // black
+        uint8_t mean[3];
+        for (size_t ch = 0; ch < 3; ++ch) {
+            const uint16_t* s = sums + 4 * ch;
+            mean[ch] = uint8_t(divide_small(k < 3 ? uint32_t(s[k] - s[k + 1]) : s[3], c));
+        }
+        out[k] = pack_rgb332(mean[0], mean[1], mean[2]);
+    }
+    return out;
+}
+
+} // namespace
+
+SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
 {
     // The symbol split once into planes of bytes, entry j = 8 * line +
     // column. Every sum below fits 16 bits (at most 64 x 892 = 57088), so the
@@ -8,7 +40,7 @@ SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
     // for branches.
     alignas(16) uint8_t r[64], g[64], b[64];
     for (size_t line = 0; line < 8; ++line) {
-        const uint8_t* p = bgr + line * stride;
+        const uint8_t* p = bgr + ptrdiff_t(line) * stride;
         for (size_t c = 0; c < 8; ++c, p += 3) {
             const size_t j = 8 * line + c;
             b[j] = p[0];
@@ -70,19 +102,122 @@ SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
         out.words[line] = word;
     }
 
-    // Per code k: count and sums of the pixels at or above threshold k, less
-    // those at or above threshold k + 1.
-    const uint32_t count[4] = {64u - n1, uint32_t(n1 - upper_count), uint32_t(upper_count - n3), n3};
-    const uint32_t sum_r[4] = {uint32_t(r0 - r1), uint32_t(r1 - r2), uint32_t(r2 - r3), r3};
-    const uint32_t sum_g[4] = {uint32_t(g0 - g1), uint32_t(g1 - g2), uint32_t(g2 - g3), g3};
-    const uint32_t sum_b[4] = {uint32_t(b0 - b1), uint32_t(b1 - b2), uint32_t(b2 - b3), b3};
-    for (size_t k = 0; k < 4; ++k) {
-        const uint32_t c = count[k];
-        out.attributes[k] = c ? pack_rgb332(uint8_t(divide_small(sum_r[k], c)), uint8_t(divide_small(sum_g[k], c)),
-                                            uint8_t(divide_small(sum_b[k], c)))
-                              : 0;
-    }
+    const uint16_t sums[12] = {r0, r1, r2, r3, g0, g1, g2, g3, b0, b1, b2, b3};
+    out.attributes = attributes_of(n3, upper_count, n1, sums);
     return out;
+}
+
+#if VORNE_X86_KERNELS
+namespace {
+
+// Sum of the eight 16-bit lanes, for totals below 2^16.
+__attribute__((target("ssse3"))) inline uint32_t lane_sum(__m128i v)
+{
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 4));
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 2));
+    return uint16_t(_mm_cvtsi128_si32(v));
+}
+
+// The lane sums of the eight vectors at v as the eight lanes of one.
+__attribute__((target("ssse3"))) inline __m128i lane_sums(const __m128i* v)
+{
+    const __m128i a = _mm_hadd_epi16(_mm_hadd_epi16(v[0], v[1]), _mm_hadd_epi16(v[2], v[3]));
+    const __m128i b = _mm_hadd_epi16(_mm_hadd_epi16(v[4], v[5]), _mm_hadd_epi16(v[6], v[7]));
+    return _mm_hadd_epi16(a, b);
+}
+
+} // namespace
+
+// The same steps as the portable version with one symbol line in a register:
+// eight 16-bit lanes, one per column. The byte shuffles take the line's 24
+// bytes apart into blue, green and red; the thresholds' masks are signed
+// comparisons, which are exact because every luma is at most 892.
+__attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint8_t* bgr, ptrdiff_t stride)
+{
+    // A line is read as 16 bytes and 8 bytes, never past its 24: the last
+    // symbol of the last line may end where the buffer does.
+    const __m128i b_lo = _mm_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 12, -1, 15, -1, -1, -1, -1, -1);
+    const __m128i b_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, -1, 5, -1);
+    const __m128i g_lo = _mm_setr_epi8(1, -1, 4, -1, 7, -1, 10, -1, 13, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i g_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1, 3, -1, 6, -1);
+    const __m128i r_lo = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i r_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, -1, 4, -1, 7, -1);
+    __m128i r[8], g[8], b[8], y[8];
+    __m128i total = _mm_setzero_si128();
+    for (size_t line = 0; line < 8; ++line) {
+        const uint8_t* p = bgr + ptrdiff_t(line) * stride;
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16));
+        b[line] = _mm_or_si128(_mm_shuffle_epi8(lo, b_lo), _mm_shuffle_epi8(hi, b_hi));
+        g[line] = _mm_or_si128(_mm_shuffle_epi8(lo, g_lo), _mm_shuffle_epi8(hi, g_hi));
+        r[line] = _mm_or_si128(_mm_shuffle_epi8(lo, r_lo), _mm_shuffle_epi8(hi, r_hi));
+        y[line] = _mm_add_epi16(_mm_add_epi16(r[line], _mm_add_epi16(g[line], g[line])), _mm_srli_epi16(b[line], 1));
+        total = _mm_add_epi16(total, y[line]);
+    }
+    const uint32_t sum = lane_sum(total);
+    const __m128i mean = _mm_set1_epi16(int16_t(sum >> 6));
+
+    // below: -1 in each lane below the mean, summed into minus the count.
+    __m128i upper_sum = _mm_setzero_si128(), lower_count = _mm_setzero_si128();
+    for (size_t line = 0; line < 8; ++line) {
+        const __m128i below = _mm_cmpgt_epi16(mean, y[line]);
+        upper_sum = _mm_add_epi16(upper_sum, _mm_andnot_si128(below, y[line]));
+        lower_count = _mm_sub_epi16(lower_count, below);
+    }
+    const uint32_t upper = lane_sum(upper_sum), lower_n = lane_sum(lower_count), upper_n = 64 - lower_n;
+    const __m128i high = _mm_set1_epi16(int16_t(divide_small(upper, upper_n)));
+    const __m128i low = _mm_set1_epi16(int16_t(lower_n ? divide_small(sum - upper, lower_n) : 0));
+
+    // Sums over the pixels at or above each threshold, and the pixels below
+    // the upper and the lower one counted; the code is 3 less the number of
+    // thresholds a pixel is below.
+    const __m128i weights = _mm_setr_epi16(1 << 14, 1 << 12, 1 << 10, 1 << 8, 1 << 6, 1 << 4, 1 << 2, 1);
+    __m128i acc[16] = {};
+    __m128i words[8];
+    for (size_t line = 0; line < 8; ++line) {
+        const __m128i below3 = _mm_cmpgt_epi16(high, y[line]), below2 = _mm_cmpgt_epi16(mean, y[line]),
+                      below1 = _mm_cmpgt_epi16(low, y[line]);
+        const __m128i ch[3] = {r[line], g[line], b[line]};
+        for (size_t c = 0; c < 3; ++c) {
+            acc[4 * c] = _mm_add_epi16(acc[4 * c], ch[c]);
+            acc[4 * c + 1] = _mm_add_epi16(acc[4 * c + 1], _mm_andnot_si128(below1, ch[c]));
+            acc[4 * c + 2] = _mm_add_epi16(acc[4 * c + 2], _mm_andnot_si128(below2, ch[c]));
+            acc[4 * c + 3] = _mm_add_epi16(acc[4 * c + 3], _mm_andnot_si128(below3, ch[c]));
+        }
+        acc[12] = _mm_sub_epi16(acc[12], below3);
+        acc[13] = _mm_sub_epi16(acc[13], below1);
+        const __m128i code =
+            _mm_add_epi16(_mm_set1_epi16(3), _mm_add_epi16(below3, _mm_add_epi16(below2, below1)));
+        // Each code moved to its column's two bits, adjacent pairs added.
+        words[line] = _mm_madd_epi16(code, weights);
+    }
+
+    // The line's four pair sums added into its word: [line 0 .. 3] and
+    // [line 4 .. 7] as 32-bit lanes below 2^16, packed to 16 bits through
+    // their sign-extended halves, which pack exactly.
+    const __m128i w03 = _mm_hadd_epi32(_mm_hadd_epi32(words[0], words[1]), _mm_hadd_epi32(words[2], words[3]));
+    const __m128i w47 = _mm_hadd_epi32(_mm_hadd_epi32(words[4], words[5]), _mm_hadd_epi32(words[6], words[7]));
+    SymbolRaster out;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.words.data()),
+                     _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(w03, 16), 16),
+                                     _mm_srai_epi32(_mm_slli_epi32(w47, 16), 16)));
+
+    alignas(16) uint16_t totals[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(totals), lane_sums(acc));
+    _mm_store_si128(reinterpret_cast<__m128i*>(totals + 8), lane_sums(acc + 8));
+    out.attributes = attributes_of(64u - totals[12], upper_n, 64u - totals[13], totals);
+    return out;
+}
+#endif
+
+SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride)
+{
+#if VORNE_X86_KERNELS
+    if (cpu_has_ssse3())
+        return quantize_luma_bgr_ssse3(bgr, stride);
+#endif
+    return quantize_luma_bgr_portable(bgr, stride);
 }
 
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p)
