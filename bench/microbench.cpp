@@ -97,6 +97,7 @@ BENCHMARK(QuantizeLuma<quantize_luma_bgr>)->Name("QuantizeLuma");
 BENCHMARK(QuantizeLuma<quantize_luma_bgr_portable>)->Name("QuantizeLuma/portable");
 #if VORNE_X86_KERNELS
 BENCHMARK(QuantizeLuma<quantize_luma_bgr_ssse3>)->Name("QuantizeLuma/ssse3");
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_avx2>)->Name("QuantizeLuma/avx2");
 #endif
 
 // Quantizing every symbol and placing it in the screen: encscreen's whole walk.

@@ -1,7 +1,7 @@
 #include "encscreen/quantize_luma.hpp"
 
 #if VORNE_X86_KERNELS
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -16,11 +16,13 @@ std::array<uint8_t, 4> attributes_of(uint32_t n3, uint32_t n2, uint32_t n1, cons
 {
     const uint32_t count[4] = {64u - n1, n1 - n2, n2 - n3, n3};
     std::array<uint8_t, 4> out{};
+    #pragma GCC unroll 16
     for (size_t k = 0; k < 4; ++k) {
         const uint32_t c = count[k];
         if (c == 0)
             continue; // black
         uint8_t mean[3];
+        #pragma GCC unroll 16
         for (size_t ch = 0; ch < 3; ++ch) {
             const uint16_t* s = sums + 4 * ch;
             mean[ch] = uint8_t(divide_small(k < 3 ? uint32_t(s[k] - s[k + 1]) : s[3], c));
@@ -110,6 +112,23 @@ SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
 #if VORNE_X86_KERNELS
 namespace {
 
+// Byte shuffles that take one symbol line apart, read as its first 16 bytes
+// (lo) and its last 8 (hi), never past its 24: the last symbol of the last
+// line may end where the buffer does. Each puts one channel of the eight
+// pixels into eight 16-bit lanes; -1 gives a zero byte.
+alignas(16) constexpr int8_t kSplitLine[6][16] = {
+    {0, -1, 3, -1, 6, -1, 9, -1, 12, -1, 15, -1, -1, -1, -1, -1},   // blue from lo
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, -1, 5, -1}, // blue from hi
+    {1, -1, 4, -1, 7, -1, 10, -1, 13, -1, -1, -1, -1, -1, -1, -1},  // green from lo
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1, 3, -1, 6, -1},  // green from hi
+    {2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1, -1},  // red from lo
+    {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, -1, 4, -1, 7, -1},  // red from hi
+};
+
+// The code of a column moved to its two bits of the raster word; a
+// multiply-add of adjacent lanes then adds pairs of columns.
+constexpr int16_t kColumnWeights[8] = {1 << 14, 1 << 12, 1 << 10, 1 << 8, 1 << 6, 1 << 4, 1 << 2, 1};
+
 // Sum of the eight 16-bit lanes, for totals below 2^16.
 __attribute__((target("ssse3"))) inline uint32_t lane_sum(__m128i v)
 {
@@ -130,36 +149,40 @@ __attribute__((target("ssse3"))) inline __m128i lane_sums(const __m128i* v)
 } // namespace
 
 // The same steps as the portable version with one symbol line in a register:
-// eight 16-bit lanes, one per column. The byte shuffles take the line's 24
-// bytes apart into blue, green and red; the thresholds' masks are signed
+// eight 16-bit lanes, one per column. The thresholds' masks are signed
 // comparisons, which are exact because every luma is at most 892.
 __attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint8_t* bgr, ptrdiff_t stride)
 {
-    // A line is read as 16 bytes and 8 bytes, never past its 24: the last
-    // symbol of the last line may end where the buffer does.
-    const __m128i b_lo = _mm_setr_epi8(0, -1, 3, -1, 6, -1, 9, -1, 12, -1, 15, -1, -1, -1, -1, -1);
-    const __m128i b_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, -1, 5, -1);
-    const __m128i g_lo = _mm_setr_epi8(1, -1, 4, -1, 7, -1, 10, -1, 13, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i g_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1, 3, -1, 6, -1);
-    const __m128i r_lo = _mm_setr_epi8(2, -1, 5, -1, 8, -1, 11, -1, 14, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i r_hi = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, -1, 4, -1, 7, -1);
+    __m128i split[6];
+    #pragma GCC unroll 16
+    for (size_t i = 0; i < 6; ++i)
+        split[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSplitLine[i]));
     __m128i r[8], g[8], b[8], y[8];
+    // acc: sums of red, green, blue over every pixel and over those at or
+    // above each threshold (four each, as attributes_of takes them), then
+    // the pixels below the upper and below the lower threshold counted.
+    __m128i acc[16] = {};
     __m128i total = _mm_setzero_si128();
+    #pragma GCC unroll 16
     for (size_t line = 0; line < 8; ++line) {
         const uint8_t* p = bgr + ptrdiff_t(line) * stride;
         const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16));
-        b[line] = _mm_or_si128(_mm_shuffle_epi8(lo, b_lo), _mm_shuffle_epi8(hi, b_hi));
-        g[line] = _mm_or_si128(_mm_shuffle_epi8(lo, g_lo), _mm_shuffle_epi8(hi, g_hi));
-        r[line] = _mm_or_si128(_mm_shuffle_epi8(lo, r_lo), _mm_shuffle_epi8(hi, r_hi));
+        b[line] = _mm_or_si128(_mm_shuffle_epi8(lo, split[0]), _mm_shuffle_epi8(hi, split[1]));
+        g[line] = _mm_or_si128(_mm_shuffle_epi8(lo, split[2]), _mm_shuffle_epi8(hi, split[3]));
+        r[line] = _mm_or_si128(_mm_shuffle_epi8(lo, split[4]), _mm_shuffle_epi8(hi, split[5]));
         y[line] = _mm_add_epi16(_mm_add_epi16(r[line], _mm_add_epi16(g[line], g[line])), _mm_srli_epi16(b[line], 1));
         total = _mm_add_epi16(total, y[line]);
+        acc[0] = _mm_add_epi16(acc[0], r[line]);
+        acc[4] = _mm_add_epi16(acc[4], g[line]);
+        acc[8] = _mm_add_epi16(acc[8], b[line]);
     }
     const uint32_t sum = lane_sum(total);
     const __m128i mean = _mm_set1_epi16(int16_t(sum >> 6));
 
     // below: -1 in each lane below the mean, summed into minus the count.
     __m128i upper_sum = _mm_setzero_si128(), lower_count = _mm_setzero_si128();
+    #pragma GCC unroll 16
     for (size_t line = 0; line < 8; ++line) {
         const __m128i below = _mm_cmpgt_epi16(mean, y[line]);
         upper_sum = _mm_add_epi16(upper_sum, _mm_andnot_si128(below, y[line]));
@@ -172,15 +195,15 @@ __attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint
     // Sums over the pixels at or above each threshold, and the pixels below
     // the upper and the lower one counted; the code is 3 less the number of
     // thresholds a pixel is below.
-    const __m128i weights = _mm_setr_epi16(1 << 14, 1 << 12, 1 << 10, 1 << 8, 1 << 6, 1 << 4, 1 << 2, 1);
-    __m128i acc[16] = {};
+    const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kColumnWeights));
     __m128i words[8];
+    #pragma GCC unroll 16
     for (size_t line = 0; line < 8; ++line) {
         const __m128i below3 = _mm_cmpgt_epi16(high, y[line]), below2 = _mm_cmpgt_epi16(mean, y[line]),
                       below1 = _mm_cmpgt_epi16(low, y[line]);
         const __m128i ch[3] = {r[line], g[line], b[line]};
+        #pragma GCC unroll 16
         for (size_t c = 0; c < 3; ++c) {
-            acc[4 * c] = _mm_add_epi16(acc[4 * c], ch[c]);
             acc[4 * c + 1] = _mm_add_epi16(acc[4 * c + 1], _mm_andnot_si128(below1, ch[c]));
             acc[4 * c + 2] = _mm_add_epi16(acc[4 * c + 2], _mm_andnot_si128(below2, ch[c]));
             acc[4 * c + 3] = _mm_add_epi16(acc[4 * c + 3], _mm_andnot_si128(below3, ch[c]));
@@ -189,7 +212,6 @@ __attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint
         acc[13] = _mm_sub_epi16(acc[13], below1);
         const __m128i code =
             _mm_add_epi16(_mm_set1_epi16(3), _mm_add_epi16(below3, _mm_add_epi16(below2, below1)));
-        // Each code moved to its column's two bits, adjacent pairs added.
         words[line] = _mm_madd_epi16(code, weights);
     }
 
@@ -209,11 +231,110 @@ __attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint
     out.attributes = attributes_of(64u - totals[12], upper_n, 64u - totals[13], totals);
     return out;
 }
+
+namespace {
+
+// The two halves of a register of two lines added: one line's lanes.
+__attribute__((target("avx2"))) inline __m128i fold(__m256i v)
+{
+    return _mm_add_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+} // namespace
+
+// The SSSE3 version's steps on two symbol lines per register: line 2k in the
+// low half of register k, line 2k + 1 in the high half.
+__attribute__((target("avx2"))) SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride)
+{
+    __m256i split[6];
+    #pragma GCC unroll 16
+    for (size_t i = 0; i < 6; ++i)
+        split[i] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kSplitLine[i])));
+    __m256i r[4], g[4], b[4], y[4];
+    __m256i acc[14] = {};
+    __m256i total = _mm256_setzero_si256();
+    #pragma GCC unroll 16
+    for (size_t k = 0; k < 4; ++k) {
+        const uint8_t* p = bgr + ptrdiff_t(2 * k) * stride;
+        const uint8_t* q = p + stride;
+        const __m256i lo = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), 1);
+        const __m256i hi = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 16))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + 16)), 1);
+        b[k] = _mm256_or_si256(_mm256_shuffle_epi8(lo, split[0]), _mm256_shuffle_epi8(hi, split[1]));
+        g[k] = _mm256_or_si256(_mm256_shuffle_epi8(lo, split[2]), _mm256_shuffle_epi8(hi, split[3]));
+        r[k] = _mm256_or_si256(_mm256_shuffle_epi8(lo, split[4]), _mm256_shuffle_epi8(hi, split[5]));
+        y[k] = _mm256_add_epi16(_mm256_add_epi16(r[k], _mm256_add_epi16(g[k], g[k])), _mm256_srli_epi16(b[k], 1));
+        total = _mm256_add_epi16(total, y[k]);
+        acc[0] = _mm256_add_epi16(acc[0], r[k]);
+        acc[4] = _mm256_add_epi16(acc[4], g[k]);
+        acc[8] = _mm256_add_epi16(acc[8], b[k]);
+    }
+    const uint32_t sum = lane_sum(fold(total));
+    const __m256i mean = _mm256_set1_epi16(int16_t(sum >> 6));
+
+    __m256i upper_sum = _mm256_setzero_si256(), lower_count = _mm256_setzero_si256();
+    #pragma GCC unroll 16
+    for (size_t k = 0; k < 4; ++k) {
+        const __m256i below = _mm256_cmpgt_epi16(mean, y[k]);
+        upper_sum = _mm256_add_epi16(upper_sum, _mm256_andnot_si256(below, y[k]));
+        lower_count = _mm256_sub_epi16(lower_count, below);
+    }
+    const uint32_t upper = lane_sum(fold(upper_sum)), lower_n = lane_sum(fold(lower_count)), upper_n = 64 - lower_n;
+    const __m256i high = _mm256_set1_epi16(int16_t(divide_small(upper, upper_n)));
+    const __m256i low = _mm256_set1_epi16(int16_t(lower_n ? divide_small(sum - upper, lower_n) : 0));
+
+    const __m256i weights =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kColumnWeights)));
+    __m256i words[4];
+    #pragma GCC unroll 16
+    for (size_t k = 0; k < 4; ++k) {
+        const __m256i below3 = _mm256_cmpgt_epi16(high, y[k]), below2 = _mm256_cmpgt_epi16(mean, y[k]),
+                      below1 = _mm256_cmpgt_epi16(low, y[k]);
+        const __m256i ch[3] = {r[k], g[k], b[k]};
+        #pragma GCC unroll 16
+        for (size_t c = 0; c < 3; ++c) {
+            acc[4 * c + 1] = _mm256_add_epi16(acc[4 * c + 1], _mm256_andnot_si256(below1, ch[c]));
+            acc[4 * c + 2] = _mm256_add_epi16(acc[4 * c + 2], _mm256_andnot_si256(below2, ch[c]));
+            acc[4 * c + 3] = _mm256_add_epi16(acc[4 * c + 3], _mm256_andnot_si256(below3, ch[c]));
+        }
+        acc[12] = _mm256_sub_epi16(acc[12], below3);
+        acc[13] = _mm256_sub_epi16(acc[13], below1);
+        const __m256i code =
+            _mm256_add_epi16(_mm256_set1_epi16(3), _mm256_add_epi16(below3, _mm256_add_epi16(below2, below1)));
+        words[k] = _mm256_madd_epi16(code, weights);
+    }
+
+    // Within each half the additions give lines [0 2 4 6] (low) and
+    // [1 3 5 7] (high); packed to 16 bits as in the SSSE3 version, the two
+    // halves interleave into lines 0 .. 7.
+    __m256i w = _mm256_hadd_epi32(_mm256_hadd_epi32(words[0], words[1]), _mm256_hadd_epi32(words[2], words[3]));
+    w = _mm256_srai_epi32(_mm256_slli_epi32(w, 16), 16);
+    w = _mm256_packs_epi32(w, w);
+    SymbolRaster out;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.words.data()),
+                     _mm_unpacklo_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1)));
+
+    __m128i halves[16];
+    #pragma GCC unroll 16
+    for (size_t i = 0; i < 14; ++i)
+        halves[i] = fold(acc[i]);
+    halves[14] = halves[15] = _mm_setzero_si128();
+    alignas(16) uint16_t totals[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(totals), lane_sums(halves));
+    _mm_store_si128(reinterpret_cast<__m128i*>(totals + 8), lane_sums(halves + 8));
+    out.attributes = attributes_of(64u - totals[12], upper_n, 64u - totals[13], totals);
+    return out;
+}
 #endif
 
 SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride)
 {
 #if VORNE_X86_KERNELS
+    if (cpu_has_avx2())
+        return quantize_luma_bgr_avx2(bgr, stride);
     if (cpu_has_ssse3())
         return quantize_luma_bgr_ssse3(bgr, stride);
 #endif
