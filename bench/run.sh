@@ -214,12 +214,12 @@ if [ "${BENCH_BIG:-1}" != 0 ]; then
   read -r st secs err < <(limited "$mk 65528 8192 /dev/stdout" 536870912 "$enc" "$dir/big.scn")
   size=$(stat -c %s "$dir/big.scn" 2>/dev/null || echo 0)
   check "encscreen 65528x8192 from a pipe converts in 512 MiB" "$([ "$st" = 1 ] && [ "$size" = "$big_scn" ] && echo 1)"
-  printf '  encscreen 65528x8192 in 512 MiB: status %s, %s s %s %s\n' "$st" "$secs" "$err" "$verdict"
+  printf '  encscreen 65528x8192 in 512 MiB: status %s, %s s, "%s" %s\n' "$st" "$secs" "$err" "$verdict"
   rm -f "$dir/big.scn"
   # The listing would be 1.1 GB: it goes to /dev/null.
   read -r st secs err < <(limited "$mk 65528 8192 /dev/stdout" 1073741824 "$spr" /dev/null)
   check "encsprite 65528x8192 from a pipe converts in 1 GiB" "$([ "$st" = 0 ] && echo 1)"
-  printf '  encsprite 65528x8192 in 1 GiB:   status %s, %s s %s %s\n' "$st" "$secs" "$err" "$verdict"
+  printf '  encsprite 65528x8192 in 1 GiB:   status %s, %s s, "%s" %s\n' "$st" "$secs" "$err" "$verdict"
 
   # A 54-byte header claiming 65528x65528 (12 GiB of pixels), then 200 KB.
   claim="printf 'BM\\0\\0\\0\\0\\0\\0\\0\\0\\x36\\0\\0\\0\\x28\\0\\0\\0\\xf8\\xff\\0\\0\\xf8\\xff\\0\\0\\x01\\0\\x18\\0'; head -c 24 /dev/zero; head -c 200000 /dev/zero"
