@@ -1,5 +1,7 @@
 #include "encscreen/quantize_luma.hpp"
 
+#include <cstring>
+
 #if VORNE_X86_KERNELS
 #include <immintrin.h>
 #endif
@@ -138,6 +140,42 @@ __attribute__((target("ssse3"))) inline uint32_t lane_sum(__m128i v)
     return uint16_t(_mm_cvtsi128_si32(v));
 }
 
+// Floor of the four 16-bit sums in the low half of `sums` over the four
+// counts, 0 where a count is 0. In single precision: a sum is below 2^14 and
+// a count at most 64, so the correctly rounded quotient is within 2^-10 of
+// the true one, while a quotient that is not whole lies at least 1/64 from
+// the next whole number; the truncation is the exact floor.
+__attribute__((target("ssse3"))) inline __m128i means(__m128i sums, __m128 count, __m128 has)
+{
+    const __m128 s = _mm_cvtepi32_ps(_mm_unpacklo_epi16(sums, _mm_setzero_si128()));
+    return _mm_cvttps_epi32(_mm_and_ps(_mm_div_ps(s, count), has));
+}
+
+// attributes_of on the sums as lane_sums leaves them: rg = r0 r1 r2 r3 g0 g1
+// g2 g3 and rest = b0 b1 b2 b3, then the pixels below the upper and below
+// the lower threshold; n2 is the count at or above the mean.
+__attribute__((target("ssse3"))) inline std::array<uint8_t, 4> attributes_of(__m128i rg, __m128i rest, uint32_t n2)
+{
+    // Per code k: the sum over threshold k less the one over threshold k + 1.
+    const __m128i next = _mm_setr_epi16(-1, -1, -1, 0, -1, -1, -1, 0);
+    rg = _mm_sub_epi16(rg, _mm_and_si128(_mm_srli_si128(rg, 2), next));
+    const __m128i b = _mm_sub_epi16(rest, _mm_and_si128(_mm_srli_si128(rest, 2), next));
+    const uint32_t n3 = 64u - uint32_t(_mm_extract_epi16(rest, 4)), n1 = 64u - uint32_t(_mm_extract_epi16(rest, 5));
+    const __m128 count = _mm_cvtepi32_ps(_mm_setr_epi32(int(64 - n1), int(n1 - n2), int(n2 - n3), int(n3)));
+    const __m128 has = _mm_cmpneq_ps(count, _mm_setzero_ps());
+    const __m128i red = means(rg, count, has), green = means(_mm_srli_si128(rg, 8), count, has),
+                  blue = means(b, count, has);
+    // pack_rgb332 in each lane, then the four lanes to four bytes.
+    __m128i packed = _mm_or_si128(_mm_and_si128(red, _mm_set1_epi32(0xE0)),
+                                  _mm_or_si128(_mm_and_si128(_mm_srli_epi32(green, 3), _mm_set1_epi32(0x1C)),
+                                               _mm_srli_epi32(blue, 6)));
+    packed = _mm_packus_epi16(_mm_packs_epi32(packed, packed), packed);
+    std::array<uint8_t, 4> out;
+    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(packed));
+    std::memcpy(out.data(), &bytes, 4);
+    return out;
+}
+
 // The lane sums of the eight vectors at v as the eight lanes of one.
 __attribute__((target("ssse3"))) inline __m128i lane_sums(const __m128i* v)
 {
@@ -225,10 +263,7 @@ __attribute__((target("ssse3"))) SymbolRaster quantize_luma_bgr_ssse3(const uint
                      _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(w03, 16), 16),
                                      _mm_srai_epi32(_mm_slli_epi32(w47, 16), 16)));
 
-    alignas(16) uint16_t totals[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(totals), lane_sums(acc));
-    _mm_store_si128(reinterpret_cast<__m128i*>(totals + 8), lane_sums(acc + 8));
-    out.attributes = attributes_of(64u - totals[12], upper_n, 64u - totals[13], totals);
+    out.attributes = attributes_of(lane_sums(acc), lane_sums(acc + 8), upper_n);
     return out;
 }
 
@@ -322,10 +357,7 @@ __attribute__((target("avx2"))) SymbolRaster quantize_luma_bgr_avx2(const uint8_
     for (size_t i = 0; i < 14; ++i)
         halves[i] = fold(acc[i]);
     halves[14] = halves[15] = _mm_setzero_si128();
-    alignas(16) uint16_t totals[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(totals), lane_sums(halves));
-    _mm_store_si128(reinterpret_cast<__m128i*>(totals + 8), lane_sums(halves + 8));
-    out.attributes = attributes_of(64u - totals[12], upper_n, 64u - totals[13], totals);
+    out.attributes = attributes_of(lane_sums(halves), lane_sums(halves + 8), upper_n);
     return out;
 }
 #endif
