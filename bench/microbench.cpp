@@ -3,7 +3,9 @@
 //   build/bin/microbench [--benchmark_filter=REGEX]
 //
 // Each reports its rate in the unit that the hot path works in: symbols,
-// pixels, listing lines, BMP rows.
+// pixels, listing lines, BMP rows. Where a kernel has versions for several
+// instruction sets, NAME times the one the programs choose on this
+// processor and NAME/portable, NAME/ssse3, NAME/avx2 each version alone.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -74,14 +76,17 @@ std::filesystem::path photo_file(bool top_down)
     return path;
 }
 
-// The luminance quantizer, one symbol at a time, over every symbol of the photo.
+// The luminance quantizer, one symbol at a time, over every symbol of the
+// photo: as the programs call it (the best version this processor runs), and
+// each version alone.
+template <SymbolRaster (*Quantize)(const uint8_t*, ptrdiff_t)>
 void QuantizeLuma(benchmark::State& state)
 {
     const BmpPixels& bmp = photo();
-    const size_t stride = size_t(3) * kSide;
+    const ptrdiff_t stride = ptrdiff_t(3) * kSide;
     size_t sx = 0, sy = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(quantize_luma_bgr(bmp.pixels.data() + 8 * sy * stride + 24 * sx, stride));
+        benchmark::DoNotOptimize(Quantize(bmp.pixels.data() + 8 * sy * size_t(stride) + 24 * sx, stride));
         if (++sx == kSide / 8) {
             sx = 0;
             sy = sy + 1 < kSide / 8 ? sy + 1 : 0;
@@ -90,7 +95,12 @@ void QuantizeLuma(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()));
     state.SetLabel("symbols");
 }
-BENCHMARK(QuantizeLuma);
+BENCHMARK(QuantizeLuma<quantize_luma_bgr>)->Name("QuantizeLuma");
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_portable>)->Name("QuantizeLuma/portable");
+#if VORNE_X86_KERNELS
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_ssse3>)->Name("QuantizeLuma/ssse3");
+BENCHMARK(QuantizeLuma<quantize_luma_bgr_avx2>)->Name("QuantizeLuma/avx2");
+#endif
 
 // Quantizing every symbol and placing it in the screen: encscreen's whole walk.
 void EncscreenWalk(benchmark::State& state)
@@ -143,21 +153,27 @@ void ListingLines(benchmark::State& state)
 }
 BENCHMARK(ListingLines)->Unit(benchmark::kMillisecond);
 
-// decscreen's row decoding alone: one BMP row from the screen, bottom to top.
+// decscreen's row decoding alone: one BMP row from the screen, bottom to
+// top; as the program calls it, and each version alone.
+template <void (*Decode)(const ScreenImage&, uint32_t, uint8_t*)>
 void BmpRowDecode(benchmark::State& state)
 {
     const ScreenImage& s = photo_screen();
     std::vector<uint8_t> row(size_t(bmp_row_size(s.width)));
     uint32_t i = 0;
     for (auto _ : state) {
-        decode_bmp_row(s, i, row.data());
+        Decode(s, i, row.data());
         benchmark::DoNotOptimize(row.data());
         i = i + 1 < s.height ? i + 1 : 0;
     }
-    state.SetItemsProcessed(int64_t(state.iterations()));
-    state.SetLabel("rows");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(symbol_columns(s)));
+    state.SetLabel("symbols");
 }
-BENCHMARK(BmpRowDecode);
+BENCHMARK(BmpRowDecode<decode_bmp_row>)->Name("BmpRowDecode");
+BENCHMARK(BmpRowDecode<decode_bmp_row_portable>)->Name("BmpRowDecode/portable");
+#if VORNE_X86_KERNELS
+BENCHMARK(BmpRowDecode<decode_bmp_row_ssse3>)->Name("BmpRowDecode/ssse3");
+#endif
 
 // decscreen's output: every BMP row decoded from the screen and written to a temporary file.
 void BmpRowsOut(benchmark::State& state)

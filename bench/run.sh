@@ -1,35 +1,51 @@
 #!/usr/bin/env bash
-# Times the three programs on the photo-like benchmark pictures, next to
-#   - cp of the same input and output files: the I/O floor, since a
-#     conversion has to read its input and write its output at least once;
-#   - ImageMagick re-encoding the same BMP (convert picture.bmp BMP3:copy.bmp),
-#     a peer that reads and writes as much and quantizes nothing;
-# and measures each program's peak memory with GNU time.
+# Times the three programs against the I/O floor and checks their memory.
 #
 #   bench/run.sh [build-folder]        (default: build)
 #
-# Environment: BENCH_SIZES (default "1024 4096 8192"), BENCH_RUNS (timed runs
-# of each command, default 10, after two warm-up runs), BENCH_DIR (the folder
-# for the pictures, default a new temporary folder that is removed at the end).
-# It needs hyperfine, GNU time and ImageMagick (Debian: hyperfine, time,
-# imagemagick) and installs nothing itself.
+# For the 256x192 example (examples/sunset.bmp) and photo-like pictures of
+# 4096x4096 and 8192x8192 (build/bin/makebmp), each program runs
+#   - from a file:  prog picture.bmp out, against the floor
+#                   cp picture.bmp copy  +  cp out copy-out;
+#   - from a pipe:  cat picture.bmp | prog /dev/stdin out, against the floor
+#                   cat picture.bmp > copy  +  cp out copy-out;
+# since a conversion has to read its input and write its output at least
+# once. hyperfine gives the median of each and the mean user and system time
+# (from a pipe, cat's and the shell's are included), so that a reader sees
+# whether the time goes to computing or to the kernel (page faults, copies).
+# GNU time gives each program's peak resident memory, from a file and from a
+# pipe. ImageMagick re-encoding the same BMP (convert picture.bmp BMP3:copy),
+# a peer that reads and writes as much and quantizes nothing, is timed too
+# where it is installed.
+#
+# Then, through pipes and under an address-space limit (prlimit --as), a
+# 65528x8192 picture (1.5 GiB, drawn by makebmp straight into the pipe) must
+# convert in 512 MiB with encscreen and in 1 GiB with encsprite, and a header
+# claiming 65528x65528 followed by 200 KB must end with "bmpfile is
+# truncated" at once in 64 MiB.
+#
+# Every target is printed with ok or MISS, and all of them again at the end.
+#
+# Environment: BENCH_SIZES (default "4096 8192"; the example always runs),
+# BENCH_RUNS (timed runs of each command, default 10, after two warm-up
+# runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
+# BENCH_IM=0 to skip ImageMagick, BENCH_DIR (the folder for the pictures,
+# default a new temporary folder that is removed at the end). It needs
+# hyperfine, GNU time and prlimit (Debian: hyperfine, time, util-linux) and
+# installs nothing itself.
 set -euo pipefail
 
 build=${1:-build}
-sizes=${BENCH_SIZES:-1024 4096 8192}
+sizes=${BENCH_SIZES-4096 8192}
+runs=${BENCH_RUNS:-10}
+example=$(dirname "$0")/../examples/sunset.bmp
 
 # What it needs, all reported at once.
 missing=()
 command -v hyperfine >/dev/null || missing+=("hyperfine (Debian package hyperfine)")
 { [ -x /usr/bin/time ] && /usr/bin/time -f %M true >/dev/null 2>&1; } || missing+=("GNU time at /usr/bin/time (Debian package time)")
-convert=
-for c in /usr/bin/convert "$(command -v convert || true)"; do
-  if [ -n "$c" ] && "$c" -version 2>/dev/null | grep -q ImageMagick; then
-    convert=$c
-    break
-  fi
-done
-[ -n "$convert" ] || missing+=("ImageMagick's convert (Debian package imagemagick)")
+command -v prlimit >/dev/null || missing+=("prlimit (Debian package util-linux)")
+[ -f "$example" ] || missing+=("the example picture $example")
 unbuilt=()
 for p in encscreen encsprite decscreen makebmp; do
   [ -x "$build/bin/$p" ] || unbuilt+=("$p")
@@ -40,6 +56,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "bench/run.sh: missing:" >&2
   printf '  %s\n' "${missing[@]}" >&2
   exit 1
+fi
+convert=
+if [ "${BENCH_IM:-1}" != 0 ]; then
+  for c in /usr/bin/convert "$(command -v convert || true)"; do
+    if [ -n "$c" ] && "$c" -version 2>/dev/null | grep -q ImageMagick; then
+      convert=$c
+      break
+    fi
+  done
 fi
 
 enc=$(realpath "$build/bin/encscreen")
@@ -55,97 +80,165 @@ else
 fi
 
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
-# Peak resident memory of a command in MiB; the command's own output is dropped.
-# GNU time writes a line about a non-zero exit status first (encscreen's
-# success), so the figure is the last line.
+# Peak resident memory in MiB of a command line run by bash; the command's
+# own output is dropped. GNU time writes a line about a non-zero exit status
+# first (encscreen's success), so the figure is the last line.
 peak() {
-  /usr/bin/time -f %M -o "$dir/peak.txt" "$@" >/dev/null 2>&1 || true
+  /usr/bin/time -f %M -o "$dir/peak.txt" bash -c "$1" >/dev/null 2>&1 || true
   tail -n 1 "$dir/peak.txt" | awk '{ printf "%.1f", $1 / 1024 }'
 }
-peak_piped() { # the input file, then the command that reads it from /dev/stdin
-  local in=$1
-  shift
-  # A real pipe, not a redirection, which would hand over the file itself.
-  # shellcheck disable=SC2002
-  cat "$in" | /usr/bin/time -f %M -o "$dir/peak.txt" "$@" >/dev/null 2>&1 || true
-  tail -n 1 "$dir/peak.txt" | awk '{ printf "%.1f", $1 / 1024 }'
+# Field $3 (4 median, 5 user, 6 system; seconds) of the run named $2 in
+# hyperfine's CSV file $1.
+field() { awk -F, -v name="$2" -v f="$3" '$1 == name { print $f }' "$1"; }
+
+# Every target's line, for the summary at the end; the last one's ok or
+# MISS in $verdict.
+targets=()
+target() { # what, value, bound, unit
+  verdict=$(awk -v v="$2" -v b="$3" 'BEGIN { print (v <= b ? "ok" : "MISS") }')
+  targets+=("$(printf '%-4s %-62s %9s (<= %s%s)' "$verdict" "$1" "$2$4" "$3" "$4")")
 }
-# Median in seconds of the hyperfine run named $2 in CSV file $1.
-median() { awk -F, -v name="$2" '$1 == name { print $4 }' "$1"; }
+# The same for a check that passes or fails: $2 is 1 when it passes.
+check() {
+  verdict=$([ "$2" = 1 ] && echo ok || echo MISS)
+  targets+=("$(printf '%-4s %s' "$verdict" "$1")")
+}
 
 echo "VORNE screen tools benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2- | sed 's/^ *//'), load average $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null)"
-echo "ImageMagick: $("$convert" -version | head -1 | sed 's/^Version: //')"
+[ -z "$convert" ] || echo "ImageMagick: $("$convert" -version | head -1 | sed 's/^Version: //')"
+echo "medians of $runs runs; user and system are means; pipe times include cat and the shell"
 echo
 
-declare -A results
-for s in $sizes; do
-  bmp=$dir/photo$s.bmp
-  "$mk" "$s" "$s" "$bmp"
-  # One run each to make the inputs and outputs that cp copies, and to check that every program succeeds.
+for s in example $sizes; do
+  # 1. The picture and, from one run of each program, the outputs that the
+  #    floors copy; every program must succeed on it.
+  if [ "$s" = example ]; then
+    label="256x192 (examples/sunset.bmp)"
+    bmp=$dir/sunset.bmp
+    cp "$example" "$bmp"
+    pixels=$((256 * 192))
+  else
+    label="${s}x${s}"
+    bmp=$dir/photo$s.bmp
+    "$mk" "$s" "$s" "$bmp"
+    pixels=$((s * s))
+  fi
+  scn=$dir/in.scn asm=$dir/in.asm back=$dir/in-back.bmp
   status=0
-  "$enc" "$bmp" "$dir/photo$s.scn" || status=$?
+  "$enc" "$bmp" "$scn" || status=$?
   [ "$status" -eq 1 ] || { echo "encscreen failed on $bmp" >&2; exit 1; }
-  "$spr" "$bmp" "$dir/photo$s.asm" || { echo "encsprite failed on $bmp" >&2; exit 1; }
-  "$dec" "$dir/photo$s.scn" "$dir/back$s.bmp" || { echo "decscreen failed" >&2; exit 1; }
-  "$convert" "$bmp" "BMP3:$dir/im$s.bmp" || { echo "convert failed on $bmp" >&2; exit 1; }
+  "$spr" "$bmp" "$asm" || { echo "encsprite failed on $bmp" >&2; exit 1; }
+  "$dec" "$scn" "$back" || { echo "decscreen failed" >&2; exit 1; }
+  bmp_size=$(stat -c %s "$bmp") scn_size=$(stat -c %s "$scn") asm_size=$(stat -c %s "$asm")
 
-  runs=${BENCH_RUNS:-10}
-  # encscreen's exit status is 1 on success, hence --ignore-failure; every
-  # command was checked above.
-  hyperfine -N --ignore-failure --warmup 2 --runs "$runs" --style none --export-csv "$dir/t$s.csv" \
-    -n "cp bmp" "cp $bmp $dir/copy.bmp" \
-    -n "cp scn" "cp $dir/photo$s.scn $dir/copy.scn" \
-    -n "cp asm" "cp $dir/photo$s.asm $dir/copy.asm" \
-    -n "cp back" "cp $dir/back$s.bmp $dir/copy-back.bmp" \
-    -n encscreen "$enc $bmp $dir/out.scn" \
-    -n encsprite "$spr $bmp $dir/out.asm" \
-    -n decscreen "$dec $dir/photo$s.scn $dir/out.bmp" \
-    -n convert "$convert $bmp BMP3:$dir/out-im.bmp" >/dev/null 2>"$dir/hyperfine.err" ||
+  # 2. Timed side by side: from files without a shell, from pipes through
+  #    one (hyperfine takes the shell's own start-up off). encscreen's exit
+  #    status is 1 on success, hence --ignore-failure; every command was
+  #    checked above.
+  files=(-n "cp bmp" "cp $bmp $dir/copy.bmp" -n "cp scn" "cp $scn $dir/copy.scn"
+    -n "cp asm" "cp $asm $dir/copy.asm" -n "cp back" "cp $back $dir/copy-back.bmp"
+    -n encscreen "$enc $bmp $dir/out.scn" -n encsprite "$spr $bmp $dir/out.asm"
+    -n decscreen "$dec $scn $dir/out.bmp")
+  [ -z "$convert" ] || files+=(-n convert "$convert $bmp BMP3:$dir/out-im.bmp")
+  hyperfine -N --ignore-failure --warmup 2 --runs "$runs" --style none --export-csv "$dir/file.csv" \
+    "${files[@]}" >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
+  hyperfine --shell bash --ignore-failure --warmup 2 --runs "$runs" --style none --export-csv "$dir/pipe.csv" \
+    -n "cat bmp" "cat $bmp > $dir/copy.bmp" -n "cat scn" "cat $scn > $dir/copy.scn" \
+    -n encscreen "cat $bmp | $enc /dev/stdin $dir/out.scn" \
+    -n encsprite "cat $bmp | $spr /dev/stdin $dir/out.asm" \
+    -n decscreen "cat $scn | $dec /dev/stdin $dir/out.bmp" >/dev/null 2>"$dir/hyperfine.err" ||
     { cat "$dir/hyperfine.err" >&2; exit 1; }
 
-  csv=$dir/t$s.csv
-  bmp_size=$(stat -c %s "$bmp")
-  scn_size=$(stat -c %s "$dir/photo$s.scn")
-  asm_size=$(stat -c %s "$dir/photo$s.asm")
-  echo "${s}x${s}: BMP $(mib "$bmp_size") MiB, screen file $(mib "$scn_size") MiB, listing $(mib "$asm_size") MiB; medians of $runs runs"
-  printf '%-10s %9s %9s %8s %9s %8s %9s %9s %9s\n' program median "cp floor" "x floor" convert "x conv" "peak MiB" "pipe MiB" "bound MiB"
-  convert_t=$(median "$csv" convert)
+  # 3. The table: time, where it goes, the floor, memory.
+  echo "$label: BMP $(mib "$bmp_size") MiB, screen file $(mib "$scn_size") MiB, listing $(mib "$asm_size") MiB"
+  printf '%-10s %-5s %9s %8s %8s %9s %7s %-4s %7s %9s %9s %-4s\n' \
+    program from median user system floor "x floor" "" "x IM" "peak MiB" "bound MiB" ""
+  convert_t=
+  [ -z "$convert" ] || convert_t=$(field "$dir/file.csv" convert 4)
   for p in encscreen encsprite decscreen; do
     case $p in
-      encscreen) floor_in="cp bmp"; floor_out="cp scn"; cmd=("$enc" "$bmp" "$dir/out.scn"); input=$bmp
-        bound=$(awk -v b="$bmp_size" 'BEGIN { print 1.3 * b + 16 * 1048576 }') ;;
-      encsprite) floor_in="cp bmp"; floor_out="cp asm"; cmd=("$spr" "$bmp" "$dir/out.asm"); input=$bmp
-        bound=$(awk -v b="$bmp_size" 'BEGIN { print 1.3 * b + 16 * 1048576 }') ;;
-      decscreen) floor_in="cp scn"; floor_out="cp back"; cmd=("$dec" "$dir/photo$s.scn" "$dir/out.bmp"); input=$dir/photo$s.scn
-        bound=$(awk -v b="$scn_size" 'BEGIN { print 2 * b + 16 * 1048576 }') ;;
+      encscreen) in_file=$bmp out_floor="cp scn" prog=$enc out=$dir/out.scn
+        bound=$((scn_size + 8 * 1048576)) ;;
+      encsprite) in_file=$bmp out_floor="cp asm" prog=$spr out=$dir/out.asm
+        bound=$((pixels + scn_size + 8 * 1048576)) ;;
+      decscreen) in_file=$scn out_floor="cp back" prog=$dec out=$dir/out.bmp
+        bound=$((scn_size + 8 * 1048576)) ;;
     esac
-    t=$(median "$csv" "$p")
-    floor=$(awk -v a="$(median "$csv" "$floor_in")" -v b="$(median "$csv" "$floor_out")" 'BEGIN { print a + b }')
-    mem=$(peak "${cmd[@]}")
-    mem_pipe=$(peak_piped "$input" "${cmd[0]}" /dev/stdin "${cmd[2]}")
-    results[$p,$s]=$t
-    results[$p,$s,floor]=$floor
-    results[$p,$s,convert]=$convert_t
-    results[$p,$s,mem]=$mem
-    results[$p,$s,bound]=$(mib "$bound")
-    awk -v p="$p" -v t="$t" -v f="$floor" -v c="$convert_t" -v m="$mem" -v mp="$mem_pipe" -v b="$bound" 'BEGIN {
-      printf "%-10s %6.1f ms %6.1f ms %8.2f %6.0f ms %8.2f %9.1f %9.1f %9.1f\n", p, 1000 * t, 1000 * f, t / f, 1000 * c, t / c, m, mp, b / 1048576 }'
+    [ "$p" = decscreen ] && kind=scn || kind=bmp
+    for from in file pipe; do
+      csv=$dir/$from.csv
+      t=$(field "$csv" "$p" 4) user=$(field "$csv" "$p" 5) sys=$(field "$csv" "$p" 6)
+      if [ "$from" = file ]; then
+        in_floor=$(field "$csv" "cp $kind" 4)
+        mem=$(peak "$prog $in_file $out")
+        im=$convert_t
+      else
+        in_floor=$(field "$csv" "cat $kind" 4)
+        mem=$(peak "cat $in_file | $prog /dev/stdin $out")
+        im=
+      fi
+      floor=$(awk -v a="$in_floor" -v b="$(field "$dir/file.csv" "$out_floor" 4)" 'BEGIN { print a + b }')
+      ratio=$(awk -v t="$t" -v f="$floor" 'BEGIN { printf "%.2f", t / f }')
+      ratio_im=-
+      [ -z "$im" ] || ratio_im=$(awk -v t="$t" -v c="$im" 'BEGIN { printf "%.2f", t / c }')
+      bound_mib=$(mib "$bound")
+      awk -v p="$p" -v from="$from" -v t="$t" -v u="$user" -v s="$sys" -v f="$floor" 'BEGIN {
+        printf "%-10s %-5s %6.1f ms %5.1f ms %5.1f ms %6.1f ms", p, from, 1000 * t, 1000 * u, 1000 * s, 1000 * f }'
+      target "$p $label from a $from: x floor" "$ratio" 1.0 ""
+      printf ' %7s %-4s' "$ratio" "$verdict"
+      target "$p $label from a $from: peak memory" "$mem" "$bound_mib" " MiB"
+      printf ' %7s %9s %9s %-4s\n' "$ratio_im" "$mem" "$bound_mib" "$verdict"
+    done
   done
+  [ -z "$convert_t" ] || awk -v c="$convert_t" 'BEGIN { printf "ImageMagick convert: %.1f ms\n", 1000 * c }'
   echo
 done
 
-# The targets, where the sizes they speak of were measured.
-if [ -n "${results[encscreen,4096]:-}" ]; then
-  echo "Targets at 4096x4096 (and 8192x8192 against it):"
-  for p in encscreen encsprite decscreen; do
-    awk -v p="$p" -v t="${results[$p,4096]}" -v f="${results[$p,4096,floor]}" -v c="${results[$p,4096,convert]}" \
-      -v m="${results[$p,4096,mem]}" -v b="${results[$p,4096,bound]}" -v t8="${results[$p,8192]:-}" 'BEGIN {
-      v = t / f;  printf "%-10s x floor %5.2f (<= 2.0) %-4s", p, v, v <= 2.0 ? "ok" : "MISS"
-      v = t / c;  printf "  x convert %5.2f (<= 0.5) %-4s", v, v <= 0.5 ? "ok" : "MISS"
-      printf "  peak %6.1f MiB (<= %.1f) %-4s", m, b, m <= b ? "ok" : "MISS"
-      if (t8 != "") { v = t8 / t; printf "  8192/4096 %5.2f (<= 4.4) %s", v, v <= 4.4 ? "ok" : "MISS" }
-      printf "\n" }'
+# 4. Address-space limits, through pipes.
+# Runs a pipeline whose last command is the converter under prlimit, and
+# prints the converter's status, its standard error and the seconds it took.
+limited() { # input command, limit in bytes, converter, output
+  local start st
+  start=$(date +%s.%N)
+  set +e
+  bash -c "$1" 2>/dev/null | prlimit --as="$2" "$3" /dev/stdin "$4" >/dev/null 2>"$dir/limited.err"
+  st=${PIPESTATUS[1]}
+  set -e
+  echo "$st $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') $(head -c 200 "$dir/limited.err" | tr '\n' ' ')"
+}
+if [ "${BENCH_BIG:-1}" != 0 ]; then
+  echo "Address-space limits, from pipes:"
+  # 65528x8192, drawn line by line into the pipe: no 1.5 GiB file on disk.
+  big_scn=$((16 + 2 * 8191 * 8192 + 4 * 8191 * 1024))
+  read -r st secs err < <(limited "$mk 65528 8192 /dev/stdout" 536870912 "$enc" "$dir/big.scn")
+  size=$(stat -c %s "$dir/big.scn" 2>/dev/null || echo 0)
+  check "encscreen 65528x8192 from a pipe converts in 512 MiB" "$([ "$st" = 1 ] && [ "$size" = "$big_scn" ] && echo 1)"
+  printf '  encscreen 65528x8192 in 512 MiB: status %s, %s s, "%s" %s\n' "$st" "$secs" "$err" "$verdict"
+  rm -f "$dir/big.scn"
+  # The listing would be 1.1 GB: it goes to /dev/null.
+  read -r st secs err < <(limited "$mk 65528 8192 /dev/stdout" 1073741824 "$spr" /dev/null)
+  check "encsprite 65528x8192 from a pipe converts in 1 GiB" "$([ "$st" = 0 ] && echo 1)"
+  printf '  encsprite 65528x8192 in 1 GiB:   status %s, %s s, "%s" %s\n' "$st" "$secs" "$err" "$verdict"
+
+  # A 54-byte header claiming 65528x65528 (12 GiB of pixels), then 200 KB.
+  claim="printf 'BM\\0\\0\\0\\0\\0\\0\\0\\0\\x36\\0\\0\\0\\x28\\0\\0\\0\\xf8\\xff\\0\\0\\xf8\\xff\\0\\0\\x01\\0\\x18\\0'; head -c 24 /dev/zero; head -c 200000 /dev/zero"
+  for p in encscreen encsprite; do
+    [ "$p" = encscreen ] && prog=$enc want_st=0 || prog=$spr want_st=1
+    rm -f "$dir/claim.out"
+    read -r st secs err < <(limited "$claim" 67108864 "$prog" "$dir/claim.out")
+    check "$p 65528x65528 claim of 200 KB from a pipe: truncated in 64 MiB, under 1 s" \
+      "$([ "$st" = "$want_st" ] && [ "$err" = "bmpfile is truncated" ] && [ ! -e "$dir/claim.out" ] &&
+        awk -v s="$secs" 'BEGIN { exit !(s < 1) }' && echo 1)"
+    printf '  %-9s 65528x65528 claim, 200 KB, in 64 MiB: status %s, %s s, "%s" %s\n' "$p" "$st" "$secs" "$err" "$verdict"
   done
+  echo
 fi
-echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null)"
+
+echo "Targets:"
+misses=0
+for t in "${targets[@]}"; do
+  echo "  $t"
+  [ "${t:0:4}" != MISS ] || misses=$((misses + 1))
+done
+echo "$misses of ${#targets[@]} missed; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null)"

@@ -6,6 +6,10 @@
 
 #include "common/le.hpp"
 
+#if VORNE_X86_KERNELS
+#include <tmmintrin.h>
+#endif
+
 Bgr expand_rgb332(uint8_t a)
 {
     const unsigned r = a >> 5, g = (a >> 2) & 7, b = a & 3;
@@ -31,35 +35,108 @@ void put_pixel(uint8_t* px, uint32_t bgr, size_t bytes)
     std::memcpy(px, b, bytes);
 }
 
-} // namespace
+// Where row i's symbols are: its raster words and its symbols' attribute
+// bytes. Row i from the bottom is raster line height-1-i. Its symbol row is
+// counted from the bottom too, so that for a height that is not a multiple
+// of 8 the lines encscreen filled meet their own symbols; the top height%8
+// rows then have no symbols (null) and stay black.
+struct RowSymbols {
+    const uint16_t* words;
+    const uint8_t* attributes;
+};
 
-void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row)
+RowSymbols row_symbols(const ScreenImage& s, uint32_t i)
 {
     const size_t n = symbol_columns(s), hc = symbol_rows(s);
-    const size_t size = size_t(bmp_row_size(s.width));
-    // Row i from the bottom is raster line height-1-i. Its symbol row is
-    // counted from the bottom too, so that for a height that is not a
-    // multiple of 8 the lines encscreen filled meet their own symbols; the
-    // top height%8 rows then have no symbols and stay black.
-    if (i >= 8 * hc) {
-        std::memset(row, 0, size);
-        return;
-    }
-    const uint16_t* words = s.raster.data() + (s.height - 1 - i) * n;
-    const uint8_t* attrs = s.attributes.data() + (hc - 1 - (i >> 3)) * n * 4;
-    uint8_t* px = row;
-    for (size_t sx = 0; sx < n; ++sx, attrs += 4, px += 24) {
+    if (i >= 8 * hc)
+        return {nullptr, nullptr};
+    return {s.raster.data() + (s.height - 1 - i) * n, s.attributes.data() + (hc - 1 - (i >> 3)) * n * 4};
+}
+
+// Symbols [first, n) of a row, by the table: four bytes a pixel, the fourth
+// overwritten by the next pixel; the symbol's last pixel takes three, so
+// nothing is written past it.
+void decode_symbols(RowSymbols r, size_t first, size_t n, uint8_t* row)
+{
+    const uint8_t* attrs = r.attributes + 4 * first;
+    uint8_t* px = row + 24 * first;
+    for (size_t sx = first; sx < n; ++sx, attrs += 4, px += 24) {
         const uint32_t colour[4] = {kExpanded[attrs[0]], kExpanded[attrs[1]], kExpanded[attrs[2]],
                                     kExpanded[attrs[3]]};
-        const unsigned word = words[sx];
-        // Four bytes a pixel, the fourth overwritten by the next pixel; the
-        // symbol's last pixel takes three, so nothing is written past it.
+        const unsigned word = r.words[sx];
         for (unsigned c = 0; c < 7; ++c)
             put_pixel(px + 3 * c, colour[(word >> (14 - 2 * c)) & 3], 4);
         put_pixel(px + 21, colour[word & 3], 3);
     }
+}
+
+#if VORNE_X86_KERNELS
+// For each byte of a raster word (the codes of four pixels, the leftmost in
+// the top bits), the byte shuffle that makes the four pixels' 12 bytes out
+// of a register of the symbol's four colours as kExpanded words: byte k of
+// the pixel with code c is byte 4c + k. The last four bytes come out zero.
+alignas(16) const std::array<std::array<int8_t, 16>, 256> kPickColours = [] {
+    std::array<std::array<int8_t, 16>, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        for (unsigned m = 0; m < 12; ++m)
+            t[v][m] = int8_t(4 * ((v >> (6 - 2 * (m / 3))) & 3) + m % 3);
+        for (unsigned m = 12; m < 16; ++m)
+            t[v][m] = -1;
+    }
+    return t;
+}();
+#endif
+
+} // namespace
+
+void decode_bmp_row_portable(const ScreenImage& s, uint32_t i, uint8_t* row)
+{
+    const size_t n = symbol_columns(s);
+    const RowSymbols r = row_symbols(s, i);
+    const size_t done = r.words ? n : 0;
+    if (r.words)
+        decode_symbols(r, 0, n, row);
     // Columns past the last whole symbol, and the padding, are zero.
-    std::memset(px, 0, size - 24 * n);
+    std::memset(row + 24 * done, 0, size_t(bmp_row_size(s.width)) - 24 * done);
+}
+
+#if VORNE_X86_KERNELS
+// A symbol is two byte shuffles of its four colours, one per byte of its
+// raster word, each stored as 16 bytes of which the last four are
+// overwritten by what follows. The row's last symbol is left to the table
+// where fewer than four bytes of the row follow it.
+__attribute__((target("ssse3"))) void decode_bmp_row_ssse3(const ScreenImage& s, uint32_t i, uint8_t* row)
+{
+    const size_t n = symbol_columns(s), size = size_t(bmp_row_size(s.width));
+    const RowSymbols r = row_symbols(s, i);
+    const size_t done = r.words ? n : 0;
+    const size_t fast = done > 0 && size - 24 * done < 4 ? done - 1 : done;
+    uint8_t* px = row;
+    for (size_t sx = 0; sx < fast; ++sx, px += 24) {
+        const uint8_t* a = r.attributes + 4 * sx;
+        const __m128i colours = _mm_setr_epi32(int(kExpanded[a[0]]), int(kExpanded[a[1]]), int(kExpanded[a[2]]),
+                                               int(kExpanded[a[3]]));
+        const unsigned word = r.words[sx];
+        const __m128i left = _mm_load_si128(reinterpret_cast<const __m128i*>(kPickColours[word >> 8].data()));
+        const __m128i right = _mm_load_si128(reinterpret_cast<const __m128i*>(kPickColours[word & 0xFF].data()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(px), _mm_shuffle_epi8(colours, left));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(px + 12), _mm_shuffle_epi8(colours, right));
+    }
+    if (fast < done)
+        decode_symbols(r, fast, done, row);
+    std::memset(row + 24 * done, 0, size - 24 * done);
+}
+#endif
+
+void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row)
+{
+#if VORNE_X86_KERNELS
+    if (cpu_has_ssse3()) {
+        decode_bmp_row_ssse3(s, i, row);
+        return;
+    }
+#endif
+    decode_bmp_row_portable(s, i, row);
 }
 
 bool write_bmp24(std::FILE* out, const ScreenImage& s)

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/cpu.hpp"
 #include "common/screen.hpp"
 
 // Blue, green, red: the order of a BMP pixel.
@@ -38,8 +39,17 @@ inline uint64_t bmp_file_size(uint32_t width, uint32_t height) { return 54 + hei
 inline constexpr uint64_t kMaxBmpFileSize = UINT32_MAX;
 
 // Row i of the pixel rows (0 = the bottom line of the picture), into
-// bmp_row_size(width) bytes at `row`, padding included.
+// bmp_row_size(width) bytes at `row`, padding included. Runs the SSSE3
+// version where the processor has it, the portable one elsewhere; both
+// write the same bytes, and nothing past the row.
 void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row);
+
+// Each version, for the tests and the benchmarks. The SSSE3 one exists only
+// in x86 builds and may be called only where cpu_has_ssse3().
+void decode_bmp_row_portable(const ScreenImage& s, uint32_t i, uint8_t* row);
+#if VORNE_X86_KERNELS
+void decode_bmp_row_ssse3(const ScreenImage& s, uint32_t i, uint8_t* row);
+#endif
 
 // Writes the headers and every row to a stream opened for binary writing. A
 // width or height that is not a multiple of 8 has pixels with no symbol of

@@ -12,13 +12,26 @@
 #include <cstdint>
 
 #include "common/bmp.hpp"
+#include "common/cpu.hpp"
 #include "common/screen.hpp"
 #include "common/walk.hpp"
 
-// The quantizer on a symbol where it lies in the picture, as encode_screen
-// passes it: eight lines of eight blue-green-red pixels, `stride` bytes apart,
-// bottom line first.
-SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride);
+// The quantizer on a symbol where it lies in the picture: eight lines of
+// eight blue-green-red pixels, bottom line first; `stride` is the distance in
+// bytes from one line to the line above it (negative where the lines above
+// lie earlier in memory, as in a top-down file). Runs the AVX2 or the SSSE3
+// version where the processor has it, the portable one elsewhere; all give
+// the same bytes.
+SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride);
+
+// Each version, for the tests and the benchmarks. The SSSE3 and AVX2 ones
+// exist only in x86 builds and may be called only where cpu_has_ssse3() and
+// cpu_has_avx2() say so.
+SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride);
+#if VORNE_X86_KERNELS
+SymbolRaster quantize_luma_bgr_ssse3(const uint8_t* bgr, ptrdiff_t stride);
+SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride);
+#endif
 
 // The same on a gathered symbol.
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p);

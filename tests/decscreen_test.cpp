@@ -1,6 +1,9 @@
-// decscreen: the RGB332 expansion, the BMP it writes, and the program run as a
-// user runs it, alone and behind encscreen.
+// decscreen: the RGB332 expansion, the BMP it writes, its vectorised row
+// decoder against the portable one, and the program run as a user runs it,
+// alone and behind encscreen.
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "common/le.hpp"
 #include "decscreen/bmp_out.hpp"
@@ -207,4 +210,38 @@ TEST(Decscreen, ImageMagickReadsTheBmps)
                 ASSERT_EQ((Rgb{rgb[at], rgb[at + 1], rgb[at + 2]}), bmp_pixel(bmp, x, y)) << x << "," << y;
             }
     }
+}
+
+TEST(DecodeBmpRow, Ssse3MatchesThePortableOne)
+{
+#if VORNE_X86_KERNELS
+    if (!cpu_has_ssse3())
+        GTEST_SKIP() << "this processor runs only the portable row decoder";
+    // Widths where the row ends with its last symbol (the fast stores reach 4
+    // bytes past a symbol) or goes on past it with pixels and padding, or
+    // has no symbol; heights with lines above the last symbol row.
+    const std::pair<uint32_t, uint32_t> sizes[] = {{8, 8},  {16, 9}, {24, 16}, {9, 8},  {10, 8}, {11, 8},
+                                                   {12, 8}, {13, 8}, {15, 8},  {7, 15}, {0, 8},  {72, 24}};
+    std::mt19937 random(3);
+    for (const auto& [w, h] : sizes) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        ScreenImage s = make_screen(w, h);
+        for (uint16_t& word : s.raster)
+            word = uint16_t(random());
+        for (uint8_t& a : s.attributes)
+            a = uint8_t(random());
+        // Each row into a buffer full of garbage with 16 more bytes after
+        // it, which must stay as they were.
+        const size_t size = size_t(bmp_row_size(w));
+        for (uint32_t i = 0; i < h; ++i) {
+            std::vector<uint8_t> want(size + 16, 0xA5), got(size + 16, 0xA5);
+            std::fill_n(got.begin(), size, 0x5A);
+            decode_bmp_row_portable(s, i, want.data());
+            decode_bmp_row_ssse3(s, i, got.data());
+            ASSERT_EQ(got, want) << "row " << i;
+        }
+    }
+#else
+    GTEST_SKIP() << "the SSSE3 row decoder is built only for x86";
+#endif
 }

@@ -1,6 +1,10 @@
-// encscreen run as a user runs it: exit status, both streams, the output file.
+// encscreen run as a user runs it: exit status, both streams, the output
+// file; and its vectorised quantizers against the portable one.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "encscreen/quantize_luma.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -176,4 +180,98 @@ TEST(Encscreen, ImageMagickDefaultAndBmp3GiveTheSameScreenFile)
                   .status,
               1);
     EXPECT_EQ(read_file(dir / "pipe.scn"), read_file(dir / "src.scn"));
+}
+
+// The vectorised quantizers this processor runs; each must give what the
+// portable one gives, byte for byte.
+struct QuantizerVersion {
+    const char* name;
+    SymbolRaster (*quantize)(const uint8_t*, ptrdiff_t);
+};
+
+static std::vector<QuantizerVersion> fast_quantizers()
+{
+    std::vector<QuantizerVersion> v;
+#if VORNE_X86_KERNELS
+    if (cpu_has_ssse3())
+        v.push_back({"ssse3", quantize_luma_bgr_ssse3});
+    if (cpu_has_avx2())
+        v.push_back({"avx2", quantize_luma_bgr_avx2});
+#endif
+    return v;
+}
+
+// One symbol, 64 blue-green-red pixels bottom line first, in a buffer of
+// exactly that size so that a read past its last byte shows under the
+// sanitizers.
+using SymbolBgr = std::array<uint8_t, 192>;
+
+static void expect_same_as_portable(const SymbolBgr& px, const char* what)
+{
+    SCOPED_TRACE(what);
+    const SymbolRaster want = quantize_luma_bgr_portable(px.data(), 24);
+    // The same lines read top line first, through a negative stride.
+    SymbolBgr flipped;
+    for (size_t line = 0; line < 8; ++line)
+        std::copy_n(px.begin() + 24 * ptrdiff_t(line), 24, flipped.begin() + 24 * ptrdiff_t(7 - line));
+    const SymbolRaster flipped_portable = quantize_luma_bgr_portable(flipped.data() + 7 * 24, -24);
+    EXPECT_EQ(flipped_portable.words, want.words);
+    EXPECT_EQ(flipped_portable.attributes, want.attributes);
+    for (const auto& v : fast_quantizers()) {
+        SCOPED_TRACE(v.name);
+        for (const SymbolRaster& got : {v.quantize(px.data(), 24), v.quantize(flipped.data() + 7 * 24, -24)}) {
+            EXPECT_EQ(got.words, want.words);
+            EXPECT_EQ(got.attributes, want.attributes);
+        }
+    }
+}
+
+TEST(QuantizeLuma, FastVersionsMatchThePortableOne)
+{
+    if (fast_quantizers().empty())
+        GTEST_SKIP() << "this processor runs only the portable quantizer";
+    // Symbols that push the sums to their widest, put pixels exactly on a
+    // threshold, leave codes empty or halve an odd blue.
+    const auto symbol = [](auto f) {
+        SymbolBgr s;
+        for (size_t j = 0; j < 64; ++j) {
+            const Rgb c = f(j);
+            s[3 * j] = c.b;
+            s[3 * j + 1] = c.g;
+            s[3 * j + 2] = c.r;
+        }
+        return s;
+    };
+    const struct {
+        const char* name;
+        SymbolBgr px;
+    } cases[] = {
+        {"black", symbol([](size_t) { return Rgb{0, 0, 0}; })},
+        {"white: every sum at its largest", symbol([](size_t) { return Rgb{255, 255, 255}; })},
+        {"one white pixel", symbol([](size_t j) { return j == 37 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; })},
+        {"one black pixel", symbol([](size_t j) { return j == 63 ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; })},
+        {"columns", symbol([](size_t j) { return j % 2 ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; })},
+        {"lumas 0 1 2 892", symbol([](size_t j) {
+             return j < 16 ? Rgb{0, 0, 0} : j < 32 ? Rgb{1, 0, 0} : j < 48 ? Rgb{0, 1, 0} : Rgb{255, 255, 255};
+         })},
+        {"odd blues", symbol([](size_t j) { return Rgb{0, 0, uint8_t(2 * j + 1)}; })},
+        {"ramp", symbol([](size_t j) { return Rgb{uint8_t(4 * j), uint8_t(255 - 4 * j), uint8_t(j)}; })},
+        {"equal lumas, other colours", symbol([](size_t j) { return j % 3 ? Rgb{255, 0, 0} : Rgb{1, 127, 0}; })},
+    };
+    for (const auto& c : cases)
+        expect_same_as_portable(c.px, c.name);
+
+    // Random symbols: of any colours, and of two or three values per
+    // channel, where ties with the thresholds are common.
+    std::mt19937 random(10);
+    for (int i = 0; i < 20000; ++i) {
+        SymbolBgr px;
+        const uint8_t levels[3] = {uint8_t(random()), uint8_t(random()), uint8_t(random())};
+        const bool few = i % 2;
+        for (uint8_t& b : px)
+            b = few ? levels[random() % 3] : uint8_t(random());
+        expect_same_as_portable(px, few ? "random, few values" : "random");
+        if (HasFailure())
+            break;
+    }
 }
