@@ -273,11 +273,8 @@ TEST(Output, LinksPermissionsAndFolders)
 
 TEST(Output, OutOfMemoryEndsWithAMessage)
 {
-#ifdef VORNE_SANITIZED
-    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
-#endif
-    if (run("command -v prlimit && command -v timeout").status != 0)
-        GTEST_SKIP() << "prlimit or timeout not installed";
+    if (const std::string why = why_no_memory_limit(); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path dir = scratch_dir();
     // Valid headers whose data would need far more than 256 MiB, followed by
     // zeros (which are valid pixels and codes): as a sparse file of the full
