@@ -21,6 +21,7 @@ struct Program {
     const char* out_word; // the word its messages use for its output
     const char* usage;
     Bytes small, large;   // two inputs whose outputs differ; large's is over 64 KiB
+    Bytes large2;         // another, whose output takes as long to write as large's
 };
 
 Picture gradient(int w, int h, int seed)
@@ -39,11 +40,11 @@ const std::vector<Program>& programs()
 {
     static const std::vector<Program> all = {
         {"encscreen", q(ENCSCREEN_EXE), 1, 0, "scnfile", "Usage: encscreen <>.bmp <>.scn \n\a",
-         make_bmp(gradient(16, 8, 1)), make_bmp(gradient(512, 512, 2))},
+         make_bmp(gradient(16, 8, 1)), make_bmp(gradient(512, 512, 2)), make_bmp(gradient(512, 512, 3))},
         {"encsprite", q(ENCSPRITE_EXE), 0, 1, "sprfile", "Usage: encsprite <>.bmp <>.txt \n\a",
-         make_bmp(gradient(16, 8, 1)), make_bmp(gradient(256, 256, 2))},
+         make_bmp(gradient(16, 8, 1)), make_bmp(gradient(256, 256, 2)), make_bmp(gradient(256, 256, 3))},
         {"decscreen", q(DECSCREEN_EXE), 0, 1, "bmpfile", "Usage: decscreen <>.scn <>.bmp \n\a", scn_of(16, 8, 1),
-         scn_of(256, 256, 2)},
+         scn_of(1024, 1024, 2), scn_of(1024, 1024, 3)},
     };
     return all;
 }
@@ -201,12 +202,13 @@ TEST(Output, RacingRunsLeaveOneWholeOutput)
     const fs::path dir = scratch_dir();
     for (const Program& p : programs()) {
         SCOPED_TRACE(p.name);
-        const Bytes a = converted(p, dir, p.small, "small"), b = converted(p, dir, p.large, "large");
+        // Outputs of one size, written at the same pace, overlap the most.
+        const Bytes a = converted(p, dir, p.large, "a"), b = converted(p, dir, p.large2, "b");
         const fs::path out = dir / "race" / "out";
         fs::create_directories(out.parent_path());
         for (int i = 0; i < 5; ++i) {
-            const RunResult r = run(p.exe + " " + q(dir / "small.in") + " " + q(out) + " & " + p.exe + " " +
-                                    q(dir / "large.in") + " " + q(out) + " & wait");
+            const RunResult r = run(p.exe + " " + q(dir / "a.in") + " " + q(out) + " & " + p.exe + " " +
+                                    q(dir / "b.in") + " " + q(out) + " & wait");
             EXPECT_EQ(r.out + r.err, "");
             const Bytes got = read_file(out);
             EXPECT_TRUE(got == a || got == b) << "a mixed output of " << got.size() << " bytes";
@@ -276,7 +278,7 @@ TEST(Output, OutOfMemoryEndsWithAMessage)
     if (const std::string why = why_no_memory_limit(); !why.empty())
         GTEST_SKIP() << why;
     const fs::path dir = scratch_dir();
-    // Valid headers whose data would need far more than 256 MiB, followed by
+    // Valid headers whose data would need far more than 128 MiB, followed by
     // zeros (which are valid pixels and codes): as a sparse file of the full
     // size, through a pipe, and endlessly from /dev/zero.
     write_file(dir / "big.bmp", bmp_header(65528, 65528));
@@ -286,7 +288,7 @@ TEST(Output, OutOfMemoryEndsWithAMessage)
     put_le16(scn, 10, 32768);
     write_file(dir / "big.scn", scn);
     fs::resize_file(dir / "big.scn", 16 + 2ull * 4096 * 32768 + 4ull * 4096 * 4096);
-    const std::string limit = "timeout 120 prlimit --as=268435456 ";
+    const std::string limit = "timeout 120 prlimit --as=134217728 ";
     for (const Program& p : programs()) {
         SCOPED_TRACE(p.name);
         const fs::path big = dir / (p.name == std::string("decscreen") ? "big.scn" : "big.bmp");
