@@ -62,14 +62,20 @@ unsigned process_id() { return unsigned(_getpid()); }
 
 #else
 
-// A replaced file keeps its owner and group where the system lets us give it
-// away (root can, others only to their own groups) and its permission bits;
-// set-id bits are dropped where the owner could not be kept.
+// A replaced file keeps its permission bits, and its owner and group where
+// the system lets us give the file away: root can, others can keep the group
+// where they belong to it, but the file becomes theirs. Set-id bits are
+// dropped where the owner or group could not be kept.
 void keep_owner_and_mode(int fd, const struct stat& old)
 {
     mode_t mode = old.st_mode & 07777;
-    if ((old.st_uid != geteuid() || old.st_gid != getegid()) && fchown(fd, old.st_uid, old.st_gid) != 0)
+    if (old.st_uid == geteuid() && old.st_gid == getegid())
+        return void(fchmod(fd, mode));
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
         mode &= ~mode_t(S_ISUID | S_ISGID);
+        if (fchown(fd, uid_t(-1), old.st_gid) != 0)
+            mode &= ~mode_t(S_IRWXG) | ((mode & S_IRWXO) << 3); // no more to our group than to all
+    }
     fchmod(fd, mode);
 }
 

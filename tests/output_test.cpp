@@ -244,6 +244,15 @@ TEST(Output, LinksPermissionsAndFolders)
     EXPECT_EQ(fs::status(dir / "mode").permissions(), fs::perms(0604));
     EXPECT_EQ(run("umask 027 && " + p.exe + " " + in + " " + q(dir / "new")).status, p.success);
     EXPECT_EQ(fs::status(dir / "new").permissions(), fs::perms(0640));
+    // Root replacing another user's file gives it back to that user.
+    struct stat st;
+    if (geteuid() == 0 && chown((dir / "mode").c_str(), 65534, 65534) == 0) {
+        EXPECT_EQ(run(p.exe + " " + in + " " + q(dir / "mode")).status, p.success);
+        ASSERT_EQ(stat((dir / "mode").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+        EXPECT_EQ(st.st_mode & 07777, 0604u);
+    }
 
     // A folder that allows no new file, with a file in it that may be
     // written: written in place. Root may always create files, so this runs
