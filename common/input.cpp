@@ -2,25 +2,28 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+
+#include "common/files.hpp"
 
 bool open_input(const char* path, Input& in)
 {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!ec && std::filesystem::is_directory(status))
+    // "-" is standard input, binary on Windows too. A file named "-" is ./-.
+    const bool standard = is_standard_stream_name(path);
+    if (standard)
+        set_binary_mode(stdin);
+    std::FILE* f = standard ? stdin : open_file(path_from_utf8(path), "rb");
+    if (!f)
         return false;
-    in.stream = std::fopen(path, "rb");
-    if (!in.stream)
+    // The size comes from the open file, so standard input redirected from a
+    // file, by "-" or by /dev/stdin, has its size too.
+    const StreamKind kind = examine_stream(f);
+    if (kind.directory) {
+        if (!standard)
+            std::fclose(f);
         return false;
-    in.remaining = kUnknownSize;
-    // Follows links, so /dev/stdin redirected from a file has its size too.
-    if (!ec && std::filesystem::is_regular_file(status)) {
-        const auto size = std::filesystem::file_size(path, ec);
-        if (!ec)
-            in.remaining = size;
     }
+    in.stream = f;
+    in.remaining = kind.ok && kind.regular ? kind.size_left : kUnknownSize;
     return true;
 }
 

@@ -3,8 +3,11 @@
 // Exit status 1 means success and 0 failure, the reverse of the other two
 // tools; scripts that call encscreen rely on it.
 #include <cstdio>
+#include <new>
 
 #include "common/bmp.hpp"
+#include "common/cli.hpp"
+#include "common/output.hpp"
 #include "common/scnfile.hpp"
 #include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
@@ -12,21 +15,23 @@
 namespace {
 constexpr int kSuccess = 1;
 constexpr int kFailure = 0;
-} // namespace
+constexpr const char* kUsage = "Usage: encscreen <>.bmp <>.scn \n\a";
 
-int main(int argc, char** argv)
+int encscreen(int argc, char** argv)
 {
-    // 1. Arguments.
-    if (argc < 3) {
-        std::fputs("Usage: encscreen <>.bmp <>.scn \n\a", stdout);
-        return kFailure;
+    // 1. Arguments: the picture and the screen file, either of them "-".
+    if (const auto reply = reply_without_converting(argc, argv, "encscreen", kUsage)) {
+        std::fputs(reply->text.c_str(), stdout);
+        return reply->success ? kSuccess : kFailure;
     }
+    // A screen file on standard output must not get messages mixed into it.
+    std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
 
     // 2. Read the whole picture.
     BmpPixels bmp;
     if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
         const ErrorMessage m = bmp_error_message(e);
-        std::fputs(m.text, m.to_stderr ? stderr : stdout);
+        std::fputs(m.text, m.to_stderr ? stderr : say);
         return kFailure;
     }
 
@@ -35,17 +40,28 @@ int main(int argc, char** argv)
     bmp = BmpPixels{};
 
     // 4. Only now, with the whole screen ready, create the output.
-    std::FILE* out = std::fopen(argv[2], "wb");
-    if (!out) {
-        std::fputs("scnfile was not opened\n", stdout);
+    Output out;
+    if (!open_output(argv[2], OutputMode::binary, out)) {
+        std::fputs("scnfile was not opened\n", say);
         return kFailure;
     }
 
-    // 5. Write it, and make sure every byte got there.
-    const bool written = write_screen_file(out, screen);
-    if (std::fclose(out) != 0 || !written) {
-        std::fputs("scnfile was not written\n", stdout);
+    // 5. Write it; an old file is replaced only once every byte got there.
+    if (!write_screen_file(out.stream, screen) || !finish_output(out)) {
+        std::fputs("scnfile was not written\n", say);
         return kFailure;
     }
     return kSuccess;
+}
+} // namespace
+
+int VORNE_MAIN(int argc, ArgChar** argv)
+{
+    try {
+        Utf8Arguments utf8;
+        return encscreen(argc, utf8_arguments(argc, argv, utf8));
+    } catch (const std::bad_alloc&) {
+        std::fputs("not enough memory\n", stderr);
+        return kFailure;
+    }
 }

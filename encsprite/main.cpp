@@ -1,28 +1,33 @@
 // encsprite: a 24-bit BMP of sprites to a Z80 assembler listing.
 #include <cstdio>
+#include <new>
 
 #include "common/bmp.hpp"
+#include "common/cli.hpp"
+#include "common/output.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 
 namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
-} // namespace
+constexpr const char* kUsage = "Usage: encsprite <>.bmp <>.txt \n\a";
 
-int main(int argc, char** argv)
+int encsprite(int argc, char** argv)
 {
-    // 1. Arguments.
-    if (argc < 3) {
-        std::fputs("Usage: encsprite <>.bmp <>.txt \n\a", stdout);
-        return 0;
+    // 1. Arguments: the picture and the listing, either of them "-".
+    if (const auto reply = reply_without_converting(argc, argv, "encsprite", kUsage)) {
+        std::fputs(reply->text.c_str(), stdout);
+        return reply->success ? kSuccess : kFailure;
     }
+    // A listing on standard output must not get messages mixed into it.
+    std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
 
     // 2. Read the whole picture.
     BmpPixels bmp;
     if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
         const ErrorMessage m = bmp_error_message(e);
-        std::fputs(m.text, m.to_stderr ? stderr : stdout);
+        std::fputs(m.text, m.to_stderr ? stderr : say);
         return kFailure;
     }
 
@@ -32,17 +37,28 @@ int main(int argc, char** argv)
     bmp = BmpPixels{};
 
     // 4. Create the listing, in text mode: CR LF line endings on Windows.
-    std::FILE* out = std::fopen(argv[2], "w");
-    if (!out) {
-        std::fputs("sprfile was not opened\n", stdout);
+    Output out;
+    if (!open_output(argv[2], OutputMode::text, out)) {
+        std::fputs("sprfile was not opened\n", say);
         return kFailure;
     }
 
-    // 5. Write it, and make sure every byte got there.
-    const bool written = write_sprite_listing(out, screen);
-    if (std::fclose(out) != 0 || !written) {
-        std::fputs("sprfile was not written\n", stdout);
+    // 5. Write it; an old file is replaced only once every byte got there.
+    if (!write_sprite_listing(out.stream, screen) || !finish_output(out)) {
+        std::fputs("sprfile was not written\n", say);
         return kFailure;
     }
     return kSuccess;
+}
+} // namespace
+
+int VORNE_MAIN(int argc, ArgChar** argv)
+{
+    try {
+        Utf8Arguments utf8;
+        return encsprite(argc, utf8_arguments(argc, argv, utf8));
+    } catch (const std::bad_alloc&) {
+        std::fputs("not enough memory\n", stderr);
+        return kFailure;
+    }
 }

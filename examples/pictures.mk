@@ -6,6 +6,12 @@
 # Only pictures that changed since their screen file are converted again.
 # File names must not contain spaces (make cannot handle them).
 ENCSCREEN ?= encscreen
+
+# A recipe that fails must not leave a screen file that make takes for done
+# next time. encscreen replaces a screen file only once the new one is
+# complete, but in a folder that allows no new file it has to write in place,
+# and a failure there can leave a fragment.
+.DELETE_ON_ERROR:
 CONVERT ?= convert
 
 SCREENS := $(sort $(patsubst %.bmp,%.scn,$(wildcard *.bmp)) $(patsubst %.png,%.scn,$(wildcard *.png)))

@@ -155,7 +155,7 @@ TEST(Decscreen, FailureTable)
     const std::string usage = "Usage: decscreen <>.scn <>.bmp \n\a";
     for (const std::string& args : {std::string(), q(dir / "good.scn")}) {
         const RunResult r = run(kDec + " " + args);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, usage);
         EXPECT_EQ(r.err, "");
     }

@@ -25,7 +25,7 @@ TEST(Encscreen, WritesTheScreenFileAndReturnsOne)
 {
     const fs::path dir = scratch_dir();
     write_file(dir / "in.bmp", make_bmp(white_over_black()));
-    const RunResult r = run(kEnc + " " + q(dir / "in.bmp") + " " + q(dir / "out.scn") + " ignored");
+    const RunResult r = run(kEnc + " " + q(dir / "in.bmp") + " " + q(dir / "out.scn"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");

@@ -151,8 +151,8 @@ TEST(Encsprite, FailureTable)
         int status;
     };
     const Case cases[] = {
-        {"no arguments", "", "Usage: encsprite <>.bmp <>.txt \n\a", "", 0},
-        {"one argument", q(dir / "good.bmp"), "Usage: encsprite <>.bmp <>.txt \n\a", "", 0},
+        {"no arguments", "", "Usage: encsprite <>.bmp <>.txt \n\a", "", 1},
+        {"one argument", q(dir / "good.bmp"), "Usage: encsprite <>.bmp <>.txt \n\a", "", 1},
         {"missing input", q(dir / "missing.bmp") + " " + q(o), "bmpfile was not opened\n", "", 1},
         {"8 bits a pixel", q(dir / "8bit.bmp") + " " + q(o), "", "the file is not 24bit bmp \n", 1},
         {"width 12", q(dir / "12x8.bmp") + " " + q(o), "",

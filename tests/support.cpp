@@ -150,6 +150,15 @@ std::string q(const std::filesystem::path& p)
     return s + "'";
 }
 
+std::string why_no_memory_limit()
+{
+#ifdef VORNE_SANITIZED
+    return "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
+#else
+    return run("command -v prlimit && command -v timeout").status != 0 ? "prlimit or timeout not installed" : "";
+#endif
+}
+
 bool have_imagemagick()
 {
     return run("convert -version").out.find("ImageMagick") != std::string::npos;

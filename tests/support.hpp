@@ -56,6 +56,10 @@ RunResult run(const std::string& command);
 // Quotes a path for the shell.
 std::string q(const std::filesystem::path& p);
 
+// Why the programs cannot be run under `timeout` and `prlimit --as` here, or
+// an empty string when they can.
+std::string why_no_memory_limit();
+
 // True when a real ImageMagick `convert` is on the PATH.
 bool have_imagemagick();
 

@@ -6,7 +6,9 @@
 #     the CR there), otherwise the same bytes;
 #   - messages on the same stream with CR LF line endings (stdout and stderr
 #     are text-mode streams too), and the same exit statuses;
-#   - an output the program did not write left as it was.
+#   - an output the program did not write left as it was;
+#   - data on standard output ("-") byte for byte, the listing with CR LF;
+#   - file names outside any one code page (日本.bmp, café 2.bmp) in and out.
 #
 #   windows_e2e.sh WINDOWS_BIN_DIR LINUX_BIN_DIR SOURCE_DIR WORK_DIR
 # WINEPREFIX defaults to WORK_DIR/wineprefix; the first run creates it.
@@ -56,6 +58,9 @@ for p in encscreen encsprite decscreen; do
 done
 command -v perl >/dev/null || { echo "FAIL: perl is needed to compare line endings"; exit 1; }
 export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$work/wineprefix}
+# Wine turns the command line into UTF-16 by the locale: it must be UTF-8 for
+# the names below to arrive whole.
+export LC_ALL=C.UTF-8
 win=$(cd "$win" && pwd) lin=$(cd "$lin" && pwd) src=$(cd "$src" && pwd)
 
 mkdir -p "$work" "$WINEPREFIX"
@@ -84,28 +89,38 @@ head -c 30 "$fx/sunset.bmp" >"$fx/30bytes.bmp"
 "$lin/encscreen" "$fx/small.bmp" "$fx/small.scn"
 head -c 1000 "$fx/sunset.scn" >"$fx/short.scn"
 head -c 10 "$fx/sunset.scn" >"$fx/10bytes.scn"
+# Names that no single Windows code page holds, and a space.
+cp "$fx/small.bmp" "$fx/日本.bmp"
+cp "$fx/sunset.bmp" "$fx/café 2.bmp"
+cp "$fx/small.scn" "$fx/日本.scn"
 
 crlf() { perl -pe 's/\n/\r\n/g' "$1"; }
 
 passed=0 failed=0
 # case NAME PROGRAM ARGS... ; runs in cases/NAME/{lin,win}, where out.* already
-# holds "old" and ../../../fixtures/ holds the fixtures.
+# holds "old" and ../../../fixtures/ holds the fixtures. STDIN=file feeds
+# standard input; RAW_STDOUT=1 compares standard output byte for byte (binary
+# data there), otherwise as text with CR LF on Windows.
 case_() {
-  local name=$1 prog=$2 side bad=
+  local name=$1 prog=$2 side bad= input=${STDIN:-/dev/null}
   shift 2
   for side in lin win; do
     local d=$work/cases/$name/$side
     mkdir -p "$d"
     printf old >"$d/out.scn"; printf old >"$d/out.bmp"; printf old >"$d/out.asm"
     if [ $side = lin ]; then
-      (cd "$d" && "$lin/$prog" "$@" >../$side.stdout 2>../$side.stderr; echo $? >../$side.status)
+      (cd "$d" && "$lin/$prog" "$@" >../$side.stdout 2>../$side.stderr <"$input"; echo $? >../$side.status)
     else
-      (cd "$d" && wine "$win/$prog.exe" "$@" >../$side.stdout 2>../$side.stderr </dev/null; echo $? >../$side.status)
+      (cd "$d" && wine "$win/$prog.exe" "$@" >../$side.stdout 2>../$side.stderr <"$input"; echo $? >../$side.status)
     fi
   done
   local c=$work/cases/$name
   cmp -s "$c/lin.status" "$c/win.status" || bad+=" status $(cat "$c/lin.status") vs $(cat "$c/win.status");"
-  crlf "$c/lin.stdout" | cmp -s - "$c/win.stdout" || bad+=" standard output differs;"
+  if [ -n "${RAW_STDOUT:-}" ]; then
+    cmp -s "$c/lin.stdout" "$c/win.stdout" || bad+=" standard output differs;"
+  else
+    crlf "$c/lin.stdout" | cmp -s - "$c/win.stdout" || bad+=" standard output differs;"
+  fi
   crlf "$c/lin.stderr" | cmp -s - "$c/win.stderr" || bad+=" standard error differs;"
   local f
   for f in "$c"/lin/*; do
@@ -146,16 +161,31 @@ F=../../../fixtures
 start=$(date +%s)
 # Conversions.
 case_ encscreen-sunset encscreen $F/sunset.bmp out.scn
-case_ encscreen-small  encscreen $F/small.bmp out.scn extra-arguments-ignored
+case_ encscreen-small  encscreen $F/small.bmp out.scn
 case_ decscreen-sunset decscreen $F/sunset.scn out.bmp
 case_ decscreen-small  decscreen $F/small.scn out.bmp
 case_ encsprite-sunset encsprite $F/sunset.bmp out.asm
 case_ encsprite-small  encsprite $F/small.bmp out.asm
 case_ encscreen-new-file encscreen $F/small.bmp new.scn
-# Usage.
+# File names outside the code page, in and out.
+case_ encscreen-unicode encscreen $F/日本.bmp 日本.scn
+case_ encsprite-unicode encsprite "$F/café 2.bmp" "café 2.asm"
+case_ decscreen-unicode decscreen $F/日本.scn "café 2.bmp"
+# Standard streams: "-" in and out, messages on standard error then.
+STDIN=$fx/small.bmp RAW_STDOUT=1 case_ encscreen-stdio encscreen - -
+STDIN=$fx/small.scn RAW_STDOUT=1 case_ decscreen-stdio decscreen - -
+STDIN=$fx/small.bmp case_ encsprite-stdio encsprite - -
+STDIN=$fx/sunset.bmp case_ encscreen-stdin encscreen - out.scn
+case_ encscreen-stdout-missing encscreen $F/none.bmp -
+case_ decscreen-stdout-missing decscreen $F/none.scn -
+# Usage: exactly two names, or --help, -h or --version alone.
 for p in encscreen encsprite decscreen; do
   case_ $p-no-arguments $p
   case_ $p-one-argument $p $F/sunset.bmp
+  case_ $p-three-arguments $p $F/small.bmp out.scn out.bmp
+  case_ $p-help $p --help
+  case_ $p-h $p -h
+  case_ $p-version $p --version
 done
 # Faults of the input.
 for p in encscreen encsprite; do
@@ -179,6 +209,21 @@ if ! grep -q $'\r$' "$c/win/out.asm" || grep -q $'\r' "$c/lin/out.asm"; then
   failed=$((failed + 1)); echo "FAIL listing line endings"
 else
   passed=$((passed + 1)); echo "ok   listing line endings"
+fi
+# Both sides failing alike would pass above: the names really arrived, and
+# the data really went to standard output.
+for f in "encscreen-unicode/win/日本.scn" "encsprite-unicode/win/café 2.asm" "decscreen-unicode/win/café 2.bmp"; do
+  if [ -s "$work/cases/$f" ] && [ "$(cat "$work/cases/${f%%/*}/win.status")" = "$(cat "$work/cases/${f%%/*}/lin.status")" ] &&
+     [ "$(cat "$work/cases/$f")" != old ]; then
+    passed=$((passed + 1)); echo "ok   wrote $f"
+  else
+    failed=$((failed + 1)); echo "FAIL $f was not written"
+  fi
+done
+if cmp -s "$work/cases/encscreen-stdio/win.stdout" "$fx/small.scn"; then
+  passed=$((passed + 1)); echo "ok   screen file on standard output"
+else
+  failed=$((failed + 1)); echo "FAIL the screen file on standard output is not small.scn"
 fi
 wineserver -w 2>/dev/null || true
 echo "windows e2e under $(wine --version 2>/dev/null | head -1), $(( $(date +%s) - start )) s"

@@ -1,0 +1,85 @@
+#include "common/files.hpp"
+
+#include <cstring>
+#include <string_view>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+bool is_standard_stream_name(const char* path) { return std::strcmp(path, "-") == 0; }
+
+#ifdef _WIN32
+
+std::filesystem::path path_from_utf8(const char* path)
+{
+    return std::filesystem::path(std::u8string_view(reinterpret_cast<const char8_t*>(path)));
+}
+
+std::FILE* open_file(const std::filesystem::path& path, const char* mode)
+{
+    wchar_t wide_mode[8] = {};
+    for (size_t i = 0; mode[i] && i + 1 < std::size(wide_mode); ++i)
+        wide_mode[i] = wchar_t(mode[i]);
+    return _wfopen(path.c_str(), wide_mode);
+}
+
+void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+namespace {
+using FileStatus = struct _stat64;
+int status_of(std::FILE* f, FileStatus& st) { return _fstat64(_fileno(f), &st); }
+int64_t position_of(std::FILE* f) { return _lseeki64(_fileno(f), 0, SEEK_CUR); }
+bool is_directory(const FileStatus& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
+bool is_regular(const FileStatus& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
+} // namespace
+
+// Windows has no name for the file behind standard output: only "-" means it.
+bool is_standard_output_file(const std::filesystem::path&) { return false; }
+
+#else
+
+// POSIX names are bytes; they need not even be valid UTF-8.
+std::filesystem::path path_from_utf8(const char* path) { return std::filesystem::path(path); }
+
+std::FILE* open_file(const std::filesystem::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+void set_binary_mode(std::FILE*) {}
+
+namespace {
+using FileStatus = struct stat;
+int status_of(std::FILE* f, FileStatus& st) { return fstat(fileno(f), &st); }
+int64_t position_of(std::FILE* f) { return lseek(fileno(f), 0, SEEK_CUR); }
+bool is_directory(const FileStatus& st) { return S_ISDIR(st.st_mode); }
+bool is_regular(const FileStatus& st) { return S_ISREG(st.st_mode); }
+} // namespace
+
+bool is_standard_output_file(const std::filesystem::path& path)
+{
+    struct stat named, standard;
+    return fstat(STDOUT_FILENO, &standard) == 0 && stat(path.c_str(), &named) == 0 &&
+           named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
+}
+
+#endif
+
+StreamKind examine_stream(std::FILE* stream)
+{
+    StreamKind k;
+    FileStatus st;
+    if (status_of(stream, st) != 0)
+        return k;
+    k.ok = true;
+    k.directory = is_directory(st);
+    // Standard input may have been read from before the program started:
+    // what is left is what counts.
+    const int64_t at = is_regular(st) ? position_of(stream) : -1;
+    k.regular = at >= 0;
+    k.size_left = k.regular && at < st.st_size ? uint64_t(st.st_size - at) : 0;
+    return k;
+}

@@ -1,0 +1,40 @@
+// Files by name and the standard streams, the same way on every system.
+//
+// File names travel through the programs as UTF-8. POSIX systems take the
+// bytes as they are; Windows opens files by their UTF-16 names, so a name is
+// converted there and any name works, not only those of the system's code
+// page. "-" is no file name at all: it stands for standard input or output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+// True for "-", the name of standard input or output on a command line.
+bool is_standard_stream_name(const char* path);
+
+// The path of a UTF-8 file name.
+std::filesystem::path path_from_utf8(const char* path);
+
+// fopen by a UTF-8 name.
+std::FILE* open_file(const std::filesystem::path& path, const char* mode);
+
+// Switches a standard stream to binary mode: on Windows a text-mode stream
+// would turn every line feed byte of a picture into CR LF. Nothing elsewhere.
+void set_binary_mode(std::FILE* stream);
+
+// What an open stream is. size_left is the number of bytes from the current
+// position to the end, known only for a regular file.
+struct StreamKind {
+    bool ok = false;        // false when the stream's file cannot be examined
+    bool directory = false;
+    bool regular = false;
+    uint64_t size_left = 0;
+};
+StreamKind examine_stream(std::FILE* stream);
+
+// True when `path` names the very file that standard output is open on
+// (/dev/stdout, or the file it was redirected to): writing there must go
+// through the open stream, since opening the name again would start the file
+// over and lose what is already in it.
+bool is_standard_output_file(const std::filesystem::path& path);
