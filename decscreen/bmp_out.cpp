@@ -83,7 +83,8 @@ bool write_bmp24(std::FILE* out, const ScreenImage& s)
     if (row == 0)
         return std::fflush(out) == 0 && !std::ferror(out);
     const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 20) / row);
-    std::vector<uint8_t> block(row * std::min<size_t>(rows_per_block, s.height));
+    BigArray<uint8_t> block;
+    block.resize(row * std::min<size_t>(rows_per_block, s.height));
     for (uint32_t i = 0; i < s.height;) {
         const uint32_t count = uint32_t(std::min<size_t>(rows_per_block, s.height - i));
         for (uint32_t k = 0; k < count; ++k)

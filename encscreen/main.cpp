@@ -4,9 +4,8 @@
 // tools; scripts that call encscreen rely on it.
 #include <cstdio>
 
-#include "common/bmp.hpp"
+#include "common/picture.hpp"
 #include "common/scnfile.hpp"
-#include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
 
 namespace {
@@ -22,17 +21,14 @@ int main(int argc, char** argv)
         return kFailure;
     }
 
-    // 2. Read the whole picture.
-    BmpPixels bmp;
-    if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
-        const ErrorMessage m = bmp_error_message(e);
+    // 2-3. Read the picture a symbol row at a time, quantizing each as it
+    // arrives; only the screen is kept.
+    ScreenImage screen;
+    if (const PictureError e = load_screen_luma(argv[1], screen); e != PictureError::ok) {
+        const ErrorMessage m = picture_error_message(e);
         std::fputs(m.text, m.to_stderr ? stderr : stdout);
         return kFailure;
     }
-
-    // 3. Quantize every symbol; the pixels are not needed after that.
-    const ScreenImage screen = encode_screen_luma(bmp);
-    bmp = BmpPixels{};
 
     // 4. Only now, with the whole screen ready, create the output.
     std::FILE* out = std::fopen(argv[2], "wb");

@@ -1,6 +1,6 @@
 #include "encscreen/quantize_luma.hpp"
 
-SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
+SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride)
 {
     // The symbol split once into planes of bytes, entry j = 8 * line +
     // column. Every sum below fits 16 bits (at most 64 x 892 = 57088), so the
@@ -8,7 +8,7 @@ SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride)
     // for branches.
     alignas(16) uint8_t r[64], g[64], b[64];
     for (size_t line = 0; line < 8; ++line) {
-        const uint8_t* p = bgr + line * stride;
+        const uint8_t* p = bgr + ptrdiff_t(line) * stride;
         for (size_t c = 0; c < 8; ++c, p += 3) {
             const size_t j = 8 * line + c;
             b[j] = p[0];

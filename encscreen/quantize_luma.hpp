@@ -12,19 +12,26 @@
 #include <cstdint>
 
 #include "common/bmp.hpp"
+#include "common/picture.hpp"
 #include "common/screen.hpp"
 #include "common/walk.hpp"
 
-// The quantizer on a symbol where it lies in the picture, as encode_screen
-// passes it: eight lines of eight blue-green-red pixels, `stride` bytes apart,
-// bottom line first.
-SymbolRaster quantize_luma_bgr(const uint8_t* bgr, size_t stride);
+// The quantizer on a symbol where it lies in the picture, as the walk passes
+// it: eight lines of eight blue-green-red pixels, bottom line first, each line
+// `stride` bytes after the one below it (negative where a band holds its
+// lines top line first).
+SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride);
 
 // The same on a gathered symbol.
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p);
 
-// The whole picture, top-down.
+// A whole picture in memory, top-down.
 ScreenImage encode_screen_luma(const BmpPixels& bmp);
+
+// encscreen's conversion: the picture at `path` read a band at a time and
+// quantized into `s` as it arrives.
+PictureError encode_picture_luma(PictureStream& p, ScreenImage& s);
+PictureError load_screen_luma(const char* path, ScreenImage& s);
 
 // floor(s / d) for s < 2^16 and 1 <= d <= 64, by a multiplication: with
 // m = ceil(2^32 / d), s * m / 2^32 exceeds s / d by less than 2^-16, too

@@ -1,7 +1,7 @@
 // encsprite: a 24-bit BMP of sprites to a Z80 assembler listing.
 #include <cstdio>
 
-#include "common/bmp.hpp"
+#include "common/picture.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 
@@ -18,18 +18,14 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // 2. Read the whole picture.
-    BmpPixels bmp;
-    if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
-        const ErrorMessage m = bmp_error_message(e);
+    // 2-3. Read the picture a symbol row at a time as RGB332 values and
+    // choose the palette; the pixels are coded as the listing is written.
+    SpritePicture sprites;
+    if (const PictureError e = load_sprites(argv[1], sprites); e != PictureError::ok) {
+        const ErrorMessage m = picture_error_message(e);
         std::fputs(m.text, m.to_stderr ? stderr : stdout);
         return kFailure;
     }
-
-    // 3. One palette for the whole picture, then every symbol coded against
-    // it; the pixels are used up on the way.
-    const ScreenImage screen = encode_sprites(bmp);
-    bmp = BmpPixels{};
 
     // 4. Create the listing, in text mode: CR LF line endings on Windows.
     std::FILE* out = std::fopen(argv[2], "w");
@@ -39,7 +35,7 @@ int main(int argc, char** argv)
     }
 
     // 5. Write it, and make sure every byte got there.
-    const bool written = write_sprite_listing(out, screen);
+    const bool written = write_sprite_listing(out, sprites);
     if (std::fclose(out) != 0 || !written) {
         std::fputs("sprfile was not written\n", stdout);
         return kFailure;

@@ -95,8 +95,12 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
     Bytes with_data = bmp_header(65528, 65528);
     with_data.resize(with_data.size() + 200000, 0x42);
     Bytes scn_header = make_scn(0, 0, [](size_t) { return 0; });
-    put_le16(scn_header, 8, 65528); // 8 GiB of raster promised
-    put_le16(scn_header, 10, 65528);
+    put_le16(scn_header, 8, 32768); // 256 MiB of raster promised, a BMP of 3 GiB
+    put_le16(scn_header, 10, 32768);
+    Bytes scn_too_large = scn_header;
+    put_le16(scn_too_large, 8, 65528);
+    put_le16(scn_too_large, 10, 65528);
+    scn_too_large.resize(200000, 0x42);
     struct Case {
         const char* name;
         Bytes file;
@@ -109,7 +113,9 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
         {"the same followed by 200 KB", with_data, {kEncscreen, kEncsprite}, "bmpfile is truncated\n"},
         {"top-down header claiming 65528x65528", bmp_header(65528, -65528), {kEncscreen, kEncsprite},
          "bmpfile is truncated\n"},
-        {"16-byte screen header claiming 65528x65528", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+        {"16-byte screen header claiming 32768x32768", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+        {"screen header claiming a BMP above 4 GiB, and 200 KB", scn_too_large, {kDecscreen},
+         "the picture is too large for a bmp file\n"},
     };
     const fs::path out = dir / "out";
     for (const Case& c : cases) {
@@ -118,7 +124,7 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
         for (const Program& p : c.programs) {
             SCOPED_TRACE(p.name);
             Program limited = p;
-            limited.exe = "timeout 60 prlimit --as=268435456 " + p.exe;
+            limited.exe = "timeout 60 prlimit --as=67108864 " + p.exe;
             for (const Feed& feed : kFeeds) {
                 SCOPED_TRACE(feed.name);
                 const RunResult r = run(feed.command(limited, dir / "in", out));
