@@ -2,10 +2,23 @@
 
 #include <cstdlib>
 
-#if defined(__linux__)
+// AddressSanitizer sees only what goes through malloc: under it every block
+// comes from calloc, so that overruns are caught and allocation limits hold.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORNE_NO_MAPPINGS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VORNE_NO_MAPPINGS 1
+#endif
+
+#if defined(__linux__) && !defined(VORNE_NO_MAPPINGS)
+#define VORNE_MAPPINGS 1
 #include <sys/mman.h>
 #endif
 
+#if defined(VORNE_MAPPINGS)
 namespace {
 
 // Below this a block comes from malloc: a mapping of its own would cost a
@@ -15,7 +28,6 @@ constexpr size_t kHugePage = size_t(2) << 20;
 
 size_t round_up(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
-#if defined(__linux__)
 // A mapping whose start and length are multiples of 2 MiB, so that every
 // part of it can be a huge page: map 2 MiB more, then trim the ends.
 void* map_aligned(size_t bytes)
@@ -36,14 +48,14 @@ void* map_aligned(size_t bytes)
     madvise(q, bytes, MADV_HUGEPAGE); // a hint: refused, the pages are merely small
     return q;
 }
-#endif
 
 } // namespace
+#endif
 
 bool big_alloc(BigBlock& b, size_t bytes)
 {
     b = {};
-#if defined(__linux__)
+#if defined(VORNE_MAPPINGS)
     if (bytes >= kMapFrom) {
         const size_t size = round_up(bytes, kHugePage);
         if (size < bytes)
@@ -66,7 +78,7 @@ bool big_grow(BigBlock& b, size_t bytes)
 {
     if (bytes <= b.bytes)
         return true;
-#if defined(__linux__)
+#if defined(VORNE_MAPPINGS)
     if (b.mapped) {
         const size_t size = round_up(bytes, kHugePage);
         if (size < bytes)
@@ -101,7 +113,7 @@ bool big_grow(BigBlock& b, size_t bytes)
 
 void big_free(BigBlock& b)
 {
-#if defined(__linux__)
+#if defined(VORNE_MAPPINGS)
     if (b.mapped) {
         munmap(b.data, b.bytes);
         b = {};

@@ -69,11 +69,11 @@ ScnError read_screen_header(Input& in, ScreenImage& s)
 }
 
 // Reads `count` elements into `a`: at once where the size is known, else by
-// blocks of 1 MiB that grow the array as they arrive.
+// blocks of 64 KiB that grow the array (geometrically) as they arrive.
 template <class T>
 static bool read_array(Input& in, BigArray<T>& a, size_t count)
 {
-    const size_t block = in.remaining == kUnknownSize ? (size_t(1) << 20) / sizeof(T) : count;
+    const size_t block = in.remaining == kUnknownSize ? (size_t(64) << 10) / sizeof(T) : count;
     a.resize(0);
     for (size_t done = 0; done < count;) {
         const size_t step = std::min(block, count - done);

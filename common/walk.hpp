@@ -81,13 +81,13 @@ void encode_band(ScreenImage& s, size_t row, const uint8_t* bottom, ptrdiff_t st
                  Encode&& encode)
 {
     const size_t n = symbol_columns(s);
-    // The row's bottom line; the line above is n words earlier.
-    uint16_t* words = s.raster.data() + (8 * row + 7) * n;
+    // The row's top line; the symbol's line r from the bottom is line 7 - r.
+    uint16_t* words = s.raster.data() + 8 * row * n;
     uint8_t* attributes = s.attributes.data() + row * n * 4;
     for (size_t sx = 0; sx < n; ++sx) {
         const SymbolRaster q = encode(bottom + 8 * pixel_bytes * sx, stride);
         for (size_t r = 0; r < 8; ++r)
-            words[sx - r * n] = q.words[r];
+            words[(7 - r) * n + sx] = q.words[r];
         std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
     }
 }
