@@ -1,8 +1,5 @@
 #include "common/input.hpp"
 
-#include <algorithm>
-#include <cstring>
-
 #include "common/files.hpp"
 
 bool open_input(const char* path, Input& in)
@@ -56,49 +53,4 @@ bool skip_bytes(Input& in, uint64_t n)
         n -= step;
     }
     return true;
-}
-
-bool read_pieces(Input& in, uint64_t bytes, Pieces& out)
-{
-    out.parts.clear();
-    out.size = 0;
-    while (out.size < bytes) {
-        const size_t step = size_t(std::min<uint64_t>(kPieceSize, bytes - out.size));
-        out.parts.push_back(std::make_unique_for_overwrite<uint8_t[]>(step));
-        if (!read_bytes(in, std::span<uint8_t>(out.parts.back().get(), step)))
-            return false;
-        out.size += step;
-    }
-    return true;
-}
-
-void copy_pieces(Pieces& p, uint8_t* dst, uint64_t line, bool reversed)
-{
-    const uint64_t count = line ? p.size / line : 0;
-    uint64_t at = 0; // offset in the stream
-    for (auto& part : p.parts) {
-        const uint64_t end = std::min<uint64_t>(at + kPieceSize, p.size);
-        const uint8_t* src = part.get();
-        if (!reversed) {
-            std::memcpy(dst + at, src, size_t(end - at));
-            at = end;
-        }
-        // Reversed, a piece holds the end of one line, whole lines, and the
-        // start of another: copy it run by run.
-        while (at < end) {
-            const uint64_t i = at / line, within = at % line;
-            const uint64_t run = std::min(line - within, end - at);
-            std::memcpy(dst + (count - 1 - i) * line + within, src, size_t(run));
-            src += run;
-            at += run;
-        }
-        part.reset();
-    }
-    p.parts.clear();
-}
-
-void reverse_lines(uint8_t* p, uint64_t line, uint64_t count)
-{
-    for (uint64_t i = 0, j = count; i + 1 < j; ++i, --j)
-        std::swap_ranges(p + i * line, p + (i + 1) * line, p + (j - 1) * line);
 }

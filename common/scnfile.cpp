@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <span>
+#include <vector>
 
 #include "common/le.hpp"
 
@@ -14,10 +15,15 @@ uint64_t screen_file_size(uint32_t width, uint32_t height)
 }
 
 // A screen less than 8 pixels wide or high has no attribute bytes, and an empty
-// vector's data() may be null, which fwrite must not be given even for no bytes.
+// array's data() may be null, which fwrite must not be given even for no bytes.
 static bool write_all(std::FILE* out, std::span<const uint8_t> bytes)
 {
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
+
+static std::span<const uint8_t> bytes_of(const BigArray<uint16_t>& words)
+{
+    return {reinterpret_cast<const uint8_t*>(words.data()), 2 * words.size()};
 }
 
 bool write_screen_file(std::FILE* out, const ScreenImage& s)
@@ -29,39 +35,89 @@ bool write_screen_file(std::FILE* out, const ScreenImage& s)
     if (!write_all(out, hdr))
         return false;
 
-    // The raster goes out little-endian through a small buffer, whatever the host's order.
-    std::array<uint8_t, 1 << 16> buf;
-    for (size_t i = 0; i < s.raster.size();) {
-        const size_t count = std::min(s.raster.size() - i, buf.size() / 2);
-        for (size_t k = 0; k < count; ++k)
-            put_le16(buf, 2 * k, s.raster[i + k]);
-        if (!write_all(out, std::span<const uint8_t>(buf.data(), 2 * count)))
+    // The raster goes out little-endian: as it lies on a little-endian host,
+    // through a small buffer on the heap on any other.
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!write_all(out, bytes_of(s.raster)))
             return false;
-        i += count;
+    } else {
+        std::vector<uint8_t> buf(size_t(1) << 16);
+        for (size_t i = 0; i < s.raster.size();) {
+            const size_t count = std::min(s.raster.size() - i, buf.size() / 2);
+            for (size_t k = 0; k < count; ++k)
+                put_le16(buf, 2 * k, s.raster[i + k]);
+            if (!write_all(out, std::span<const uint8_t>(buf.data(), 2 * count)))
+                return false;
+            i += count;
+        }
     }
-    if (!write_all(out, s.attributes))
+    if (!write_all(out, {s.attributes.data(), s.attributes.size()}))
         return false;
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
-bool read_screen_file(Input& in, ScreenImage& s)
+ScnError read_screen_header(Input& in, ScreenImage& s)
 {
     std::array<uint8_t, kScreenHeaderSize> hdr;
     if (!read_bytes(in, hdr))
-        return false;
+        return ScnError::truncated;
     s.width = get_le16(hdr, 8);
     s.height = get_le16(hdr, 10);
+    if (s.width == 0 || s.height == 0)
+        return ScnError::not_screen;
+    return ScnError::ok;
+}
+
+// Reads `count` elements into `a`: at once where the size is known, else by
+// blocks of 64 KiB that grow the array (geometrically) as they arrive.
+template <class T>
+static bool read_array(Input& in, BigArray<T>& a, size_t count)
+{
+    const size_t block = in.remaining == kUnknownSize ? (size_t(64) << 10) / sizeof(T) : count;
+    a.resize(0);
+    for (size_t done = 0; done < count;) {
+        const size_t step = std::min(block, count - done);
+        a.resize(done + step, count);
+        if (!read_bytes(in, std::span<uint8_t>(reinterpret_cast<uint8_t*>(a.data() + done), step * sizeof(T))))
+            return false;
+        done += step;
+    }
+    return true;
+}
+
+ScnError read_screen_body(Input& in, ScreenImage& s)
+{
     const uint64_t words = uint64_t(symbol_columns(s)) * s.height;
     const uint64_t attrs = uint64_t(symbol_columns(s)) * symbol_rows(s) * 4;
     // Both sizes must be present before either is allocated in full.
     if (in.remaining != kUnknownSize && 2 * words + attrs > in.remaining)
-        return false;
-    if (!read_block(in, s.raster, 2 * words) || !read_block(in, s.attributes, attrs))
-        return false;
+        return ScnError::truncated;
+    if (!read_array(in, s.raster, size_t(words)) || !read_array(in, s.attributes, size_t(attrs)))
+        return ScnError::truncated;
     if constexpr (std::endian::native != std::endian::little) {
-        auto bytes = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.raster.data()), 2 * s.raster.size());
+        std::vector<uint8_t> bytes(bytes_of(s.raster).begin(), bytes_of(s.raster).end());
         for (size_t i = 0; i < s.raster.size(); ++i)
             s.raster[i] = get_le16(bytes, 2 * i);
     }
-    return true;
+    return ScnError::ok;
+}
+
+ScnError read_screen_file(Input& in, ScreenImage& s)
+{
+    const ScnError e = read_screen_header(in, s);
+    return e == ScnError::ok ? read_screen_body(in, s) : e;
+}
+
+ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height))
+{
+    Input in;
+    if (!open_input(path, in))
+        return ScnError::cannot_open;
+    ScnError e = read_screen_header(in, s);
+    if (e == ScnError::ok && !fits(s.width, s.height))
+        e = ScnError::too_large;
+    if (e == ScnError::ok)
+        e = read_screen_body(in, s);
+    close_input(in);
+    return e;
 }

@@ -17,7 +17,10 @@
 // pixels 4..7 of its eight and the second byte pixels 0..3.
 //
 // The reader looks only at width and height: the signature and the constant
-// words are not checked, and bytes after the attributes are ignored.
+// words are not checked (other writers may differ there), and bytes after the
+// attributes are ignored. A width or height of 0 is no screen: it is what a
+// BMP, a PNG or a file of zeros shows at offsets 8 and 10, so such a file is
+// refused before anything else is read.
 #pragma once
 
 #include <cstdint>
@@ -35,5 +38,25 @@ uint64_t screen_file_size(uint32_t width, uint32_t height);
 // False when a write or the final flush fails.
 bool write_screen_file(std::FILE* out, const ScreenImage& s);
 
-// False when the file ends before the attributes do.
-bool read_screen_file(Input& in, ScreenImage& s);
+enum class ScnError {
+    ok,
+    cannot_open, // the file cannot be opened
+    truncated,   // the file ends before the attributes do
+    not_screen,  // width or height 0
+    too_large,   // refused by the caller's size check
+};
+
+// The 16-byte header: sets width and height, allocates nothing.
+ScnError read_screen_header(Input& in, ScreenImage& s);
+
+// The raster and the attributes that the header announced. With the size
+// known, a file too short is refused before anything is allocated; from a
+// pipe the arrays grow with the bytes that arrive.
+ScnError read_screen_body(Input& in, ScreenImage& s);
+
+// Header and body from an open input.
+ScnError read_screen_file(Input& in, ScreenImage& s);
+
+// Opens `path`, reads the header, asks `fits` whether a screen of its size
+// can be handled (too_large if not) before reading the body, then closes it.
+ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height));

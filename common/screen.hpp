@@ -18,16 +18,18 @@
 // top row, symbols left to right within it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "common/bigbuf.hpp"
 
 struct ScreenImage {
-    uint32_t width = 0;              // pixels per line
-    uint32_t height = 0;             // lines
-    std::vector<uint16_t> raster;    // (width / 8) x height words
-    std::vector<uint8_t> attributes; // (width / 8) x (height / 8) x 4 bytes
+    uint32_t width = 0;             // pixels per line
+    uint32_t height = 0;            // lines
+    BigArray<uint16_t> raster;      // (width / 8) x height words
+    BigArray<uint8_t> attributes;   // (width / 8) x (height / 8) x 4 bytes
 };
 
 // Symbols per line and symbol rows, rounded down as every reader and writer of
@@ -67,10 +69,15 @@ struct SymbolCodes {
 // Allocates a zeroed screen of the given size.
 ScreenImage make_screen(uint32_t width, uint32_t height);
 
-// Stores a symbol's codes and attributes at symbol column sx of symbol row sy,
-// with sy and the symbol's lines counted as the picture is stored (bottom-up).
-void store_symbol(ScreenImage& s, size_t sx, size_t sy_stored, const SymbolCodes& q);
+// Swaps whole blocks of `block` elements end for end: block i with block count-1-i.
+template <class T>
+void reverse_blocks(T* v, size_t block, size_t count)
+{
+    for (size_t i = 0, j = count; i + 1 < j; ++i, --j)
+        std::swap_ranges(v + i * block, v + (i + 1) * block, v + (j - 1) * block);
+}
 
-// Turns a screen built bottom-up into top-down order: reverses the raster lines
-// and the attribute symbol rows. Done in place.
-void to_top_down(ScreenImage& s);
+// Reverses the order of the first `rows` symbol rows, each moving whole: its
+// eight raster lines and its attribute bytes keep their order. A screen that
+// was filled in the order a bottom-up picture arrives becomes top-down.
+void reverse_symbol_rows(ScreenImage& s, size_t rows);

@@ -1,64 +1,141 @@
-// The walk over a picture's symbols, shared by both encoders: each symbol is
-// handed to the encoder where it lies in the picture, and what the encoder
-// makes of it goes straight to its place in a top-down screen of the
-// picture's size.
+// The walk over a picture's symbols, shared by both encoders.
+//
+// The picture is read a band of 8 lines (one symbol row) at a time into one
+// reused buffer; each symbol is handed to the encoder where it lies in that
+// band, and what the encoder makes of it goes straight to its place in a
+// top-down screen. Only the screen is kept, a ninth of the picture's bytes.
+//
+// Where the rows go depends on what is known of the input. A regular file's
+// size shows that its pixels are there (the header check refuses it
+// otherwise), so the screen is allocated whole and each band lands in its
+// final row: the last row first for a bottom-up BMP. From a pipe nothing is
+// known, so the screen grows by a row for each band that arrives, memory
+// following the bytes rather than the header's promise; the rows of a
+// bottom-up picture then lie bottom row first and are turned round at the end.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstring>
 
+#include "common/bigbuf.hpp"
 #include "common/bmp.hpp"
+#include "common/picture.hpp"
 #include "common/screen.hpp"
 
-// What an encoder makes of one symbol: the raster words of its eight lines in
-// the order the picture is stored (bottom line first), and its four
-// attribute bytes.
+// What an encoder makes of one symbol: the raster words of its eight lines
+// from its bottom line up, and its four attribute bytes.
 struct SymbolRaster {
     std::array<uint16_t, 8> words;
     std::array<uint8_t, 4> attributes;
 };
 
-// Encodes every symbol of a width x height picture stored bottom line first,
-// `pixel_bytes` bytes a pixel, symbols from the bottom symbol row, left to
-// right. The encoder is called as encode(first, stride): `first` points at
-// the first pixel of the symbol's bottom line and each line above starts
-// `stride` bytes further on. Its results are placed directly in top-down
-// order: stored line L is screen line height-1-L and stored symbol row r is
-// row hc-1-r, so no reversal and no per-symbol copy of the pixels is needed.
+// How the rows of arrays of `rows` symbol rows are filled as bands arrive.
+struct RowOrder {
+    size_t rows = 0;
+    bool whole = false;    // allocated whole, each band at its final row
+    bool top_down = false; // bands arrive top row first
+};
+
+inline RowOrder row_order(const PictureStream& p)
+{
+    return {p.height / 8, p.in.remaining != kUnknownSize && !p.png, p.top_down};
+}
+
+// The row of the k-th band to arrive.
+inline size_t row_of_band(const RowOrder& o, size_t k) { return o.whole && !o.top_down ? o.rows - 1 - k : k; }
+
+// Makes room in `a`, of `per_row` elements a symbol row, for the k-th band.
+template <class T>
+void room_for_band(const RowOrder& o, BigArray<T>& a, size_t per_row, size_t k)
+{
+    if (!o.whole || k == 0)
+        a.resize((o.whole ? o.rows : k + 1) * per_row, o.rows * per_row);
+}
+
+// Reads the picture band by band and calls band(bottom, stride, k) for the
+// k-th band to arrive: `bottom` is the first pixel of its bottom line, and
+// each line above starts `stride` bytes further on, a negative step where
+// lines arrive top line first. A PNG is read to its end afterwards.
+template <class Band>
+PictureError for_each_band(PictureStream& p, Band&& band)
+{
+    const size_t line = 3 * size_t(p.width);
+    BigArray<uint8_t> buf;
+    buf.resize(8 * line);
+    const ptrdiff_t stride = p.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
+    const uint8_t* bottom = p.top_down ? buf.data() + 7 * line : buf.data();
+    for (size_t k = 0; k < p.height / 8; ++k) {
+        if (const PictureError e = read_picture_lines(p, buf.data(), 8); e != PictureError::ok)
+            return e;
+        band(bottom, stride, k);
+    }
+    return finish_picture(p);
+}
+
+// Encodes the n symbols of one band into symbol row `row` of the screen.
+// encode(first, stride) gets the first pixel of the symbol's bottom line, each
+// line above `stride` bytes on, `pixel_bytes` bytes a pixel.
+template <class Encode>
+void encode_band(ScreenImage& s, size_t row, const uint8_t* bottom, ptrdiff_t stride, size_t pixel_bytes,
+                 Encode&& encode)
+{
+    const size_t n = symbol_columns(s);
+    // The row's top line; the symbol's line r from the bottom is line 7 - r.
+    uint16_t* words = s.raster.data() + 8 * row * n;
+    uint8_t* attributes = s.attributes.data() + row * n * 4;
+    for (size_t sx = 0; sx < n; ++sx) {
+        const SymbolRaster q = encode(bottom + 8 * pixel_bytes * sx, stride);
+        for (size_t r = 0; r < 8; ++r)
+            words[(7 - r) * n + sx] = q.words[r];
+        std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
+    }
+}
+
+// The whole walk over a picture being read: the screen of its size, every
+// symbol encoded from its blue-green-red pixels.
+template <class Encode>
+PictureError encode_picture(PictureStream& p, ScreenImage& s, Encode&& encode)
+{
+    s = ScreenImage{};
+    s.width = p.width;
+    s.height = p.height;
+    const size_t n = symbol_columns(s);
+    const RowOrder order = row_order(p);
+    const PictureError e = for_each_band(p, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+        room_for_band(order, s.raster, 8 * n, k);
+        room_for_band(order, s.attributes, 4 * n, k);
+        encode_band(s, row_of_band(order, k), bottom, stride, 3, encode);
+    });
+    if (e == PictureError::ok && !order.whole && !order.top_down)
+        reverse_symbol_rows(s, order.rows);
+    return e;
+}
+
+// The same walk over a picture in memory, stored bottom line first,
+// `pixel_bytes` bytes a pixel: for the tests and the benchmarks.
 template <class Encode>
 ScreenImage encode_screen(uint32_t width, uint32_t height, const uint8_t* pixels, size_t pixel_bytes, Encode&& encode)
 {
     ScreenImage s = make_screen(width, height);
-    const size_t n = symbol_columns(s), hc = symbol_rows(s), stride = pixel_bytes * width;
-    for (size_t sy = 0; sy < hc; ++sy) {
-        const uint8_t* lines = pixels + 8 * sy * stride;
-        // Screen line of the symbol row's bottom line; the line above is n words earlier.
-        uint16_t* bottom = s.raster.data() + (s.height - 1 - 8 * sy) * n;
-        uint8_t* attributes = s.attributes.data() + (hc - 1 - sy) * n * 4;
-        for (size_t sx = 0; sx < n; ++sx) {
-            const SymbolRaster q = encode(lines + 8 * pixel_bytes * sx, stride);
-            for (size_t r = 0; r < 8; ++r)
-                *(bottom + sx - r * n) = q.words[r];
-            std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
-        }
-    }
+    const size_t hc = symbol_rows(s), stride = pixel_bytes * width;
+    for (size_t sy = 0; sy < hc; ++sy)
+        encode_band(s, hc - 1 - sy, pixels + 8 * sy * stride, ptrdiff_t(stride), pixel_bytes, encode);
     return s;
 }
 
-// The same over a BMP's pixels: encode(bgr, stride) gets blue-green-red pixels.
 template <class Encode>
 ScreenImage encode_screen(const BmpPixels& bmp, Encode&& encode)
 {
     return encode_screen(uint32_t(bmp.w), uint32_t(bmp.h), bmp.pixels.data(), 3, encode);
 }
 
-// The 64 pixels of a symbol laid out as encode_screen passes them, bottom line first.
-inline SymbolPixels gather_block(const uint8_t* bgr, size_t stride)
+// The 64 pixels of a symbol laid out as the walk passes them, bottom line first.
+inline SymbolPixels gather_block(const uint8_t* bgr, ptrdiff_t stride)
 {
     SymbolPixels p;
     for (size_t r = 0; r < 8; ++r) {
-        const uint8_t* line = bgr + r * stride;
+        const uint8_t* line = bgr + ptrdiff_t(r) * stride;
         for (size_t c = 0; c < 8; ++c) {
             p.b[8 * r + c] = line[3 * c];
             p.g[8 * r + c] = line[3 * c + 1];
@@ -73,7 +150,7 @@ inline SymbolPixels gather_block(const uint8_t* bgr, size_t stride)
 inline SymbolPixels gather_symbol(const BmpPixels& bmp, size_t sx, size_t sy_stored)
 {
     const size_t stride = 3 * size_t(bmp.w);
-    return gather_block(bmp.pixels.data() + 8 * sy_stored * stride + 24 * sx, stride);
+    return gather_block(bmp.pixels.data() + 8 * sy_stored * stride + 24 * sx, ptrdiff_t(stride));
 }
 
 // The raster words of a symbol's codes, line by line in entry order.
@@ -94,7 +171,7 @@ inline SymbolRaster raster_of(const SymbolCodes& q)
 template <class Quantize>
 ScreenImage build_screen(const BmpPixels& bmp, Quantize&& quantize)
 {
-    return encode_screen(bmp, [&](const uint8_t* bgr, size_t stride) {
+    return encode_screen(bmp, [&](const uint8_t* bgr, ptrdiff_t stride) {
         return raster_of(quantize(gather_block(bgr, stride)));
     });
 }

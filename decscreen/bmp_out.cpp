@@ -154,13 +154,15 @@ bool write_bmp24(std::FILE* out, const ScreenImage& s)
     if (std::fwrite(hdr.data(), 1, hdr.size(), out) != hdr.size())
         return false;
 
-    // Rows are decoded into a block of about 1 MiB and written a block at a
-    // time: a write per row would cost a system call per row.
+    // Rows are decoded into a block of about 64 KiB and written a block at a
+    // time: a write per row would cost a system call per row, while a larger
+    // block only costs more first touches of fresh pages.
     const size_t row = size_t(bmp_row_size(s.width));
     if (row == 0)
         return std::fflush(out) == 0 && !std::ferror(out);
-    const size_t rows_per_block = std::max<size_t>(1, (size_t(1) << 20) / row);
-    std::vector<uint8_t> block(row * std::min<size_t>(rows_per_block, s.height));
+    const size_t rows_per_block = std::max<size_t>(1, (size_t(64) << 10) / row);
+    BigArray<uint8_t> block;
+    block.resize(row * std::min<size_t>(rows_per_block, s.height));
     for (uint32_t i = 0; i < s.height;) {
         const uint32_t count = uint32_t(std::min<size_t>(rows_per_block, s.height - i));
         for (uint32_t k = 0; k < count; ++k)

@@ -2,11 +2,12 @@
 //
 // The screen file is read and checked whole before the BMP is created, so a
 // damaged screen file never destroys a picture already at the output path.
+// The screen is what the BMP needs, a ninth of its size; the BMP's rows are
+// decoded from it into one reused block and written bottom line first.
 #include <cstdio>
 #include <new>
 
 #include "common/cli.hpp"
-#include "common/input.hpp"
 #include "common/output.hpp"
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
@@ -15,6 +16,8 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 constexpr const char* kUsage = "Usage: decscreen <>.scn <>.bmp \n\a";
+
+bool fits_bmp(uint32_t width, uint32_t height) { return bmp_file_size(width, height) <= kMaxBmpFileSize; }
 
 int decscreen(int argc, char** argv)
 {
@@ -26,20 +29,22 @@ int decscreen(int argc, char** argv)
     // A BMP on standard output must not get messages mixed into it.
     std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
 
-    // 2. Read the whole screen file.
-    Input in;
-    if (!open_input(argv[1], in)) {
+    // 2. Read the screen file: its header is checked before anything else
+    // is read or allocated, then the body is read whole.
+    ScreenImage screen;
+    switch (load_screen_file(argv[1], screen, fits_bmp)) {
+    case ScnError::ok:
+        break;
+    case ScnError::cannot_open:
         std::fputs("scnfile was not opened\n", say);
         return kFailure;
-    }
-    ScreenImage screen;
-    const bool complete = read_screen_file(in, screen);
-    close_input(in);
-    if (!complete) {
+    case ScnError::truncated:
         std::fputs("scnfile is truncated\n", stderr);
         return kFailure;
-    }
-    if (bmp_file_size(screen.width, screen.height) > kMaxBmpFileSize) {
+    case ScnError::not_screen:
+        std::fputs("scnfile is not a screen file\n", stderr);
+        return kFailure;
+    case ScnError::too_large:
         std::fputs("the picture is too large for a bmp file\n", stderr);
         return kFailure;
     }

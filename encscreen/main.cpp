@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <new>
 
-#include "common/bmp.hpp"
 #include "common/cli.hpp"
 #include "common/output.hpp"
+#include "common/picture.hpp"
 #include "common/scnfile.hpp"
-#include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
 
 namespace {
@@ -27,17 +26,14 @@ int encscreen(int argc, char** argv)
     // A screen file on standard output must not get messages mixed into it.
     std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
 
-    // 2. Read the whole picture.
-    BmpPixels bmp;
-    if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
-        const ErrorMessage m = bmp_error_message(e);
+    // 2-3. Read the picture a symbol row at a time, quantizing each as it
+    // arrives; only the screen is kept.
+    ScreenImage screen;
+    if (const PictureError e = load_screen_luma(argv[1], screen); e != PictureError::ok) {
+        const ErrorMessage m = picture_error_message(e);
         std::fputs(m.text, m.to_stderr ? stderr : say);
         return kFailure;
     }
-
-    // 3. Quantize every symbol; the pixels are not needed after that.
-    const ScreenImage screen = encode_screen_luma(bmp);
-    bmp = BmpPixels{};
 
     // 4. Only now, with the whole screen ready, create the output.
     Output out;

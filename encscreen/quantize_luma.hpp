@@ -13,6 +13,7 @@
 
 #include "common/bmp.hpp"
 #include "common/cpu.hpp"
+#include "common/picture.hpp"
 #include "common/screen.hpp"
 #include "common/walk.hpp"
 
@@ -36,8 +37,13 @@ SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride);
 // The same on a gathered symbol.
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p);
 
-// The whole picture, top-down.
+// A whole picture in memory, top-down.
 ScreenImage encode_screen_luma(const BmpPixels& bmp);
+
+// encscreen's conversion: the picture at `path` read a band at a time and
+// quantized into `s` as it arrives.
+PictureError encode_picture_luma(PictureStream& p, ScreenImage& s);
+PictureError load_screen_luma(const char* path, ScreenImage& s);
 
 // floor(s / d) for s < 2^16 and 1 <= d <= 64, by a multiplication: with
 // m = ceil(2^32 / d), s * m / 2^32 exceeds s / d by less than 2^-16, too

@@ -1,5 +1,6 @@
 #include "encsprite/listing.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -11,7 +12,7 @@ namespace {
 // line would dominate the run time on large pictures.
 struct LineBuffer {
     std::FILE* out;
-    std::vector<char> buf = std::vector<char>(size_t(1) << 20);
+    std::vector<char> buf;
     size_t used = 0;
     bool ok = true;
 
@@ -56,34 +57,70 @@ char* put_text(char* p, const char (&s)[N])
 
 } // namespace
 
-bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
+// The listing of a width x height screen: word(i) gives raster word i, in
+// order, and attrs(i) the four attribute bytes of symbol i.
+template <class Word, class Attrs>
+static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, Word&& word, Attrs&& attrs)
 {
     const std::string head = ";New ZX screen format (VORNE)\n"
                              ";Converter: bmp sprites (24 bits RGB888) to asm\n"
                              ";Rastr format: 2 bits per pixel\n"
                              ";Attribute format: 4 byte attributes (RGB332) per symbol (8x8 pixs)\n"
-                             ";Height = " + std::to_string(s.height) + "; Width = " + std::to_string(s.width) +
+                             ";Height = " + std::to_string(height) + "; Width = " + std::to_string(width) +
                              "\n\nSPR:\n";
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size())
         return false;
 
-    LineBuffer lb{out};
-    for (const uint16_t word : s.raster) {
+    const size_t n = width >> 3, words = n * height, symbols = n * (height >> 3);
+    // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large buffer.
+    LineBuffer lb{out, std::vector<char>(std::min<size_t>(size_t(1) << 20, 128 + 14 * words + 27 * symbols))};
+    for (size_t i = 0; i < words; ++i) {
+        const unsigned w = word(i);
         char* p = put_text(lb.room(), "\tDEFW\t0");
-        p = put_hex2(p, word >> 8);
-        p = put_hex2(p, word);
+        p = put_hex2(p, w >> 8);
+        p = put_hex2(p, w);
         p = put_text(p, "h;\n");
         lb.used = size_t(p - lb.buf.data());
     }
     lb.used = size_t(put_text(lb.room(), "ATTR:\n") - lb.buf.data());
-    for (size_t i = 0; i + 4 <= s.attributes.size(); i += 4) {
+    for (size_t i = 0; i < symbols; ++i) {
+        const uint8_t* a = attrs(i);
         char* p = put_text(lb.room(), "\tDEFB\t0");
         for (size_t k = 0; k < 4; ++k) {
-            p = put_hex2(p, s.attributes[i + k]);
+            p = put_hex2(p, a[k]);
             p = put_text(p, k < 3 ? "h,0" : "h;\n");
         }
         lb.used = size_t(p - lb.buf.data());
     }
     lb.flush();
     return lb.ok && std::fflush(out) == 0 && !std::ferror(out);
+}
+
+bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
+{
+    return write_listing(
+        out, s.width, s.height, [&](size_t i) { return unsigned(s.raster[i]); },
+        [&](size_t i) { return s.attributes.data() + 4 * i; });
+}
+
+bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
+{
+    // Word i covers the eight values 8i .. 8i+7: a line of the top-down
+    // picture is exactly n words, so the words run through the values in order.
+    std::array<uint8_t, 256> code_of;
+    for (unsigned v = 0; v < 256; ++v)
+        code_of[v] = code_for_value(sp.palette, uint8_t(v));
+    const ExtremePalette& p = sp.palette;
+    const std::array<uint8_t, 4> attributes = {p.mx, p.hi2, p.lo2, p.mn};
+    const uint8_t* values = sp.values.data();
+    return write_listing(
+        out, sp.width, sp.height,
+        [&](size_t i) {
+            const uint8_t* v = values + 8 * i;
+            unsigned word = 0;
+            for (size_t c = 0; c < 8; ++c)
+                word = (word << 2) | code_of[v[c]];
+            return word;
+        },
+        [&](size_t) { return attributes.data(); });
 }

@@ -19,6 +19,11 @@
 #include <cstdio>
 
 #include "common/screen.hpp"
+#include "encsprite/palette.hpp"
 
 // False when a write or the final flush fails.
 bool write_sprite_listing(std::FILE* out, const ScreenImage& s);
+
+// The listing of a picture's RGB332 values, coded as the lines are written:
+// the same text as for the screen that encode_sprites would build.
+bool write_sprite_listing(std::FILE* out, const SpritePicture& sp);

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <new>
 
-#include "common/bmp.hpp"
 #include "common/cli.hpp"
 #include "common/output.hpp"
+#include "common/picture.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 
@@ -23,18 +23,14 @@ int encsprite(int argc, char** argv)
     // A listing on standard output must not get messages mixed into it.
     std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
 
-    // 2. Read the whole picture.
-    BmpPixels bmp;
-    if (const BmpError e = load_bmp24(argv[1], bmp); e != BmpError::ok) {
-        const ErrorMessage m = bmp_error_message(e);
+    // 2-3. Read the picture a symbol row at a time as RGB332 values and
+    // choose the palette; the pixels are coded as the listing is written.
+    SpritePicture sprites;
+    if (const PictureError e = load_sprites(argv[1], sprites); e != PictureError::ok) {
+        const ErrorMessage m = picture_error_message(e);
         std::fputs(m.text, m.to_stderr ? stderr : say);
         return kFailure;
     }
-
-    // 3. One palette for the whole picture, then every symbol coded against
-    // it; the pixels are used up on the way.
-    const ScreenImage screen = encode_sprites(bmp);
-    bmp = BmpPixels{};
 
     // 4. Create the listing, in text mode: CR LF line endings on Windows.
     Output out;
@@ -44,7 +40,7 @@ int encsprite(int argc, char** argv)
     }
 
     // 5. Write it; an old file is replaced only once every byte got there.
-    if (!write_sprite_listing(out.stream, screen) || !finish_output(out)) {
+    if (!write_sprite_listing(out.stream, sprites) || !finish_output(out)) {
         std::fputs("sprfile was not written\n", say);
         return kFailure;
     }

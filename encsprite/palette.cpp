@@ -83,3 +83,39 @@ ScreenImage encode_sprites(BmpPixels& bmp)
         return q;
     });
 }
+
+PictureError read_sprites(PictureStream& p, SpritePicture& out)
+{
+    out = SpritePicture{};
+    out.width = p.width;
+    out.height = p.height;
+    const size_t w = p.width;
+    const RowOrder order = row_order(p);
+    std::array<bool, 256> seen{};
+    const PictureError e = for_each_band(p, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+        room_for_band(order, out.values, 8 * w, k);
+        // Line r of the band (0 = its bottom line) is line 7 - r of its symbol row.
+        uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
+        for (size_t r = 0; r < 8; ++r) {
+            const uint8_t* px = bottom + ptrdiff_t(r) * stride;
+            uint8_t* v = row + (7 - r) * w;
+            for (size_t x = 0; x < w; ++x, px += 3) {
+                v[x] = pack_rgb332(px[2], px[1], px[0]);
+                seen[v[x]] = true;
+            }
+        }
+    });
+    if (e != PictureError::ok)
+        return e;
+    if (!order.whole && !order.top_down) {
+        // Symbol rows arrived bottom row first: turn them round, 8 lines at a time.
+        reverse_blocks(out.values.data(), 8 * w, order.rows);
+    }
+    out.palette = palette_of(seen);
+    return PictureError::ok;
+}
+
+PictureError load_sprites(const char* path, SpritePicture& out)
+{
+    return read_picture(path, [&](PictureStream& p) { return read_sprites(p, out); });
+}

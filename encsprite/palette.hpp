@@ -12,7 +12,9 @@
 
 #include <cstdint>
 
+#include "common/bigbuf.hpp"
 #include "common/bmp.hpp"
+#include "common/picture.hpp"
 #include "common/screen.hpp"
 #include "common/walk.hpp"
 
@@ -32,8 +34,22 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 // The quantizer of one symbol for the walk: the same four bytes everywhere.
 SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);
 
-// The whole picture coded against its palette, top-down, in two passes: the
-// first packs every pixel to RGB332 in place (pixel i's value to byte i) and
-// marks the values that occur, the second codes the symbols from those
-// bytes, a third of the pixels' size. The picture's pixels are used up.
+// A whole picture in memory coded against its palette, top-down, in two
+// passes: the first packs every pixel to RGB332 in place (pixel i's value to
+// byte i) and marks the values that occur, the second codes the symbols from
+// those bytes. The picture's pixels are used up.
 ScreenImage encode_sprites(BmpPixels& bmp);
+
+// encsprite's picture: one RGB332 byte a pixel, a third of the picture's
+// bytes, top line first, and the palette of those values. The palette needs
+// every pixel before the first can be coded, and a pipe cannot be read twice,
+// so the values are kept; the codes are made as the listing is written.
+struct SpritePicture {
+    uint32_t width = 0, height = 0;
+    BigArray<uint8_t> values;
+    ExtremePalette palette{};
+};
+
+// Reads the picture band by band into `out`.
+PictureError read_sprites(PictureStream& p, SpritePicture& out);
+PictureError load_sprites(const char* path, SpritePicture& out);

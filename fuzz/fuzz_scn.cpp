@@ -14,22 +14,23 @@
 #include "decscreen/bmp_out.hpp"
 #include "fuzz/streams.hpp"
 
-static bool read_screen_from(const uint8_t* data, size_t size, uint64_t known_size, ScreenImage& out)
+static ScnError read_screen_from(const uint8_t* data, size_t size, uint64_t known_size, ScreenImage& out)
 {
     Input in{open_bytes(data, size), known_size};
     require(in.stream != nullptr);
-    const bool ok = read_screen_file(in, out);
+    const ScnError e = read_screen_file(in, out);
     close_input(in);
-    return ok;
+    return e;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     ScreenImage piped, sized;
-    const bool ok = read_screen_from(data, size, kUnknownSize, piped);
-    require(read_screen_from(data, size, size, sized) == ok);
-    if (!ok)
+    const ScnError e = read_screen_from(data, size, kUnknownSize, piped);
+    require(read_screen_from(data, size, size, sized) == e);
+    if (e != ScnError::ok)
         return 0;
+    require(piped.width != 0 && piped.height != 0);
     require(piped.width == sized.width && piped.height == sized.height);
     require(piped.raster == sized.raster && piped.attributes == sized.attributes);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/bmp.hpp"
+#include "common/le.hpp"
 #include "common/walk.hpp"
 #include "support.hpp"
 
@@ -48,7 +49,10 @@ TEST(BmpReader, LoadsBottomUpWhateverTheLayout)
         {"top-down", {40, 0, true, 0, {'B', 'M'}}},
         {"top-down, 124-byte header", {124, 0, true, 0, {'B', 'M'}}},
         {"bit fields", {40, 0, false, 3, {'B', 'M'}}},
+        {"bit fields in a 124-byte header", {124, 0, false, 3, {'B', 'M'}}},
         {"wrong signature", {40, 0, false, 0, {'X', 'Y'}}},
+        {"OS/2 core header", {12, 0, false, 0, {'B', 'M'}}},
+        {"OS/2 core header, gap before pixels", {12, 40, false, 0, {'B', 'M'}}},
     };
     for (const auto& v : variants) {
         SCOPED_TRACE(v.name);
@@ -90,6 +94,21 @@ TEST(BmpReader, RefusesInOrder)
         Bytes file;
         BmpError want;
     };
+    auto swapped_masks = [&](uint32_t info_size, uint32_t red, uint32_t blue) {
+        BmpLayout l{info_size, 0, false, 3, {'B', 'M'}};
+        l.masks[0] = red;
+        l.masks[2] = blue;
+        return make_bmp(asymmetric(8, 8), l);
+    };
+    Bytes os2 = make_bmp(asymmetric(8, 8), {12, 0, false, 0, {'B', 'M'}});
+    auto os2_with = [&](size_t off, uint16_t v) {
+        Bytes b = os2;
+        put_le16(b, off, v);
+        return b;
+    };
+    Bytes masks_before_pixels = bmp_header(8, 8, 24, 3, 54);
+    masks_before_pixels.resize(54 + 192, 0);
+    const Bytes png_signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
     const Case cases[] = {
         {"empty", {}, BmpError::not_24bit},
         {"53 bytes", Bytes(good.begin(), good.begin() + 53), BmpError::not_24bit},
@@ -107,6 +126,18 @@ TEST(BmpReader, RefusesInOrder)
         {"largest, no pixels", bmp_header(65528, -65528), BmpError::truncated},
         {"one byte short", Bytes(good.begin(), good.end() - 1), BmpError::truncated},
         {"gap past the end", bmp_header(8, 8, 24, 0, 100000), BmpError::truncated},
+        // Masks that would swap the channels are refused, not converted wrongly.
+        {"bit fields, red and blue swapped", swapped_masks(40, 0x000000FF, 0x00FF0000), BmpError::not_24bit},
+        {"bit fields in a 124-byte header, swapped", swapped_masks(124, 0x000000FF, 0x00FF0000), BmpError::not_24bit},
+        {"bit fields, 16-bit masks", swapped_masks(40, 0x0000F800, 0x0000001F), BmpError::not_24bit},
+        {"bit fields, pixels where the masks would be", masks_before_pixels, BmpError::not_24bit},
+        {"bit fields, file ends in the masks", bmp_header(8, 8, 24, 3, 66), BmpError::truncated},
+        {"OS/2, 8 bits a pixel", os2_with(24, 8), BmpError::not_24bit},
+        {"OS/2, width 12", os2_with(18, 12), BmpError::bad_size},
+        {"OS/2, height 0", os2_with(20, 0), BmpError::bad_size},
+        {"OS/2, 25 bytes", Bytes(os2.begin(), os2.begin() + 25), BmpError::not_24bit},
+        {"OS/2, one byte short", Bytes(os2.begin(), os2.end() - 1), BmpError::truncated},
+        {"PNG that does not decode", png_signature, BmpError::png_damaged},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -62,8 +62,11 @@ TEST(Decscreen, SizesAndPadding)
         size_t size;
     };
     // Rows are 3w bytes padded to a multiple of 4: w % 4 zero bytes.
-    const Case cases[] = {{16, 16, 822}, {12, 8, 54 + 8 * 36}, {8, 12, 54 + 12 * 24}, {13, 17, 54 + 17 * 40},
-                          {0, 0, 54},    {0, 9, 54},           {5, 3, 54 + 3 * 16}};
+    const Case cases[] = {{16, 16, 822},
+                          {12, 8, 54 + 8 * 36},
+                          {8, 12, 54 + 12 * 24},
+                          {13, 17, 54 + 17 * 40},
+                          {5, 3, 54 + 3 * 16}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         // Every symbol's code-0 colour is white, every pixel code 0.
@@ -102,6 +105,12 @@ TEST(Decscreen, FailureTable)
     put_le16(huge, 8, 65528);
     put_le16(huge, 10, 65528);
     write_file(dir / "huge.scn", huge);
+    put_le16(huge, 8, 32768); // a BMP of 3 GiB, which fits
+    put_le16(huge, 10, 32768);
+    write_file(dir / "big.scn", huge);
+    // A BMP and /dev/zero hold zeros where a screen file has its size.
+    write_file(dir / "pic.bmp", bmp_header(16, 16));
+    write_file(dir / "zero-width.scn", make_scn(0, 8, [](size_t) { return 0; }));
     fs::create_directory(dir / "folder.scn");
     const Bytes before = {'o', 'l', 'd'};
 
@@ -113,11 +122,18 @@ TEST(Decscreen, FailureTable)
         bool written;
     };
     const std::string trunc = "scnfile is truncated\n";
+    const std::string large = "the picture is too large for a bmp file\n";
+    const std::string not_scn = "scnfile is not a screen file\n";
     const Case cases[] = {
         {"missing screen file", kDec + " " + q(dir / "missing.scn"), "scnfile was not opened\n", "", 1, false},
         {"screen file is a folder", kDec + " " + q(dir / "folder.scn"), "scnfile was not opened\n", "", 1, false},
-        {"header claims 65528x65528", kDec + " " + q(dir / "huge.scn"), "", trunc, 1, false},
-        {"same through a pipe", "cat " + q(dir / "huge.scn") + " | " + kDec + " /dev/stdin", "", trunc, 1, false},
+        {"header claims 32768x32768", kDec + " " + q(dir / "big.scn"), "", trunc, 1, false},
+        {"same through a pipe", "cat " + q(dir / "big.scn") + " | " + kDec + " /dev/stdin", "", trunc, 1, false},
+        {"header claims a BMP above 4 GiB", kDec + " " + q(dir / "huge.scn"), "", large, 1, false},
+        {"same through a pipe", "cat " + q(dir / "huge.scn") + " | " + kDec + " /dev/stdin", "", large, 1, false},
+        {"arguments swapped: a BMP", kDec + " " + q(dir / "pic.bmp"), "", not_scn, 1, false},
+        {"/dev/zero", kDec + " /dev/zero", "", not_scn, 1, false},
+        {"zero width", kDec + " " + q(dir / "zero-width.scn"), "", not_scn, 1, false},
         {"success", kDec + " " + q(dir / "good.scn"), "", "", 0, true},
     };
     for (const auto& c : cases) {

@@ -150,7 +150,7 @@ TEST(Encscreen, HeaderVariantsGiveTheSameScreenFile)
     EXPECT_EQ(read_file(dir / "piped.scn"), want);
 }
 
-TEST(Encscreen, ImageMagickDefaultAndBmp3GiveTheSameScreenFile)
+TEST(Encscreen, ImageMagickDefaultBmp3AndBmp2GiveTheSameScreenFile)
 {
     if (!have_imagemagick())
         GTEST_SKIP() << "ImageMagick's convert is not installed";
@@ -161,17 +161,21 @@ TEST(Encscreen, ImageMagickDefaultAndBmp3GiveTheSameScreenFile)
     write_file(dir / "src.bmp", make_bmp(p));
     ASSERT_EQ(run("convert " + q(dir / "src.bmp") + " -type TrueColor " + q(dir / "im4.bmp")).status, 0);
     ASSERT_EQ(run("convert " + q(dir / "src.bmp") + " -type TrueColor BMP3:" + q(dir / "im3.bmp")).status, 0);
+    // BMP2: is the OS/2 layout, a 12-byte core header with 16-bit sizes.
+    ASSERT_EQ(run("convert " + q(dir / "src.bmp") + " -type TrueColor BMP2:" + q(dir / "im2.bmp")).status, 0);
+    EXPECT_EQ(read_file(dir / "im2.bmp").at(14), 12) << "expected a 12-byte core header from BMP2:";
     const Bytes im4 = read_file(dir / "im4.bmp");
     ASSERT_GE(im4.size(), 54u);
     EXPECT_GT(im4[14], 40) << "expected a larger info header from ImageMagick's default writer";
 
-    for (const char* name : {"src", "im4", "im3"})
+    for (const char* name : {"src", "im4", "im3", "im2"})
         ASSERT_EQ(run(kEnc + " " + q(dir / (std::string(name) + ".bmp")) + " " +
                       q(dir / (std::string(name) + ".scn")))
                       .status,
                   1)
             << name;
     EXPECT_EQ(read_file(dir / "im4.scn"), read_file(dir / "im3.scn"));
+    EXPECT_EQ(read_file(dir / "im2.scn"), read_file(dir / "im3.scn"));
     EXPECT_EQ(read_file(dir / "im4.scn"), read_file(dir / "src.scn"));
 
     // And through a pipe from ImageMagick, as the README shows.

@@ -92,8 +92,12 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
     Bytes with_data = bmp_header(65528, 65528);
     with_data.resize(with_data.size() + 200000, 0x42);
     Bytes scn_header = make_scn(0, 0, [](size_t) { return 0; });
-    put_le16(scn_header, 8, 65528); // 8 GiB of raster promised
-    put_le16(scn_header, 10, 65528);
+    put_le16(scn_header, 8, 32768); // 256 MiB of raster promised, a BMP of 3 GiB
+    put_le16(scn_header, 10, 32768);
+    Bytes scn_too_large = scn_header;
+    put_le16(scn_too_large, 8, 65528);
+    put_le16(scn_too_large, 10, 65528);
+    scn_too_large.resize(200000, 0x42);
     struct Case {
         const char* name;
         Bytes file;
@@ -106,7 +110,9 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
         {"the same followed by 200 KB", with_data, {kEncscreen, kEncsprite}, "bmpfile is truncated\n"},
         {"top-down header claiming 65528x65528", bmp_header(65528, -65528), {kEncscreen, kEncsprite},
          "bmpfile is truncated\n"},
-        {"16-byte screen header claiming 65528x65528", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+        {"16-byte screen header claiming 32768x32768", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+        {"screen header claiming a BMP above 4 GiB, and 200 KB", scn_too_large, {kDecscreen},
+         "the picture is too large for a bmp file\n"},
     };
     const fs::path out = dir / "out";
     for (const Case& c : cases) {
@@ -115,7 +121,7 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
         for (const Program& p : c.programs) {
             SCOPED_TRACE(p.name);
             Program limited = p;
-            limited.exe = "timeout 60 prlimit --as=268435456 " + p.exe;
+            limited.exe = "timeout 60 prlimit --as=67108864 " + p.exe;
             for (const Feed& feed : kFeeds) {
                 SCOPED_TRACE(feed.name);
                 const RunResult r = run(feed.command(limited, dir / "in", out));
@@ -186,4 +192,90 @@ TEST(Hostile, UnwritableOutputsFailWithAMessageAndLeaveTheInputAlone)
     }
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
     EXPECT_EQ(read_file(dir / "read-only"), old);
+}
+
+// The pictures are read a symbol row at a time, whichever way their lines
+// run and however they arrive: every layout and feed must give the bytes of
+// the plain bottom-up file, at the extreme shapes too.
+TEST(Streaming, EveryLayoutAndFeedGivesTheSameOutput)
+{
+    const fs::path dir = scratch_dir();
+    struct Layout {
+        const char* name;
+        BmpLayout layout;
+    };
+    const Layout layouts[] = {
+        {"top-down", {40, 0, true, 0, {'B', 'M'}}},
+        {"OS/2 core header", {12, 0, false, 0, {'B', 'M'}}},
+        {"bottom-up, 124-byte header with masks", {124, 0, false, 3, {'B', 'M'}}},
+    };
+    for (const auto& [w, h] : {std::pair<int, int>{8, 8}, {8, 65528}, {65528, 8}, {24, 40}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        const Picture p = make_picture(w, h, [](int x, int y) {
+            return Rgb{uint8_t(x * 7 + y), uint8_t(y * 13 + 1), uint8_t((x ^ y) * 3)};
+        });
+        write_file(dir / "plain.bmp", make_bmp(p));
+        for (const Program& prog : {kEncscreen, kEncsprite}) {
+            SCOPED_TRACE(prog.name);
+            ASSERT_EQ(run(kFeeds[0].command(prog, dir / "plain.bmp", dir / "want")).status, 1 - prog.failure);
+            const Bytes want = read_file(dir / "want");
+            for (const Layout& l : layouts) {
+                SCOPED_TRACE(l.name);
+                write_file(dir / "in.bmp", make_bmp(p, l.layout));
+                for (const Feed& feed : kFeeds) {
+                    SCOPED_TRACE(feed.name);
+                    fs::remove(dir / "out");
+                    const RunResult r = run(feed.command(prog, dir / "in.bmp", dir / "out"));
+                    EXPECT_EQ(r.status, 1 - prog.failure);
+                    EXPECT_EQ(r.out + r.err, "");
+                    EXPECT_TRUE(read_file(dir / "out") == want);
+                }
+            }
+        }
+    }
+}
+
+// Only the screen is held (and for encsprite one byte a pixel), never the
+// picture: a 12 MiB picture converts in less address space than its own size
+// plus the program's, from a file and from a pipe, and decscreen needs little
+// more than the screen file.
+TEST(Streaming, MemoryFollowsTheScreenNotThePicture)
+{
+#ifdef VORNE_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
+#endif
+    if (run("command -v prlimit").status != 0)
+        GTEST_SKIP() << "prlimit not installed";
+    const fs::path dir = scratch_dir();
+    const int w = 2048, h = 2048;
+    write_file(dir / "in.bmp", make_bmp(make_picture(w, h, [](int x, int y) {
+                   return Rgb{uint8_t(x * 3 + y), uint8_t(x ^ y), uint8_t(y * 5)};
+               })));
+    const uint64_t screen = 16 + 2 * uint64_t(w / 8) * h + 4 * uint64_t(w / 8) * (h / 8);
+    // A program's own code and libraries take some 6 MiB of address space.
+    const uint64_t slack = uint64_t(10) << 20;
+    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "in.bmp") + " " + q(dir / "in.scn")).status, 1);
+    struct Case {
+        Program program;
+        const char* input;
+        uint64_t limit;
+    };
+    const Case cases[] = {
+        {kEncscreen, "in.bmp", screen + slack},
+        {kEncsprite, "in.bmp", uint64_t(w) * h + slack},
+        {kDecscreen, "in.scn", screen + slack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program.name);
+        ASSERT_EQ(run(kFeeds[0].command(c.program, dir / c.input, dir / "want")).status, 1 - c.program.failure);
+        Program limited = c.program;
+        limited.exe = "prlimit --as=" + std::to_string(c.limit) + " " + c.program.exe;
+        for (const Feed& feed : kFeeds) {
+            SCOPED_TRACE(feed.name);
+            fs::remove(dir / "out");
+            const RunResult r = run(feed.command(limited, dir / c.input, dir / "out"));
+            EXPECT_EQ(r.status, 1 - c.program.failure) << r.err;
+            EXPECT_TRUE(read_file(dir / "out") == read_file(dir / "want"));
+        }
+    }
 }

@@ -30,7 +30,7 @@ for prog in encscreen encsprite decscreen; do
     failed=$((failed + 1))
   fi
   sources=("$src/$prog/main.cpp")
-  [ $prog = decscreen ] || sources+=("$src/common/bmp.cpp")
+  [ $prog = decscreen ] || sources+=("$src/common/picture.cpp")
   while IFS= read -r m; do
     checked=$((checked + 1))
     if ! grep -qF -- "\"$m\"" "$page"; then

@@ -5,6 +5,7 @@
 
 #include "common/scnfile.hpp"
 #include "common/screen.hpp"
+#include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
 #include "support.hpp"
 
@@ -83,28 +84,32 @@ TEST(ScreenModel, RasterPlacement)
     EXPECT_EQ(raster_bits(3, 0), 0xC000);
     EXPECT_EQ(raster_bits(1, 7), 0x0001);
 
-    ScreenImage s = make_screen(16, 8);
+    // A symbol's entries run from its bottom line up; the screen runs top-down.
     SymbolCodes q{{1, 2, 3, 4}, {}};
-    q.codes[0] = 3;         // stored line 0, column 0
-    q.codes[8 * 7 + 7] = 1; // stored line 7, column 7
-    store_symbol(s, 1, 0, q);
-    EXPECT_EQ(s.raster[0 * 2 + 1], 0xC000);
-    EXPECT_EQ(s.raster[7 * 2 + 1], 0x0001);
+    q.codes[0] = 3;         // bottom line, column 0
+    q.codes[8 * 7 + 7] = 1; // top line, column 7
+    ScreenImage s = make_screen(16, 8);
+    const uint8_t band[48] = {};
+    encode_band(s, 0, band, 0, 3, [&](const uint8_t* px, ptrdiff_t) {
+        return px == band ? SymbolRaster{} : raster_of(q); // symbol 0 gets nothing, symbol 1 the codes
+    });
+    EXPECT_EQ(s.raster[7 * 2 + 1], 0xC000);
+    EXPECT_EQ(s.raster[0 * 2 + 1], 0x0001);
     EXPECT_EQ(s.raster[0], 0);
     EXPECT_EQ(s.attributes, (Bytes{0, 0, 0, 0, 1, 2, 3, 4}));
 }
 
-TEST(ScreenModel, ToTopDownReversesLinesAndSymbolRows)
+TEST(ScreenModel, ReverseSymbolRowsMovesWholeRows)
 {
     ScreenImage s = make_screen(8, 24);
     for (size_t i = 0; i < 24; ++i)
         s.raster[i] = uint16_t(i);
     for (size_t i = 0; i < 12; ++i)
         s.attributes[i] = uint8_t(i);
-    to_top_down(s);
+    reverse_symbol_rows(s, 3);
+    // Eight lines move together and keep their order, as do a row's attribute bytes.
     for (size_t i = 0; i < 24; ++i)
-        EXPECT_EQ(s.raster[i], 23 - i);
-    // Whole rows of four bytes move; the bytes inside a row keep their order.
+        EXPECT_EQ(s.raster[i], (2 - i / 8) * 8 + i % 8) << i;
     EXPECT_EQ(s.attributes, (Bytes{8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3}));
 }
 
@@ -121,13 +126,14 @@ static Bytes screen_bytes(const ScreenImage& s)
 }
 
 // Reads from memory as from a pipe: no size known, read in steps.
-static bool read_screen_bytes(const Bytes& b, ScreenImage& s)
+static bool read_screen_bytes(const Bytes& b, ScreenImage& s, ScnError want = ScnError::ok)
 {
     std::FILE* f = fmemopen(const_cast<uint8_t*>(b.data()), b.size(), "rb");
     Input in{f, kUnknownSize};
-    const bool ok = read_screen_file(in, s);
+    const ScnError e = read_screen_file(in, s);
     close_input(in);
-    return ok;
+    EXPECT_TRUE(e == ScnError::ok || e == want);
+    return e == ScnError::ok;
 }
 
 TEST(ScreenFile, LayoutAndRoundTrip)
@@ -157,14 +163,14 @@ TEST(ScreenFile, LayoutAndRoundTrip)
     longer.push_back(7);
     EXPECT_TRUE(read_screen_bytes(longer, back));
     for (size_t len = 0; len < b.size(); ++len)
-        EXPECT_FALSE(read_screen_bytes(Bytes(b.begin(), b.begin() + ptrdiff_t(len)), back)) << len;
+        EXPECT_FALSE(read_screen_bytes(Bytes(b.begin(), b.begin() + ptrdiff_t(len)), back, ScnError::truncated)) << len;
 }
 
 TEST(ScreenFile, ScreensWithoutSymbolsRoundTrip)
 {
     // No attribute bytes at all, and for the narrow ones no raster either:
     // found by fuzzing, when an empty array reached fwrite as a null pointer.
-    for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{0, 0}, {5, 3}, {0, 9}, {12, 5}, {7, 65535}}) {
+    for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{5, 3}, {12, 5}, {7, 65535}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         ScreenImage s = make_screen(w, h);
         for (size_t i = 0; i < s.raster.size(); ++i)
@@ -177,6 +183,18 @@ TEST(ScreenFile, ScreensWithoutSymbolsRoundTrip)
         EXPECT_EQ(back.height, h);
         EXPECT_EQ(back.raster, s.raster);
         EXPECT_TRUE(back.attributes.empty());
+    }
+}
+
+TEST(ScreenFile, ZeroWidthOrHeightIsNoScreen)
+{
+    // What a BMP, a PNG or /dev/zero holds at offsets 8 and 10: refused by
+    // the header alone, though the bytes that follow would fill the body.
+    for (const auto& [w, h] : {std::pair<uint16_t, uint16_t>{0, 0}, {0, 9}, {9, 0}}) {
+        Bytes b = make_scn(w, h, [](size_t) { return 0; });
+        b.resize(1000, 0);
+        ScreenImage back;
+        EXPECT_FALSE(read_screen_bytes(b, back, ScnError::not_screen)) << w << "x" << h;
     }
 }
 

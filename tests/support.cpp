@@ -45,10 +45,15 @@ Bytes make_bmp(const Picture& p, const BmpLayout& layout)
     b[1] = uint8_t(layout.signature[1]);
     put_le32(b, 14, layout.info_size);
     b.resize(off, 0xA5); // whatever fills the rest of a larger header or the gap
-    if (layout.compression == 3) {
-        put_le32(b, 14 + 40, 0x00FF0000);
-        put_le32(b, 14 + 44, 0x0000FF00);
-        put_le32(b, 14 + 48, 0x000000FF);
+    if (layout.compression == 3)
+        for (size_t i = 0; i < 3; ++i)
+            put_le32(b, 14 + 40 + 4 * i, layout.masks[i]);
+    if (layout.info_size == 12) {
+        // OS/2 core header: 16-bit width, height, planes and bit count.
+        put_le16(b, 18, uint16_t(p.w));
+        put_le16(b, 20, uint16_t(p.h));
+        put_le16(b, 22, 1);
+        put_le16(b, 24, 24);
     }
     put_le32(b, 2, uint32_t(off + stride * size_t(p.h)));
     for (int i = 0; i < p.h; ++i) {

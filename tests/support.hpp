@@ -27,11 +27,12 @@ Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f);
 
 // How a BMP writer lays out the same picture.
 struct BmpLayout {
-    uint32_t info_size = 40;  // 40, 108 or 124
+    uint32_t info_size = 40;  // 40, 108 or 124; 12 for an OS/2 core header
     uint32_t gap = 0;         // extra bytes between the headers and the pixels
     bool top_down = false;    // negative biHeight, top line first
     uint32_t compression = 0; // 0 = BI_RGB, 3 = BI_BITFIELDS (masks then follow a 40-byte header)
     char signature[2] = {'B', 'M'};
+    uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF}; // red, green, blue, with compression 3
 };
 
 Bytes make_bmp(const Picture& p, const BmpLayout& layout = {});

@@ -1,0 +1,104 @@
+// Reading a picture a band of lines at a time: a 24-bit BMP, or a PNG.
+//
+// BITMAPFILEHEADER (14 bytes)        BITMAPINFOHEADER (40 bytes and more)
+//   0  2  bfType "BM"   (ignored)      14  4  biSize        12 = OS/2 core header, see below
+//   2  4  bfSize        (ignored)      18  4  biWidth       signed
+//   6  4  reserved      (ignored)      22  4  biHeight      signed; negative = top-down
+//  10  4  bfOffBits     start of       26  2  biPlanes      (ignored)
+//                       the pixels     28  2  biBitCount    must be 24
+//                                      30  4  biCompression 0 (BI_RGB) or 3 (BI_BITFIELDS)
+//                                      54 12  with BI_BITFIELDS: the red, green and blue masks
+//
+// BITMAPCOREHEADER (OS/2, biSize 12; what ImageMagick's BMP2: writes)
+//  18  2  width   unsigned
+//  20  2  height  unsigned, always bottom-up
+//  22  2  planes  (ignored)
+//  24  2  bits a pixel, must be 24
+//
+// The pixels start at bfOffBits. Writers put larger info headers (108 bytes
+// from GIMP, 124 from ImageMagick), bit masks or a palette before them; the
+// gap is read through and dropped, never seeked over, so pipes work. An offset
+// that points into the headers is taken as their end. The header is read in
+// two steps, its first 18 bytes and then the rest of the info header that
+// biSize announces, so nothing is read that might be pixels.
+//
+// GIMP writes plain 24-bit pictures as BI_BITFIELDS with the usual
+// blue-green-red layout; any other layout of the masks (red in the low byte,
+// say) would need the channels moved, and is refused rather than converted
+// with its colours swapped.
+//
+// Each line holds the width's pixels of blue, green, red, padded to a multiple
+// of 4 bytes; screens are multiples of 8 pixels wide, so lines need no padding.
+//
+// A PNG is recognised by its 8-byte signature and decoded by common/pngio;
+// its rows arrive top line first, like those of a top-down BMP.
+#pragma once
+
+#include <cstdint>
+
+#include "common/input.hpp"
+#include "common/pngio.hpp"
+
+enum class PictureError {
+    ok,
+    cannot_open, // the file cannot be opened
+    not_24bit,   // shorter than its headers, not 24 bits a pixel, compressed, odd masks
+    bad_size,    // width or height not a positive multiple of 8 up to 65528
+    truncated,   // fewer pixel bytes than the header promises
+    png_damaged, // a PNG that libpng cannot decode to its end
+};
+
+// An open picture whose header has been read. Lines arrive bottom line first
+// from a bottom-up BMP, top line first from a top-down BMP or a PNG.
+struct PictureStream {
+    Input in;
+    uint32_t width = 0, height = 0;
+    bool top_down = false;
+    PngReader* png = nullptr; // set while a PNG is being decoded
+    uint32_t lines_read = 0;
+};
+
+// Reads and checks the header from an input already open; nothing of the
+// pixels is read. On failure the stream is closed.
+PictureError read_picture_header(Input in, PictureStream& p);
+
+// The next `count` lines in the order they arrive, line k at bgr + k * 3 * width.
+PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count);
+
+// After the last line: a PNG is read to its end, where a damaged checksum
+// would still show. Bytes after a BMP's pixels are not looked at.
+PictureError finish_picture(PictureStream& p);
+
+// Frees the decoder, if any, and closes the input.
+void close_picture(PictureStream& p);
+
+// Reads the header from `in`, then the rest with read(stream), and closes the input.
+template <class Read>
+PictureError read_picture(Input in, Read&& read)
+{
+    PictureStream p;
+    PictureError e = read_picture_header(in, p);
+    if (e == PictureError::ok) {
+        e = read(p);
+        close_picture(p);
+    }
+    return e;
+}
+
+// The same for the file at `path`.
+template <class Read>
+PictureError read_picture(const char* path, Read&& read)
+{
+    Input in;
+    if (!open_input(path, in))
+        return PictureError::cannot_open;
+    return read_picture(in, read);
+}
+
+// The message a program prints for a failure, and whether it goes to standard
+// error (the picture's own faults) or standard output (the file's absence).
+struct ErrorMessage {
+    const char* text;
+    bool to_stderr;
+};
+ErrorMessage picture_error_message(PictureError e);
