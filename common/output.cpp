@@ -50,8 +50,6 @@ Created create_exclusive(const fs::path& temp, bool text, const fs::path&, bool,
 // The read-only attribute stops fopen; it must stop the rename too.
 bool may_write(const fs::path& p) { return _waccess(p.c_str(), 2) == 0; }
 
-bool sync_file(std::FILE* f) { return _commit(_fileno(f)) == 0; }
-
 // MoveFileExW replaces the target in one step, as rename does on POSIX.
 bool replace_file(const fs::path& temp, const fs::path& target)
 {
@@ -104,8 +102,6 @@ Created create_exclusive(const fs::path& temp, bool, const fs::path& target, boo
 }
 
 bool may_write(const fs::path& p) { return faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0; }
-
-bool sync_file(std::FILE* f) { return fsync(fileno(f)) == 0; }
 
 bool replace_file(const fs::path& temp, const fs::path& target)
 {
@@ -213,11 +209,11 @@ bool finish_output(Output& out)
         out.stream = nullptr;
         return ok;
     }
-    // Synced before the rename, so that after a crash the name never holds
-    // blocks that did not reach the disk; network and quota-limited file
-    // systems may also report a full disk only here.
-    if (ok && !out.temp.empty())
-        ok = sync_file(out.stream);
+    // Not synced: a conversion should cost what copying its files costs, and
+    // an fsync of a 48 MiB BMP waits for the disk longer than the whole
+    // conversion takes. A full disk shows at the write, the flush or the
+    // close, and file systems such as ext4 write a file's data before a
+    // rename that replaces another one.
     ok = std::fclose(out.stream) == 0 && ok;
     out.stream = nullptr;
     if (out.temp.empty())

@@ -4,7 +4,7 @@
 // leave a fragment where a good file stood: make and scripts take a file that
 // exists for a file that is done. So an output that is a regular file, or
 // does not exist yet, is written to a new temporary file in the same folder
-// (created exclusively, never through a link), flushed, synced and closed,
+// (created exclusively, never through a link), flushed and closed,
 // and only then renamed over the target. A rename within one folder replaces
 // the old file in one step, so readers see the old file or the new one,
 // whole, and two runs writing the same output at once leave one of the two.
@@ -58,7 +58,7 @@ bool writes_to_standard_output(const char* path);
 // when it cannot be created; nothing has changed then.
 bool open_output(const char* path, OutputMode mode, Output& out);
 
-// Completes the output: flush, sync, close and, for a temporary, the rename
+// Completes the output: flush, close and, for a temporary, the rename
 // over the target. False when any byte may not have got there; a temporary is
 // removed then and the old file left as it was.
 bool finish_output(Output& out);
