@@ -7,6 +7,7 @@
 #include "common/input.hpp"
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
+#include "decscreen/png_out.hpp"
 
 namespace {
 constexpr int kSuccess = 0;
@@ -47,7 +48,8 @@ int main(int argc, char** argv)
     }
 
     // 4. Write it, and make sure every byte got there.
-    const bool written = write_bmp24(out, screen);
+    // A name ending in .png gets a PNG of the same pixels; every other name the BMP.
+    const bool written = wants_png_output(argv[2]) ? write_png_preview(out, screen) : write_bmp24(out, screen);
     if (std::fclose(out) != 0 || !written) {
         std::fputs("bmpfile was not written\n", stdout);
         return kFailure;
