@@ -15,6 +15,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,8 @@ struct PngReader {
     png_structp png;
     png_infop info;
     Input* in;
+    uint8_t ihdr[25];   // the IHDR chunk, read ahead to check the size, then handed to libpng
+    size_t ihdr_given;
     bool out_of_memory;
     uint32_t width, height;
     bool sixteen;      // samples of 16 bits, big-endian, as PNG stores them
@@ -76,19 +79,34 @@ PngStatus failure(const PngReader* r) { return r->out_of_memory ? PngStatus::no_
 void on_read(png_structp png, png_bytep data, size_t length)
 {
     auto* r = static_cast<PngReader*>(png_get_io_ptr(png));
-    if (!read_bytes(*r->in, std::span<uint8_t>(data, length)))
+    const size_t ahead = std::min(length, sizeof r->ihdr - r->ihdr_given);
+    std::memcpy(data, r->ihdr + r->ihdr_given, ahead);
+    r->ihdr_given += ahead;
+    if (!read_bytes(*r->in, std::span<uint8_t>(data + ahead, length - ahead)))
         png_error(png, "the file ends early");
+}
+
+// The size, from the IHDR chunk that must come first, before libpng reads
+// any further: a header that claims a size no screen can have is refused for
+// its size, whatever follows it (even nothing).
+PngStatus check_size(PngReader* r)
+{
+    if (!read_bytes(*r->in, r->ihdr))
+        return PngStatus::damaged;
+    if (std::memcmp(r->ihdr + 4, "IHDR", 4) != 0)
+        return PngStatus::ok; // libpng tells it is damaged
+    auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; };
+    return valid_side(be32(r->ihdr + 8)) && valid_side(be32(r->ihdr + 12)) ? PngStatus::ok : PngStatus::bad_size;
 }
 
 PngStatus read_header(PngReader* r)
 {
+    if (const PngStatus s = check_size(r); s != PngStatus::ok)
+        return s;
     if (setjmp(png_jmpbuf(r->png)))
         return failure(r);
     png_set_read_fn(r->png, r, on_read);
     png_set_sig_bytes(r->png, int(kPngSignatureSize));
-    // Every size up to PNG's own limit reaches the check below, so that a
-    // picture too large for a screen gets the size message, not "damaged".
-    png_set_user_limits(r->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     // Skip every ancillary chunk but tRNS: see the top of this file.
     png_set_keep_unknown_chunks(r->png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     // A palette index past the palette's end shows as black (libpng keeps
@@ -96,7 +114,7 @@ PngStatus read_header(PngReader* r)
     png_set_check_for_invalid_index(r->png, 0);
     png_read_info(r->png, r->info);
 
-    // The size, before a single pixel is decoded.
+    // The same IHDR as libpng read it, checked again rather than trusted.
     r->width = png_get_image_width(r->png, r->info);
     r->height = png_get_image_height(r->png, r->info);
     if (!valid_side(r->width) || !valid_side(r->height))
