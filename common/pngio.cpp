@@ -14,6 +14,7 @@
 #include "common/pngio.hpp"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -343,6 +344,11 @@ bool write_header(PngWriter* w, uint32_t width, uint32_t height)
     png_set_write_fn(w->png, w, on_write, on_flush);
     png_set_IHDR(w->png, w->info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // A screen's rows are runs of a symbol's four colours: the Sub filter
+    // turns a run into zeros, and zlib's run-length strategy finds them about
+    // six times as fast as its default search, for a file some 10% larger.
+    png_set_filter(w->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_strategy(w->png, Z_RLE);
     png_write_info(w->png, w->info);
     png_set_bgr(w->png);
     return true;
