@@ -38,7 +38,6 @@ enum class BmpError {
     not_24bit,   // shorter than its headers, not 24 bits a pixel, or compressed
     bad_size,    // width or height not a positive multiple of 8 up to 65528
     truncated,   // fewer pixel bytes than the header promises
-    png_damaged, // TEMP glue: a PNG that libpng cannot read
 };
 
 inline constexpr size_t kBmpHeaderSize = 54;
