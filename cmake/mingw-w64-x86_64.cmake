@@ -17,7 +17,10 @@ set(CMAKE_C_COMPILER ${VORNE_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VORNE_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${VORNE_MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${VORNE_MINGW_PREFIX})
+# Debian's MinGW-w64 libraries (zlib from libz-mingw-w64-dev), and libpng,
+# which Debian does not ship for MinGW-w64: .ci/run cross-builds it from
+# Debian's source package into build-mingw-deps/ of this checkout.
+set(CMAKE_FIND_ROOT_PATH /usr/${VORNE_MINGW_PREFIX} ${CMAKE_CURRENT_LIST_DIR}/../build-mingw-deps)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

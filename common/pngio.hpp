@@ -31,17 +31,25 @@ enum class PngStatus {
 struct PngReader; // libpng's reading state; opaque
 
 // Starts reading a PNG from `in`, whose 8 signature bytes have already been
-// read. Reads up to the first image data and checks the size from IHDR before
-// any pixel is decoded. On ok, `reader` must later go to png_read_finish or
-// png_read_abort.
+// read. Checks the size from IHDR before libpng reads any further (bad_size,
+// even when nothing follows), then reads up to the first image data. On ok,
+// `reader` must later go to png_read_finish or png_read_abort; on anything
+// else there is no reader.
 PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height);
 
 // The next `count` rows of the picture, top line first: row k goes to
-// bgr + k * stride, width pixels of blue, green, red. 16-bit samples become
-// 8-bit as floor(v / 257); alpha is composited over black as floor(c * a / 255).
+// bgr + k * stride (a negative stride fills upward), width pixels of blue,
+// green, red. 16-bit samples become 8-bit as floor(v / 257); alpha is
+// composited over black as floor(c * a / 255). A picture that is not
+// interlaced is decoded row by row into one row buffer; an interlaced one is
+// decoded whole by the first call (its rows allocated as the passes reach
+// them) and each row freed as it is handed out. After a failure only
+// png_read_abort may follow. Asking for more rows than are left is damaged.
 PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count);
 
-// After the last row: reads the rest of the file up to IEND, then frees the reader.
+// After the last row: reads the rest of the file up to IEND (the zlib
+// checksum and data past the picture's end are checked there), then frees
+// the reader. Called before the last row, it frees the reader and says damaged.
 PngStatus png_read_finish(PngReader* reader);
 
 // Frees the reader without reading further.
@@ -49,12 +57,14 @@ void png_read_abort(PngReader* reader);
 
 struct PngWriter; // libpng's writing state; opaque
 
-// Starts an 8-bit RGB, non-interlaced PNG of width x height on `out`.
-// False when the start cannot be written or memory runs out.
+// Starts an 8-bit RGB, non-interlaced PNG of width x height on `out`, whose
+// every write is checked. False when the start cannot be written, memory runs
+// out, or a side is 0, which PNG does not allow.
 bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer);
 
 // The next `count` rows, top line first: row k at bgr + k * stride, width
-// pixels of blue, green, red. False when a write fails.
+// pixels of blue, green, red. False when a write fails; then only
+// png_write_abort may follow.
 bool png_write_rows(PngWriter* writer, const uint8_t* bgr, ptrdiff_t stride, uint32_t count);
 
 // Writes the end of the file and frees the writer; false when a write fails.

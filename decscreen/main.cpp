@@ -11,6 +11,7 @@
 #include "common/output.hpp"
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
+#include "decscreen/png_out.hpp"
 
 namespace {
 constexpr int kSuccess = 0;
@@ -57,7 +58,9 @@ int decscreen(int argc, char** argv)
     }
 
     // 4. Write it; an old file is replaced only once every byte got there.
-    if (!write_bmp24(out.stream, screen) || !finish_output(out)) {
+    // A name ending in .png gets a PNG of the same pixels; every other name the BMP.
+    const bool png = wants_png_output(argv[2]);
+    if (!(png ? write_png_preview(out.stream, screen) : write_bmp24(out.stream, screen)) || !finish_output(out)) {
         std::fputs("bmpfile was not written\n", say);
         return kFailure;
     }

@@ -4,8 +4,10 @@
 # close-up of 4x4 symbols with the symbol grid drawn in; one symbol up close;
 # and two symbols of red over green, to show how encscreen picks colours.
 #   examples/make_pngs.sh [BIN_DIR [OUT_DIR]]     (defaults: build/bin, docs)
-# Needs ImageMagick's convert. The PNGs carry no time stamps, so running it
-# again on the same programs gives the same files.
+# docs/sunset-back.png is decscreen's own PNG preview, as a user gets it;
+# ImageMagick's convert draws the example picture as PNG, the close-ups and
+# the symbol. The PNGs carry no time stamps, so running it again on the same
+# programs gives the same files.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build/bin}
@@ -16,7 +18,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 "$bin/encscreen" "$here/sunset.bmp" "$tmp/sunset.scn" || [ $? -eq 1 ] # 1 is success
 [ -s "$tmp/sunset.scn" ] || { echo "encscreen wrote nothing" >&2; exit 1; }
-"$bin/decscreen" "$tmp/sunset.scn" "$tmp/sunset-back.bmp"
+"$bin/decscreen" "$tmp/sunset.scn" "$out/sunset-back.png"
 
 png() { # convert's arguments, the output file last
   convert "${@:1:$#-1}" -strip -define png:exclude-chunks=date,time "${@: -1}"
@@ -26,16 +28,16 @@ png() { # convert's arguments, the output file last
 # borders (every 8 pixels) as thin grey lines.
 grid=""
 for i in 64 128 192; do grid+=" line $i,0 $i,255 line 0,$i 255,$i"; done
+png "$here/sunset.bmp" "$out/sunset.png"
 for name in sunset sunset-back; do
-  src=$tmp/$name.bmp
+  src=$out/sunset-back.png
   [ $name = sunset ] && src=$here/sunset.bmp
-  png "$src" -scale 200% "$out/$name.png"
   png "$src" -crop 32x32+176+72 +repage -scale 800% -fill none -stroke '#80808080' -draw "$grid" "$out/$name-zoom.png"
 done
 # One symbol, the README's diagram of a symbol: pixels x 184-191, y 56-63, as
 # drawn and as the screen shows them.
 convert "$here/sunset.bmp" -crop 8x8+184+56 +repage -scale 1600% "$tmp/symbol.png"
-convert "$tmp/sunset-back.bmp" -crop 8x8+184+56 +repage -scale 1600% "$tmp/symbol-back.png"
+convert "$out/sunset-back.png" -crop 8x8+184+56 +repage -scale 1600% "$tmp/symbol-back.png"
 png "$tmp/symbol.png" "$tmp/symbol-back.png" -background white -splice 16x0 +append -chop 16x0 "$out/symbol.png"
 # Two symbols of red over green, as drawn (left) and on the screen (right).
 # On the left the green (0, 128, 0) is as bright as the red by encscreen's

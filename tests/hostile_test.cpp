@@ -6,7 +6,10 @@
 
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include "common/le.hpp"
+#include "png_support.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -276,6 +279,123 @@ TEST(Streaming, MemoryFollowsTheScreenNotThePicture)
             const RunResult r = run(feed.command(limited, dir / c.input, dir / "out"));
             EXPECT_EQ(r.status, 1 - c.program.failure) << r.err;
             EXPECT_TRUE(read_file(dir / "out") == read_file(dir / "want"));
+        }
+    }
+}
+
+// --- PNG ----------------------------------------------------------------------
+
+namespace {
+
+// An 8x8 interlaced palette picture with transparency: every path of the
+// reader in a hundred-odd bytes.
+Bytes small_png()
+{
+    PngSpec s;
+    s.w = s.h = 8;
+    s.colour_type = 3;
+    s.depth = 4;
+    s.interlaced = true;
+    for (uint16_t i = 0; i < 64; ++i)
+        s.samples.push_back(uint16_t((i * 7 + i / 8) % 16));
+    for (uint8_t k = 0; k < 16; ++k)
+        s.plte.insert(s.plte.end(), {uint8_t(k * 16), uint8_t(255 - k * 9), uint8_t(k * 41)});
+    s.trns = {0, 128, 255, 7};
+    return encode_png(s);
+}
+
+} // namespace
+
+TEST(Hostile, EveryPrefixAndBitFlipOfAPngFailsCleanly)
+{
+    const fs::path dir = scratch_dir();
+    const Bytes whole = small_png();
+    const fs::path out = dir / "out";
+    for (const Program& p : {kEncscreen, kEncsprite}) {
+        SCOPED_TRACE(p.name);
+        write_file(dir / "in.png", whole);
+        ASSERT_EQ(run(kFeeds[0].command(p, dir / "in.png", out)).status, 1 - p.failure);
+        fs::remove(out);
+        // Cut anywhere, from a file and from a pipe: short of the signature
+        // it is no picture at all, after it a damaged PNG.
+        for (const Feed& feed : {kFeeds[0], kFeeds[2]}) {
+            SCOPED_TRACE(feed.name);
+            for (size_t len = 0; len < whole.size(); ++len) {
+                write_file(dir / "in.png", Bytes(whole.begin(), whole.begin() + ptrdiff_t(len)));
+                const RunResult r = run(feed.command(p, dir / "in.png", out));
+                ASSERT_EQ(r.status, p.failure) << len;
+                ASSERT_EQ(r.out, "") << len;
+                ASSERT_EQ(r.err, len < 8 ? "the file is not 24bit bmp \n" : "pngfile is damaged\n") << len;
+                ASSERT_FALSE(fs::exists(out)) << len;
+            }
+        }
+        // One bit flipped in every byte after the signature: a flip may leave
+        // a readable picture (in a colour, or in an ancillary chunk's CRC), but
+        // a program either converts or ends with a message and writes nothing.
+        for (size_t at = 8; at < whole.size(); ++at) {
+            Bytes b = whole;
+            b[at] ^= uint8_t(1u << (at % 8));
+            write_file(dir / "in.png", b);
+            const RunResult r = run(kFeeds[0].command(p, dir / "in.png", out));
+            if (r.status == 1 - p.failure) {
+                EXPECT_EQ(r.out + r.err, "") << at;
+                EXPECT_TRUE(fs::exists(out)) << at;
+            } else {
+                ASSERT_EQ(r.status, p.failure) << at;
+                EXPECT_TRUE(r.err == "pngfile is damaged\n" ||
+                            r.err == "the picture width and height must be multiples of 8 up to 65528\n")
+                    << at << ": " << r.err;
+                EXPECT_FALSE(fs::exists(out)) << at;
+            }
+            fs::remove(out);
+        }
+    }
+}
+
+TEST(Hostile, HugePngClaimsFailAtOnceInASmallAddressSpace)
+{
+#ifdef VORNE_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
+#endif
+    if (run("command -v prlimit && command -v timeout").status != 0)
+        GTEST_SKIP() << "prlimit or timeout not installed";
+    const fs::path dir = scratch_dir();
+    // 65528x65528 claimed, 200 KB of rows delivered in a few hundred bytes of
+    // zlib data, then the file ends. An interlaced picture is held whole, so
+    // it must still cost only what its passes reached.
+    for (const bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced ? "interlaced" : "not interlaced");
+        PngSpec s;
+        s.w = s.h = 8;
+        s.interlaced = interlaced;
+        s.samples.assign(8 * 8 * 3, 0);
+        Bytes png = encode_png(s);
+        // The same header claiming 65528x65528, then zlib data of zero rows.
+        for (const size_t at : {16u, 20u})
+            png[at + 2] = 0xFF, png[at + 3] = 0xF8;
+        fix_crc(png, 8);
+        png.resize(find_chunk(png, "IDAT"));
+        Bytes rows(200000, 0);
+        uLongf size = compressBound(uLong(rows.size()));
+        Bytes z(size);
+        ASSERT_EQ(compress2(z.data(), &size, rows.data(), uLong(rows.size()), 9), Z_OK);
+        z.resize(size);
+        ASSERT_LT(z.size(), 1000u);
+        const Bytes idat = png_chunk("IDAT", z);
+        png.insert(png.end(), idat.begin(), idat.end());
+        write_file(dir / "in", png);
+        for (const Program& p : {kEncscreen, kEncsprite}) {
+            SCOPED_TRACE(p.name);
+            Program limited = p;
+            limited.exe = "timeout 60 prlimit --as=268435456 " + p.exe;
+            for (const Feed& feed : kFeeds) {
+                SCOPED_TRACE(feed.name);
+                const RunResult r = run(feed.command(limited, dir / "in", dir / "out"));
+                EXPECT_EQ(r.status, p.failure);
+                EXPECT_EQ(r.out, "");
+                EXPECT_EQ(r.err, "pngfile is damaged\n");
+                EXPECT_FALSE(fs::exists(dir / "out"));
+            }
         }
     }
 }

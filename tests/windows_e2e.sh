@@ -203,6 +203,32 @@ case_ decscreen-short     decscreen $F/short.scn out.bmp
 case_ decscreen-10bytes   decscreen $F/10bytes.scn out.bmp
 case_ decscreen-no-folder decscreen $F/small.scn no-such-folder/out.bmp
 
+# --- PNG in and out ------------------------------------------------------------
+# PNG inputs of several colour types, depths and interlacing, a cut one, and
+# decscreen's PNG output, written the same by both.
+"$lin/decscreen" "$fx/sunset.scn" "$fx/sunset-back.png"
+pngs=(sunset-back.png)
+if /usr/bin/convert -version 2>/dev/null | grep -q ImageMagick; then
+  /usr/bin/convert "$fx/sunset.bmp" -interlace PNG "$fx/sunset-interlaced.png"
+  /usr/bin/convert "$fx/sunset.bmp" -depth 16 "$fx/sunset-16bit.png"
+  /usr/bin/convert "$fx/small.bmp" -type Palette "$fx/small-palette.png"
+  /usr/bin/convert "$fx/small.bmp" -colorspace Gray "$fx/small-grey.png"
+  /usr/bin/convert "$fx/small.bmp" -alpha set -channel A -evaluate set 60% "$fx/small-alpha.png"
+  pngs+=(sunset-interlaced.png sunset-16bit.png small-palette.png small-grey.png small-alpha.png)
+else
+  echo "note: ImageMagick is not installed; PNG inputs only from decscreen"
+fi
+head -c 300 "$fx/sunset-back.png" >"$fx/short.png"
+for f in "${pngs[@]}"; do
+  case_ encscreen-$f encscreen $F/$f out.scn
+  case_ encsprite-$f encsprite $F/$f out.asm
+done
+case_ encscreen-short.png encscreen $F/short.png out.scn
+case_ encsprite-short.png encsprite $F/short.png out.asm
+case_ decscreen-sunset.png decscreen $F/sunset.scn out.png
+case_ decscreen-small.PNG  decscreen $F/small.scn OUT.PNG
+# --- end of PNG in and out ------------------------------------------------------
+
 # The listing really has CR LF on Windows and LF on Linux.
 c=$work/cases/encsprite-small
 if ! grep -q $'\r$' "$c/win/out.asm" || grep -q $'\r' "$c/lin/out.asm"; then

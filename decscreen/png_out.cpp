@@ -1,0 +1,34 @@
+#include "decscreen/png_out.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "common/pngio.hpp"
+#include "decscreen/bmp_out.hpp"
+
+bool wants_png_output(const char* path)
+{
+    const size_t n = std::strlen(path);
+    if (n < 4 || path[n - 4] != '.')
+        return false;
+    const char* ext = path + n - 3;
+    return (ext[0] | 0x20) == 'p' && (ext[1] | 0x20) == 'n' && (ext[2] | 0x20) == 'g';
+}
+
+bool write_png_preview(std::FILE* out, const ScreenImage& s)
+{
+    PngWriter* w = nullptr;
+    if (!png_write_start(out, s.width, s.height, w))
+        return false;
+    // The BMP's rows, decoded one at a time, go out top line first: BMP row i
+    // counts from the bottom.
+    std::vector<uint8_t> row(size_t(bmp_row_size(s.width)));
+    for (uint32_t y = 0; y < s.height; ++y) {
+        decode_bmp_row(s, s.height - 1 - y, row.data());
+        if (!png_write_rows(w, row.data(), 0, 1)) {
+            png_write_abort(w);
+            return false;
+        }
+    }
+    return png_write_finish(w) && std::fflush(out) == 0 && !std::ferror(out);
+}
