@@ -8,6 +8,7 @@
 #include <io.h>
 #include <sys/stat.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -82,4 +83,16 @@ StreamKind examine_stream(std::FILE* stream)
     k.regular = at >= 0;
     k.size_left = k.regular && at < st.st_size ? uint64_t(st.st_size - at) : 0;
     return k;
+}
+
+void widen_pipe([[maybe_unused]] std::FILE* stream)
+{
+#if !defined(_WIN32) && defined(F_SETPIPE_SZ)
+    // A pipe holds 64 KiB by default: a 48 MiB picture would make the writer
+    // and the reader take some 800 turns each. 1 MiB is what an unprivileged
+    // process may ask for; a refusal only leaves the pipe as it was.
+    struct stat st;
+    if (fstat(fileno(stream), &st) == 0 && S_ISFIFO(st.st_mode))
+        fcntl(fileno(stream), F_SETPIPE_SZ, 1 << 20);
+#endif
 }

@@ -38,3 +38,8 @@ StreamKind examine_stream(std::FILE* stream);
 // through the open stream, since opening the name again would start the file
 // over and lose what is already in it.
 bool is_standard_output_file(const std::filesystem::path& path);
+
+// Makes a pipe that the stream reads from hold more at a time, where the
+// system allows (Linux), so that the program and the one writing into the
+// pipe take turns less often. Anything else is left as it is.
+void widen_pipe(std::FILE* stream);

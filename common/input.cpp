@@ -21,6 +21,8 @@ bool open_input(const char* path, Input& in)
     }
     in.stream = f;
     in.remaining = kind.ok && kind.regular ? kind.size_left : kUnknownSize;
+    if (in.remaining == kUnknownSize)
+        widen_pipe(f);
     return true;
 }
 
