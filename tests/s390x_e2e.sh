@@ -125,6 +125,18 @@ for f in missing short 10bytes; do
   case_ decscreen-$f '$RUN $P/decscreen $F/'$f'.scn out.bmp'
 done
 case_ decscreen-no-folder '$RUN $P/decscreen $F/photo.scn no-such-folder/out.bmp'
+# PNG in every colour type and bit depth (the fuzz seeds, written by
+# ImageMagick and Pillow: 16-bit samples are stored big-endian), the photo as a
+# PNG, and decscreen's PNG preview.
+for f in "$src"/fuzz/corpus/fuzz_png/*.png; do
+  n=png-$(basename "$f" .png)
+  cp "$f" "$fx/$n.png"
+  case_ encscreen-$n '$RUN $P/encscreen $F/'$n'.png out.scn'
+  case_ encsprite-$n '$RUN $P/encsprite $F/'$n'.png out.asm'
+done
+"$native/decscreen" "$fx/photo.scn" "$fx/photo-back.png"
+case_ encscreen-png-photo '$RUN $P/encscreen $F/photo-back.png out.scn'
+case_ decscreen-png 'cp $F/photo.scn in.scn && $RUN $P/decscreen in.scn out.png'
 
 echo "s390x e2e under $(qemu-s390x --version | head -1), $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"
