@@ -19,6 +19,8 @@ constexpr int kFailure = 1;
 constexpr const char* kUsage = "Usage: decscreen <>.scn <>.bmp \n\a";
 
 bool fits_bmp(uint32_t width, uint32_t height) { return bmp_file_size(width, height) <= kMaxBmpFileSize; }
+// A PNG has no 4 GiB limit: every screen the file format can describe fits.
+bool fits_png(uint32_t, uint32_t) { return true; }
 
 int decscreen(int argc, char** argv)
 {
@@ -33,7 +35,9 @@ int decscreen(int argc, char** argv)
     // 2. Read the screen file: its header is checked before anything else
     // is read or allocated, then the body is read whole.
     ScreenImage screen;
-    switch (load_screen_file(argv[1], screen, fits_bmp)) {
+    // A name ending in .png gets a PNG of the same pixels; every other name the BMP.
+    const bool png = wants_png_output(argv[2]);
+    switch (load_screen_file(argv[1], screen, png ? fits_png : fits_bmp)) {
     case ScnError::ok:
         break;
     case ScnError::cannot_open:
@@ -58,8 +62,6 @@ int decscreen(int argc, char** argv)
     }
 
     // 4. Write it; an old file is replaced only once every byte got there.
-    // A name ending in .png gets a PNG of the same pixels; every other name the BMP.
-    const bool png = wants_png_output(argv[2]);
     if (!(png ? write_png_preview(out.stream, screen) : write_bmp24(out.stream, screen)) || !finish_output(out)) {
         std::fputs("bmpfile was not written\n", say);
         return kFailure;

@@ -149,6 +149,12 @@ TEST(Decscreen, FailureTable)
             EXPECT_EQ(read_file(dir / "out.bmp"), before);
     }
 
+    // A PNG preview has no 4 GiB limit: the same huge claim is only short.
+    const RunResult png = run(kDec + " " + q(dir / "huge.scn") + " " + q(dir / "out.png"));
+    EXPECT_EQ(png.status, 1);
+    EXPECT_EQ(png.err, trunc);
+    EXPECT_FALSE(fs::exists(dir / "out.png"));
+
     // A missing screen file leaves no BMP behind.
     EXPECT_EQ(run(kDec + " " + q(dir / "missing.scn") + " " + q(dir / "new.bmp")).status, 1);
     EXPECT_FALSE(fs::exists(dir / "new.bmp"));
