@@ -291,7 +291,7 @@ namespace {
 // reader in a hundred-odd bytes.
 Bytes small_png()
 {
-    PngSpec s;
+    PngContent s;
     s.w = s.h = 8;
     s.colour_type = 3;
     s.depth = 4;
@@ -365,7 +365,7 @@ TEST(Hostile, HugePngClaimsFailAtOnceInASmallAddressSpace)
     // it must still cost only what its passes reached.
     for (const bool interlaced : {false, true}) {
         SCOPED_TRACE(interlaced ? "interlaced" : "not interlaced");
-        PngSpec s;
+        PngContent s;
         s.w = s.h = 8;
         s.interlaced = interlaced;
         s.samples.assign(8 * 8 * 3, 0);

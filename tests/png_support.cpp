@@ -36,7 +36,7 @@ Bytes png_chunk(const std::string& type, const Bytes& body)
 }
 
 // The filtered rows (filter 0) of the pixels at x0 + dx*i, y0 + dy*j.
-static void append_rows(const PngSpec& s, uint32_t x0, uint32_t y0, uint32_t dx, uint32_t dy, Bytes& raw)
+static void append_rows(const PngContent& s, uint32_t x0, uint32_t y0, uint32_t dx, uint32_t dy, Bytes& raw)
 {
     const size_t ch = size_t(png_channels(s.colour_type));
     for (uint32_t y = y0; y < s.h; y += dy) {
@@ -64,7 +64,7 @@ static void append_rows(const PngSpec& s, uint32_t x0, uint32_t y0, uint32_t dx,
     }
 }
 
-Bytes encode_png(const PngSpec& s)
+Bytes encode_png(const PngContent& s)
 {
     Bytes raw;
     if (s.interlaced) {

@@ -7,7 +7,7 @@
 
 #include "support.hpp"
 
-struct PngSpec {
+struct PngContent {
     uint32_t w = 0, h = 0;
     uint8_t colour_type = 2; // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
     uint8_t depth = 8;       // bits a sample: 1, 2, 4, 8 or 16
@@ -24,7 +24,7 @@ int png_channels(uint8_t colour_type);
 Bytes png_chunk(const std::string& type, const Bytes& body);
 
 // The whole file. The image data is split over two IDAT chunks.
-Bytes encode_png(const PngSpec& s);
+Bytes encode_png(const PngContent& s);
 
 // The length of the body of the chunk starting at `at`.
 size_t chunk_length(const Bytes& png, size_t at);

@@ -64,9 +64,9 @@ enum class Variant { plain, transparent_colour_and_colour_chunks, interlaced };
 
 uint8_t palette_sample(unsigned k, unsigned c) { return uint8_t(k * (73 + 78 * c) + 11 + 90 * c); }
 
-PngSpec make_spec(const Source& src, Format f, Variant v)
+PngContent make_content(const Source& src, Format f, Variant v)
 {
-    PngSpec s;
+    PngContent s;
     s.w = src.w;
     s.h = src.h;
     s.colour_type = f.colour_type;
@@ -125,7 +125,7 @@ unsigned to8(unsigned v, unsigned depth)
 }
 
 // The picture the rules give for the samples of `s`.
-Picture expected_pixels(const PngSpec& s)
+Picture expected_pixels(const PngContent& s)
 {
     const size_t ch = size_t(png_channels(s.colour_type));
     return make_picture(int(s.w), int(s.h), [&](int x, int y) {
@@ -189,11 +189,11 @@ TEST(PngInput, EveryColourTypeAndDepthConvertsAsTheBmpOfItsPixels)
                     continue; // tRNS is for pictures without an alpha channel
                 SCOPED_TRACE(std::string(src.name) + ", colour type " + std::to_string(f.colour_type) + ", " +
                              std::to_string(f.depth) + " bits, variant " + std::to_string(int(v)));
-                const PngSpec spec = make_spec(src, f, v);
-                Bytes png = encode_png(spec);
+                const PngContent content = make_content(src, f, v);
+                Bytes png = encode_png(content);
                 if (const size_t text = find_chunk(png, "tEXt"); text != std::string::npos)
                     png[text + 12 + 10 - 1] ^= 0xFF; // the CRC's last byte
-                expect_same_output(dir, png, make_bmp(expected_pixels(spec)), v == Variant::interlaced);
+                expect_same_output(dir, png, make_bmp(expected_pixels(content)), v == Variant::interlaced);
             }
         }
     }
@@ -303,8 +303,8 @@ TEST(PngOutput, DecscreenWritesThePixelsOfItsBmp)
 TEST(PngInput, DamagedPngsAreRefusedAndWriteNothing)
 {
     const fs::path dir = scratch_dir();
-    const PngSpec spec = make_spec(kSources[0], {2, 8}, Variant::plain);
-    const Bytes good = encode_png(spec);
+    const PngContent content = make_content(kSources[0], {2, 8}, Variant::plain);
+    const Bytes good = encode_png(content);
     const size_t ihdr = 8, idat = find_chunk(good, "IDAT"), iend = find_chunk(good, "IEND");
     const size_t idat_body = idat + 8;
     auto cut = [&](size_t n) { return Bytes(good.begin(), good.begin() + ptrdiff_t(n)); };
@@ -329,7 +329,7 @@ TEST(PngInput, DamagedPngsAreRefusedAndWriteNothing)
     Bytes no_idat = cut(idat);
     const Bytes end = png_chunk("IEND", {});
     no_idat.insert(no_idat.end(), end.begin(), end.end());
-    PngSpec palette = make_spec(kSources[1], {3, 4}, Variant::plain);
+    PngContent palette = make_content(kSources[1], {3, 4}, Variant::plain);
     palette.plte.clear();
     // The last IDAT holds the zlib stream's end: its Adler-32 checksum.
     const size_t second_idat = find_chunk(good, "IDAT", idat + 12 + chunk_length(good, idat));
