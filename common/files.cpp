@@ -96,3 +96,17 @@ void widen_pipe([[maybe_unused]] std::FILE* stream)
         fcntl(fileno(stream), F_SETPIPE_SZ, 1 << 20);
 #endif
 }
+
+void count_written([[maybe_unused]] std::FILE* out, WriteBack& wb, size_t bytes)
+{
+    wb.gathered += bytes;
+    if (wb.gathered < (uint64_t(8) << 20))
+        return;
+    wb.gathered = 0;
+#if defined(__linux__)
+    // The whole file from its start: pages already on their way are not
+    // dirty any more, so only the new ones are looked at.
+    if (std::fflush(out) == 0)
+        sync_file_range(fileno(out), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}

@@ -43,3 +43,20 @@ bool is_standard_output_file(const std::filesystem::path& path);
 // system allows (Linux), so that the program and the one writing into the
 // pipe take turns less often. Anything else is left as it is.
 void widen_pipe(std::FILE* stream);
+
+// Writing a large output out while it is still being made. The system keeps
+// written bytes in memory and puts them on disk later; left alone, the whole
+// file goes at once when it is renamed over the old one (ext4 writes a
+// replacing file's data out then), and on a disk that also frees the old
+// file's blocks there and then, that waits behind the new file's writes.
+// Started every few MiB instead, the disk works while the program computes.
+// A writer counts its bytes with this as it goes.
+struct WriteBack {
+    uint64_t gathered = 0; // bytes written since the last start
+};
+
+// Counts `bytes` more written to `out`; every 8 MiB, starts the system
+// writing out what the stream holds so far, without waiting for it (Linux's
+// sync_file_range). Nothing happens elsewhere, nor for pipes and devices. A
+// write that fails here is left on the stream, for the final check.
+void count_written(std::FILE* out, WriteBack& wb, size_t bytes);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/files.hpp"
 #include "common/le.hpp"
 
 #if VORNE_X86_KERNELS
@@ -163,12 +164,14 @@ bool write_bmp24(std::FILE* out, const ScreenImage& s)
     const size_t rows_per_block = std::max<size_t>(1, (size_t(64) << 10) / row);
     BigArray<uint8_t> block;
     block.resize(row * std::min<size_t>(rows_per_block, s.height));
+    WriteBack wb;
     for (uint32_t i = 0; i < s.height;) {
         const uint32_t count = uint32_t(std::min<size_t>(rows_per_block, s.height - i));
         for (uint32_t k = 0; k < count; ++k)
             decode_bmp_row(s, i + k, block.data() + k * row);
         if (std::fwrite(block.data(), 1, count * row, out) != count * row)
             return false;
+        count_written(out, wb, count * row);
         i += count;
     }
     return std::fflush(out) == 0 && !std::ferror(out);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/files.hpp"
+
 namespace {
 
 // Lines are formatted into a large buffer and written in blocks: one write per
@@ -15,11 +17,13 @@ struct LineBuffer {
     std::vector<char> buf;
     size_t used = 0;
     bool ok = true;
+    WriteBack wb{};
 
     void flush()
     {
         if (used && std::fwrite(buf.data(), 1, used, out) != used)
             ok = false;
+        count_written(out, wb, used);
         used = 0;
     }
     // Room for one more line of at most 128 bytes.

@@ -154,6 +154,33 @@ TEST(Output, StandardStreams)
     }
 }
 
+// An output of more than 8 MiB is handed to the disk on the way, every 8 MiB:
+// it must still arrive whole, in a new file, after what a redirected
+// standard output already holds, and through a pipe.
+TEST(Output, BigOutputsArriveWhole)
+{
+    const fs::path dir = scratch_dir();
+    for (const Program& p : programs()) {
+        if (p.name == std::string("encscreen"))
+            continue; // its screen file is a ninth of the picture
+        SCOPED_TRACE(p.name);
+        const Bytes big = p.name == std::string("decscreen") ? scn_of(2048, 1536, 4)
+                                                              : make_bmp(gradient(2048, 2048, 4));
+        const Bytes want = converted(p, dir, big, "big"), first = converted(p, dir, p.small, "small");
+        ASSERT_GT(want.size(), size_t(8) << 20);
+        const std::string in = q(dir / "big.in");
+        EXPECT_EQ(run("{ " + p.exe + " " + q(dir / "small.in") + " /dev/stdout; " + p.exe + " " + in +
+                      " /dev/stdout; } > " + q(dir / "both"))
+                      .status,
+                  p.success);
+        Bytes both = first;
+        both.insert(both.end(), want.begin(), want.end());
+        EXPECT_TRUE(read_file(dir / "both") == both);
+        const RunResult piped = run(p.exe + " " + in + " - | cat");
+        EXPECT_TRUE(Bytes(piped.out.begin(), piped.out.end()) == want);
+    }
+}
+
 // Mounts a small tmpfs, so that a disk fills up; unmounted at the end.
 struct SmallDisk {
     fs::path dir;
