@@ -122,6 +122,31 @@ void ExtremePaletteSelect(benchmark::State& state)
 }
 BENCHMARK(ExtremePaletteSelect)->Unit(benchmark::kMillisecond);
 
+// encsprite's first pass as the program reads a picture: each line of the
+// photo packed to RGB332 values, with the values that occur marked; as the
+// program calls it, and each version alone.
+template <void (*Pack)(const uint8_t*, uint8_t*, size_t, std::array<bool, 256>&)>
+void PackLines(benchmark::State& state)
+{
+    const BmpPixels& bmp = photo();
+    std::vector<uint8_t> values(kSide);
+    std::array<bool, 256> seen{};
+    size_t y = 0;
+    for (auto _ : state) {
+        Pack(bmp.pixels.data() + size_t(3) * kSide * y, values.data(), kSide, seen);
+        benchmark::DoNotOptimize(values.data());
+        y = y + 1 < kSide ? y + 1 : 0;
+    }
+    benchmark::DoNotOptimize(seen);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kSide);
+    state.SetLabel("pixels");
+}
+BENCHMARK(PackLines<pack_line>)->Name("PackLines");
+BENCHMARK(PackLines<pack_line_portable>)->Name("PackLines/portable");
+#if VORNE_X86_KERNELS
+BENCHMARK(PackLines<pack_line_ssse3>)->Name("PackLines/ssse3");
+#endif
+
 // encsprite's conversion as the program runs it: palette and codes in two
 // passes over a copy of the photo, which the first turns into RGB332 bytes.
 void EncspriteWhole(benchmark::State& state)

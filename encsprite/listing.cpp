@@ -77,7 +77,7 @@ static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, Word&
 
     const size_t n = width >> 3, words = n * height, symbols = n * (height >> 3);
     // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large buffer.
-    LineBuffer lb{out, std::vector<char>(std::min<size_t>(size_t(1) << 20, 128 + 14 * words + 27 * symbols))};
+    LineBuffer lb{out, std::vector<char>(std::min<size_t>(size_t(1) << 18, 128 + 14 * words + 27 * symbols))};
     for (size_t i = 0; i < words; ++i) {
         const unsigned w = word(i);
         char* p = put_text(lb.room(), "\tDEFW\t0");

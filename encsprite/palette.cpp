@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if VORNE_X86_KERNELS
+#include <tmmintrin.h>
+#endif
+
 namespace {
 
 // The palette depends only on which values occur.
@@ -84,6 +88,115 @@ ScreenImage encode_sprites(BmpPixels& bmp)
     });
 }
 
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+{
+    for (size_t x = 0; x < n; ++x, bgr += 3) {
+        values[x] = pack_rgb332(bgr[2], bgr[1], bgr[0]);
+        seen[values[x]] = true;
+    }
+}
+
+#if VORNE_X86_KERNELS
+namespace {
+
+// Byte shuffles that gather one channel (0 blue, 1 green, 2 red) of 16
+// pixels, 48 bytes, from the 16-byte part k of them: lane i takes byte
+// 3i + channel where it lies in part k, and zero (0x80) elsewhere.
+using Shuffles = std::array<std::array<std::array<int8_t, 16>, 3>, 3>;
+alignas(16) constexpr Shuffles kGather = [] {
+    Shuffles t{};
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 16; ++i) {
+                const int at = 3 * i + c - 16 * k;
+                t[size_t(c)][size_t(k)][size_t(i)] = at >= 0 && at < 16 ? int8_t(at) : int8_t(-128);
+            }
+    return t;
+}();
+
+__attribute__((target("ssse3"))) inline __m128i gather(const __m128i (&part)[3], int c)
+{
+    const auto mask = [&](int k) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kGather[size_t(c)][size_t(k)].data()));
+    };
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(part[0], mask(0)), _mm_shuffle_epi8(part[1], mask(1))),
+                        _mm_shuffle_epi8(part[2], mask(2)));
+}
+
+} // namespace
+
+// The palette needs only the two smallest and the two largest values that
+// occur, so each of the 16 lanes keeps those instead of marking every value:
+// lo the smallest, lo2 the smallest above it (lo while there is none), and
+// hi, hi2 the same from the top. The values they keep at the end are marked;
+// they include the picture's two smallest and two largest, and nothing that
+// does not occur.
+__attribute__((target("ssse3"))) inline void keep_extremes(__m128i v, __m128i& lo, __m128i& lo2, __m128i& hi,
+                                                          __m128i& hi2)
+{
+    // From below: the larger of lo and v is a candidate for lo2 unless it is
+    // lo itself (v == lo); an lo2 that stands for "none" (== lo) is no
+    // candidate either. Where neither is, lo2 stays "none": lo.
+    const __m128i v_is_lo = _mm_cmpeq_epi8(v, lo), none = _mm_cmpeq_epi8(lo2, lo);
+    const __m128i lo_next = _mm_min_epu8(_mm_or_si128(_mm_max_epu8(lo, v), v_is_lo), _mm_or_si128(lo2, none));
+    const __m128i stays_none = _mm_and_si128(v_is_lo, none);
+    lo = _mm_min_epu8(lo, v);
+    lo2 = _mm_or_si128(_mm_andnot_si128(stays_none, lo_next), _mm_and_si128(stays_none, lo));
+    // The same from above, with 0 for "no candidate".
+    const __m128i v_is_hi = _mm_cmpeq_epi8(v, hi), none_hi = _mm_cmpeq_epi8(hi2, hi);
+    const __m128i hi_next = _mm_max_epu8(_mm_andnot_si128(v_is_hi, _mm_min_epu8(hi, v)),
+                                         _mm_andnot_si128(none_hi, hi2));
+    const __m128i stays_none_hi = _mm_and_si128(v_is_hi, none_hi);
+    hi = _mm_max_epu8(hi, v);
+    hi2 = _mm_or_si128(_mm_andnot_si128(stays_none_hi, hi_next), _mm_and_si128(stays_none_hi, hi));
+}
+
+__attribute__((target("ssse3"))) void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n,
+                                                      std::array<bool, 256>& seen)
+{
+    size_t x = 0;
+    __m128i lo{}, lo2{}, hi{}, hi2{};
+    for (; x + 16 <= n; x += 16) {
+        const __m128i part[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x + 16)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x + 32))};
+        // The shifts are of 16-bit lanes: the bits that come down from the
+        // neighbouring byte fall outside the masks.
+        const __m128i r = _mm_and_si128(gather(part, 2), _mm_set1_epi8(char(0xE0)));
+        const __m128i g = _mm_and_si128(_mm_srli_epi16(gather(part, 1), 3), _mm_set1_epi8(0x1C));
+        const __m128i b = _mm_and_si128(_mm_srli_epi16(gather(part, 0), 6), _mm_set1_epi8(0x03));
+        const __m128i v = _mm_or_si128(r, _mm_or_si128(g, b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + x), v);
+        if (x == 0)
+            lo = lo2 = hi = hi2 = v;
+        else
+            keep_extremes(v, lo, lo2, hi, hi2);
+    }
+    if (x > 0) {
+        alignas(16) uint8_t kept[4][16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(kept[0]), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(kept[1]), lo2);
+        _mm_store_si128(reinterpret_cast<__m128i*>(kept[2]), hi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(kept[3]), hi2);
+        for (const auto& k : kept)
+            for (uint8_t v : k)
+                seen[v] = true;
+    }
+    pack_line_portable(bgr + 3 * x, values + x, n - x, seen);
+}
+#endif
+
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+{
+#if VORNE_X86_KERNELS
+    if (cpu_has_ssse3()) {
+        pack_line_ssse3(bgr, values, n, seen);
+        return;
+    }
+#endif
+    pack_line_portable(bgr, values, n, seen);
+}
+
 PictureError read_sprites(PictureStream& p, SpritePicture& out)
 {
     out = SpritePicture{};
@@ -96,14 +209,8 @@ PictureError read_sprites(PictureStream& p, SpritePicture& out)
         room_for_band(order, out.values, 8 * w, k);
         // Line r of the band (0 = its bottom line) is line 7 - r of its symbol row.
         uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
-        for (size_t r = 0; r < 8; ++r) {
-            const uint8_t* px = bottom + ptrdiff_t(r) * stride;
-            uint8_t* v = row + (7 - r) * w;
-            for (size_t x = 0; x < w; ++x, px += 3) {
-                v[x] = pack_rgb332(px[2], px[1], px[0]);
-                seen[v[x]] = true;
-            }
-        }
+        for (size_t r = 0; r < 8; ++r)
+            pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
     });
     if (e != PictureError::ok)
         return e;

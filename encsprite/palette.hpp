@@ -10,10 +10,13 @@
 // gets code 0 and shows as mx.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "common/bigbuf.hpp"
 #include "common/bmp.hpp"
+#include "common/cpu.hpp"
 #include "common/picture.hpp"
 #include "common/screen.hpp"
 #include "common/walk.hpp"
@@ -49,6 +52,15 @@ struct SpritePicture {
     BigArray<uint8_t> values;
     ExtremePalette palette{};
 };
+
+// One line of n BGR pixels to their RGB332 values, each value that occurs
+// marked in `seen`. The SSSE3 kernel packs 16 pixels at a time; pack_line
+// takes it where the processor has it.
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+#if VORNE_X86_KERNELS
+void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+#endif
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
 
 // Reads the picture band by band into `out`.
 PictureError read_sprites(PictureStream& p, SpritePicture& out);

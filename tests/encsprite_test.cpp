@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "common/le.hpp"
@@ -67,6 +68,62 @@ TEST(ExtremePalette, FromOneToSixValues)
         EXPECT_EQ(fused.raster, walked.raster);
         EXPECT_EQ(fused.attributes, walked.attributes);
     }
+}
+
+// The SSSE3 line packer gives the portable one's values, and marks of the
+// values that occur at least the two smallest and the two largest, which is
+// all the palette is made of, and nothing that does not occur.
+TEST(PackLine, KernelsAgree)
+{
+#if VORNE_X86_KERNELS
+    std::mt19937 random(5);
+    // Each line's BGR bytes from the pixel's index: the extremes in a single
+    // lane, late in the line, in the tail past the last 16, or everywhere.
+    const struct {
+        const char* name;
+        std::function<uint8_t(size_t i, size_t n)> value; // the RGB332 value of pixel i of n
+    } kinds[] = {
+        {"random", [&](size_t, size_t) { return uint8_t(random()); }},
+        {"one value", [](size_t, size_t) { return uint8_t(0x6D); }},
+        {"0 and 255 once each, late", [](size_t i, size_t n) { return i == n - 3 ? 0 : i == n - 20 ? 255 : 0x80; }},
+        {"second smallest and largest in one lane",
+         [](size_t i, size_t) { return uint8_t(i % 16 == 5 ? (i / 16 % 2 ? 0x11 : 0xEE) : i % 16 == 9 ? 0x10 : 0xEF); }},
+        // By the 16 pixels: the second smallest, the smallest twice, then larger ones.
+        {"second smallest first", [](size_t i, size_t) { return uint8_t("\x31\x30\x30\x80"[std::min<size_t>(i / 16, 3)] + (i >= 64)); }},
+        {"second largest first", [](size_t i, size_t) { return uint8_t("\xCE\xCF\xCF\x50"[std::min<size_t>(i / 16, 3)] - (i >= 64)); }},
+        {"repeats of the extremes", [](size_t i, size_t) { return uint8_t(i % 3 == 0 ? 0x20 : i % 3 == 1 ? 0x21 : 0x22); }},
+        {"few values, random", [&](size_t, size_t) { return uint8_t(0x40 + random() % 4); }},
+    };
+    for (const auto& k : kinds)
+        for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 47, 48, 100, 4096}) {
+            SCOPED_TRACE(std::string(k.name) + ", " + std::to_string(n) + " pixels");
+            std::vector<uint8_t> bgr;
+            for (size_t i = 0; i < n; ++i) {
+                // Any of the 8 x 8 x 4 colours packing to the value, with random low bits.
+                const uint8_t v = k.value(i, n), low = uint8_t(random());
+                bgr.insert(bgr.end(), {uint8_t((v << 6) | (low & 0x3F)), uint8_t(((v & 0x1C) << 3) | (low & 7)),
+                                       uint8_t((v & 0xE0) | (low & 0x1F))});
+            }
+            std::vector<uint8_t> want(n), got(n);
+            std::array<bool, 256> all{}, marked{};
+            pack_line_portable(bgr.data(), want.data(), n, all);
+            pack_line_ssse3(bgr.data(), got.data(), n, marked);
+            ASSERT_EQ(got, want);
+            std::vector<int> occur;
+            for (int v = 0; v < 256; ++v) {
+                if (all[size_t(v)])
+                    occur.push_back(v);
+                EXPECT_FALSE(marked[size_t(v)] && !all[size_t(v)]) << v << " marked but does not occur";
+            }
+            for (size_t j = 0; j < occur.size(); ++j) {
+                if (j < 2 || j + 2 >= occur.size()) {
+                    EXPECT_TRUE(marked[size_t(occur[j])]) << occur[j] << " is an extreme and not marked";
+                }
+            }
+        }
+#else
+    GTEST_SKIP() << "the SSSE3 line packer is built only for x86";
+#endif
 }
 
 static std::string listing_of(const ScreenImage& s)
