@@ -14,6 +14,7 @@
 // bottom-up picture then lie bottom row first and are turned round at the end.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -60,15 +61,26 @@ void room_for_band(const RowOrder& o, BigArray<T>& a, size_t per_row, size_t k)
 template <class Band>
 PictureError for_each_band(PictureStream& p, Band&& band)
 {
-    const size_t line = 3 * size_t(p.width);
+    const size_t line = 3 * size_t(p.width), band_bytes = 8 * line, bands = p.height / 8;
+    // From a pipe, the bands that fit in 2 MiB are read at once. Each read
+    // that finds the pipe full wakes the program writing into it, and on a
+    // virtual machine a wake-up across processors can cost more than the
+    // bytes it lets through; a read that can take all the pipe holds (1 MiB,
+    // see widen_pipe) wakes it once a pipeful. 2 MiB is one huge page.
+    const size_t per_read = p.in.remaining == kUnknownSize && !p.png && band_bytes > 0
+                                ? std::min(bands, std::max<size_t>(1, (size_t(2) << 20) / band_bytes))
+                                : 1;
     BigArray<uint8_t> buf;
-    buf.resize(8 * line);
+    buf.resize(per_read * band_bytes);
     const ptrdiff_t stride = p.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
     const uint8_t* bottom = p.top_down ? buf.data() + 7 * line : buf.data();
-    for (size_t k = 0; k < p.height / 8; ++k) {
-        if (const PictureError e = read_picture_lines(p, buf.data(), 8); e != PictureError::ok)
+    for (size_t k = 0; k < bands;) {
+        const size_t n = std::min(per_read, bands - k);
+        if (const PictureError e = read_picture_lines(p, buf.data(), uint32_t(8 * n)); e != PictureError::ok)
             return e;
-        band(bottom, stride, k);
+        for (size_t j = 0; j < n; ++j)
+            band(bottom + j * band_bytes, stride, k + j);
+        k += n;
     }
     return finish_picture(p);
 }
