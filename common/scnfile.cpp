@@ -69,11 +69,14 @@ ScnError read_screen_header(Input& in, ScreenImage& s)
 }
 
 // Reads `count` elements into `a`: at once where the size is known, else by
-// blocks of 64 KiB that grow the array (geometrically) as they arrive.
+// blocks of 1 MiB that grow the array (geometrically) as they arrive. 1 MiB
+// is what a pipe holds (see widen_pipe): a read that takes a full pipe's
+// worth wakes the program writing into it once a pipeful, where each wake-up
+// across processors is dear on a virtual machine.
 template <class T>
 static bool read_array(Input& in, BigArray<T>& a, size_t count)
 {
-    const size_t block = in.remaining == kUnknownSize ? (size_t(64) << 10) / sizeof(T) : count;
+    const size_t block = in.remaining == kUnknownSize ? (size_t(1) << 20) / sizeof(T) : count;
     a.resize(0);
     for (size_t done = 0; done < count;) {
         const size_t step = std::min(block, count - done);
