@@ -66,10 +66,11 @@ PictureError for_each_band(PictureStream& p, Band&& band)
     // that finds the pipe full wakes the program writing into it, and on a
     // virtual machine a wake-up across processors can cost more than the
     // bytes it lets through; a read that can take all the pipe holds (1 MiB,
-    // see widen_pipe) wakes it once a pipeful. 2 MiB is one huge page.
-    const size_t per_read = p.in.remaining == kUnknownSize && !p.png && band_bytes > 0
-                                ? std::min(bands, std::max<size_t>(1, (size_t(2) << 20) / band_bytes))
-                                : 1;
+    // see widen_pipe) wakes it once a pipeful. 2 MiB is one huge page, one
+    // first touch. A picture of less is read a band at a time: a buffer for
+    // all of it would cost more first touches than it saves wake-ups.
+    const size_t fit = band_bytes > 0 ? (size_t(2) << 20) / band_bytes : 0;
+    const size_t per_read = p.in.remaining == kUnknownSize && !p.png && fit > 1 && fit <= bands ? fit : 1;
     BigArray<uint8_t> buf;
     buf.resize(per_read * band_bytes);
     const ptrdiff_t stride = p.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
