@@ -101,6 +101,14 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
     put_le16(scn_too_large, 8, 65528);
     put_le16(scn_too_large, 10, 65528);
     scn_too_large.resize(200000, 0x42);
+    // Cut short after the first 2 MiB a pipe is read in, and a screen file
+    // after the first 1 MiB.
+    Bytes cut = bmp_header(4096, 4096);
+    cut.resize(cut.size() + 3000000, 0x42);
+    Bytes scn_cut = make_scn(0, 0, [](size_t) { return 0; });
+    put_le16(scn_cut, 8, 4096);
+    put_le16(scn_cut, 10, 4096);
+    scn_cut.resize(3000000, 0x42);
     struct Case {
         const char* name;
         Bytes file;
@@ -113,7 +121,9 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
         {"the same followed by 200 KB", with_data, {kEncscreen, kEncsprite}, "bmpfile is truncated\n"},
         {"top-down header claiming 65528x65528", bmp_header(65528, -65528), {kEncscreen, kEncsprite},
          "bmpfile is truncated\n"},
+        {"4096x4096 cut short after 3 MB", cut, {kEncscreen, kEncsprite}, "bmpfile is truncated\n"},
         {"16-byte screen header claiming 32768x32768", scn_header, {kDecscreen}, "scnfile is truncated\n"},
+        {"4096x4096 screen cut short after 3 MB", scn_cut, {kDecscreen}, "scnfile is truncated\n"},
         {"screen header claiming a BMP above 4 GiB, and 200 KB", scn_too_large, {kDecscreen},
          "the picture is too large for a bmp file\n"},
     };
@@ -212,7 +222,9 @@ TEST(Streaming, EveryLayoutAndFeedGivesTheSameOutput)
         {"OS/2 core header", {12, 0, false, 0, {'B', 'M'}}},
         {"bottom-up, 124-byte header with masks", {124, 0, false, 3, {'B', 'M'}}},
     };
-    for (const auto& [w, h] : {std::pair<int, int>{8, 8}, {8, 65528}, {65528, 8}, {24, 40}}) {
+    // 16x65528 is 3 MiB: from a pipe it comes in reads of 2 MiB of bands, the
+    // last one short.
+    for (const auto& [w, h] : {std::pair<int, int>{8, 8}, {8, 65528}, {65528, 8}, {16, 65528}, {24, 40}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         const Picture p = make_picture(w, h, [](int x, int y) {
             return Rgb{uint8_t(x * 7 + y), uint8_t(y * 13 + 1), uint8_t((x ^ y) * 3)};
