@@ -62,17 +62,20 @@ template <class Band>
 PictureError for_each_band(PictureStream& p, Band&& band)
 {
     const size_t line = 3 * size_t(p.width), band_bytes = 8 * line, bands = p.height / 8;
-    // From a pipe, the bands that fit in 2 MiB are read at once. Each read
-    // that finds the pipe full wakes the program writing into it, and on a
-    // virtual machine a wake-up across processors can cost more than the
-    // bytes it lets through; a read that can take all the pipe holds (1 MiB,
-    // see widen_pipe) wakes it once a pipeful. 2 MiB is one huge page, one
-    // first touch. A picture of less is read a band at a time: a buffer for
-    // all of it would cost more first touches than it saves wake-ups.
-    const size_t fit = band_bytes > 0 ? (size_t(2) << 20) / band_bytes : 0;
-    const size_t per_read = p.in.remaining == kUnknownSize && !p.png && fit > 1 && fit <= bands ? fit : 1;
+    // From a pipe, a picture of 2 MiB or more is read 512 KiB of bands at a
+    // time. Each read that finds the pipe full wakes the program writing into
+    // it, and a wake-up across processors is dear on a virtual machine; a
+    // read of half what the pipe holds (1 MiB, see widen_pipe) wakes it twice
+    // a pipeful and leaves it room to write the other half while these bands
+    // are encoded (reads of a whole pipeful left the two taking turns). The
+    // buffer is one 2 MiB huge page, one first touch. A smaller picture is
+    // read a band at a time: a buffer would cost more first touches than it
+    // saves wake-ups.
+    const bool batch =
+        p.in.remaining == kUnknownSize && !p.png && uint64_t(band_bytes) * bands >= (uint64_t(2) << 20);
+    const size_t per_read = batch ? std::max<size_t>(1, (size_t(512) << 10) / band_bytes) : 1;
     BigArray<uint8_t> buf;
-    buf.resize(per_read * band_bytes);
+    buf.resize(batch ? std::max(per_read * band_bytes, size_t(2) << 20) : band_bytes);
     const ptrdiff_t stride = p.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
     const uint8_t* bottom = p.top_down ? buf.data() + 7 * line : buf.data();
     for (size_t k = 0; k < bands;) {

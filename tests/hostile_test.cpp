@@ -101,8 +101,8 @@ TEST(Hostile, HugeClaimsFailAtOnceInASmallAddressSpace)
     put_le16(scn_too_large, 8, 65528);
     put_le16(scn_too_large, 10, 65528);
     scn_too_large.resize(200000, 0x42);
-    // Cut short after the first 2 MiB a pipe is read in, and a screen file
-    // after the first 1 MiB.
+    // Cut short after a few of the 512 KiB reads a pipe is read in, and of
+    // the 1 MiB reads of a screen file.
     Bytes cut = bmp_header(4096, 4096);
     cut.resize(cut.size() + 3000000, 0x42);
     Bytes scn_cut = make_scn(0, 0, [](size_t) { return 0; });
@@ -222,8 +222,8 @@ TEST(Streaming, EveryLayoutAndFeedGivesTheSameOutput)
         {"OS/2 core header", {12, 0, false, 0, {'B', 'M'}}},
         {"bottom-up, 124-byte header with masks", {124, 0, false, 3, {'B', 'M'}}},
     };
-    // 16x65528 is 3 MiB: from a pipe it comes in reads of 2 MiB of bands, the
-    // last one short.
+    // 16x65528 is 3 MiB: from a pipe it comes in reads of 512 KiB of bands,
+    // the last one short.
     for (const auto& [w, h] : {std::pair<int, int>{8, 8}, {8, 65528}, {65528, 8}, {16, 65528}, {24, 40}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         const Picture p = make_picture(w, h, [](int x, int y) {
