@@ -155,21 +155,27 @@ bool write_bmp24(std::FILE* out, const ScreenImage& s)
     if (std::fwrite(hdr.data(), 1, hdr.size(), out) != hdr.size())
         return false;
 
-    // Rows are decoded into a block of about 2 MiB and written a block at a
-    // time. Every write to a file costs the system a fixed amount besides the
-    // copy: blocks of 64 KiB made decscreen's system time at 4096x4096 half
-    // as much again (30 ms against 20). 2 MiB is one huge page, so the block
-    // costs one first touch; a small screen gets a block of its own size.
+    // Rows are decoded into a block and written a block at a time. Every
+    // write to a file costs the system a fixed amount besides the copy:
+    // blocks of 64 KiB made decscreen's system time at 4096x4096 half as much
+    // again (30 ms against 20 with 2 MiB). So a BMP of 2 MiB or more gets
+    // blocks of about 2 MiB, one huge page and so one first touch; a smaller
+    // one keeps blocks of 64 KiB, which cost fewer first touches than the
+    // writes they add.
     const size_t row = size_t(bmp_row_size(s.width));
     if (row == 0)
         return std::fflush(out) == 0 && !std::ferror(out);
-    const size_t rows_per_block = std::max<size_t>(1, (size_t(2) << 20) / row);
+    const size_t target = uint64_t(row) * s.height >= (uint64_t(2) << 20) ? size_t(2) << 20 : size_t(64) << 10;
+    const size_t rows_per_block = std::max<size_t>(1, target / row);
     BigArray<uint8_t> block;
     block.resize(row * std::min<size_t>(rows_per_block, s.height));
+    // A screen under 8 pixels wide has no whole symbol: each of its rows is
+    // all zero, as the new block already is, however many there are.
+    const bool blank = symbol_columns(s) == 0;
     WriteBack wb;
     for (uint32_t i = 0; i < s.height;) {
         const uint32_t count = uint32_t(std::min<size_t>(rows_per_block, s.height - i));
-        for (uint32_t k = 0; k < count; ++k)
+        for (uint32_t k = 0; k < count && !blank; ++k)
             decode_bmp_row(s, i + k, block.data() + k * row);
         if (std::fwrite(block.data(), 1, count * row, out) != count * row)
             return false;

@@ -66,7 +66,9 @@ TEST(Decscreen, SizesAndPadding)
                           {12, 8, 54 + 8 * 36},
                           {8, 12, 54 + 12 * 24},
                           {13, 17, 54 + 17 * 40},
-                          {5, 3, 54 + 3 * 16}};
+                          {5, 3, 54 + 3 * 16},
+                          // No whole symbol, and rows enough for several blocks of output.
+                          {7, 9000, 54 + 9000 * 24}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         // Every symbol's code-0 colour is white, every pixel code 0.
