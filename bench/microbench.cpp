@@ -178,6 +178,26 @@ void ListingLines(benchmark::State& state)
 }
 BENCHMARK(ListingLines)->Unit(benchmark::kMillisecond);
 
+// The listing as encsprite writes it: from the picture's RGB332 values, each
+// raster word coded against the palette on the way.
+void ListingFromValues(benchmark::State& state)
+{
+    SpritePicture sp;
+    if (load_sprites(photo_file(false).string().c_str(), sp) != PictureError::ok) {
+        state.SkipWithError("the photo did not load");
+        return;
+    }
+    std::FILE* f = std::tmpfile();
+    for (auto _ : state) {
+        std::rewind(f);
+        benchmark::DoNotOptimize(write_sprite_listing(f, sp));
+    }
+    std::fclose(f);
+    state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide + kSide / 8));
+    state.SetLabel("lines");
+}
+BENCHMARK(ListingFromValues)->Unit(benchmark::kMillisecond);
+
 // decscreen's row decoding alone: one BMP row from the screen, bottom to
 // top; as the program calls it, and each version alone.
 template <void (*Decode)(const ScreenImage&, uint32_t, uint8_t*)>

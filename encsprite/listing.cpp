@@ -26,10 +26,10 @@ struct LineBuffer {
         count_written(out, wb, used);
         used = 0;
     }
-    // Room for one more line of at most 128 bytes.
-    char* room()
+    // Room for `bytes` more; the buffer is never smaller than what is asked.
+    char* room(size_t bytes)
     {
-        if (buf.size() - used < 128)
+        if (buf.size() - used < bytes)
             flush();
         return buf.data() + used;
     }
@@ -61,10 +61,11 @@ char* put_text(char* p, const char (&s)[N])
 
 } // namespace
 
-// The listing of a width x height screen: word(i) gives raster word i, in
-// order, and attrs(i) the four attribute bytes of symbol i.
-template <class Word, class Attrs>
-static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, Word&& word, Attrs&& attrs)
+// The listing of a width x height screen: line_words(y, words) puts the n
+// raster words of picture line y (top line first) in `words`, and attrs(i)
+// gives the four attribute bytes of symbol i.
+template <class LineWords, class Attrs>
+static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, LineWords&& line_words, Attrs&& attrs)
 {
     const std::string head = ";New ZX screen format (VORNE)\n"
                              ";Converter: bmp sprites (24 bits RGB888) to asm\n"
@@ -76,20 +77,26 @@ static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, Word&
         return false;
 
     const size_t n = width >> 3, words = n * height, symbols = n * (height >> 3);
-    // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large buffer.
-    LineBuffer lb{out, std::vector<char>(std::min<size_t>(size_t(1) << 18, 128 + 14 * words + 27 * symbols))};
-    for (size_t i = 0; i < words; ++i) {
-        const unsigned w = word(i);
-        char* p = put_text(lb.room(), "\tDEFW\t0");
-        p = put_hex2(p, w >> 8);
-        p = put_hex2(p, w);
-        p = put_text(p, "h;\n");
+    // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large
+    // buffer, and a large one's buffer holds a picture line's words at least.
+    LineBuffer lb{out, std::vector<char>(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128),
+                                                          128 + 14 * words + 27 * symbols))};
+    std::vector<uint16_t> line(n);
+    for (size_t y = 0; y < height && n > 0; ++y) {
+        line_words(y, line.data());
+        char* p = lb.room(14 * n);
+        for (const uint16_t w : line) {
+            p = put_text(p, "\tDEFW\t0");
+            p = put_hex2(p, w >> 8);
+            p = put_hex2(p, w);
+            p = put_text(p, "h;\n");
+        }
         lb.used = size_t(p - lb.buf.data());
     }
-    lb.used = size_t(put_text(lb.room(), "ATTR:\n") - lb.buf.data());
+    lb.used = size_t(put_text(lb.room(6), "ATTR:\n") - lb.buf.data());
     for (size_t i = 0; i < symbols; ++i) {
         const uint8_t* a = attrs(i);
-        char* p = put_text(lb.room(), "\tDEFB\t0");
+        char* p = put_text(lb.room(27), "\tDEFB\t0");
         for (size_t k = 0; k < 4; ++k) {
             p = put_hex2(p, a[k]);
             p = put_text(p, k < 3 ? "h,0" : "h;\n");
@@ -102,8 +109,10 @@ static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, Word&
 
 bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
 {
+    const size_t n = symbol_columns(s);
     return write_listing(
-        out, s.width, s.height, [&](size_t i) { return unsigned(s.raster[i]); },
+        out, s.width, s.height,
+        [&](size_t y, uint16_t* words) { std::memcpy(words, s.raster.data() + y * n, n * sizeof(uint16_t)); },
         [&](size_t i) { return s.attributes.data() + 4 * i; });
 }
 
@@ -111,20 +120,11 @@ bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
 {
     // Word i covers the eight values 8i .. 8i+7: a line of the top-down
     // picture is exactly n words, so the words run through the values in order.
-    std::array<uint8_t, 256> code_of;
-    for (unsigned v = 0; v < 256; ++v)
-        code_of[v] = code_for_value(sp.palette, uint8_t(v));
     const ExtremePalette& p = sp.palette;
     const std::array<uint8_t, 4> attributes = {p.mx, p.hi2, p.lo2, p.mn};
-    const uint8_t* values = sp.values.data();
+    const size_t w = sp.width, n = w >> 3;
     return write_listing(
         out, sp.width, sp.height,
-        [&](size_t i) {
-            const uint8_t* v = values + 8 * i;
-            unsigned word = 0;
-            for (size_t c = 0; c < 8; ++c)
-                word = (word << 2) | code_of[v[c]];
-            return word;
-        },
+        [&](size_t y, uint16_t* words) { code_words(sp.values.data() + y * w, n, p, words); },
         [&](size_t) { return attributes.data(); });
 }

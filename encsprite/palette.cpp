@@ -197,6 +197,57 @@ void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 2
     pack_line_portable(bgr, values, n, seen);
 }
 
+void code_words_portable(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words)
+{
+    for (size_t i = 0; i < n; ++i, values += 8) {
+        unsigned word = 0;
+        for (size_t c = 0; c < 8; ++c)
+            word = (word << 2) | code_for_value(p, values[c]);
+        words[i] = uint16_t(word);
+    }
+}
+
+#if VORNE_X86_KERNELS
+__attribute__((target("ssse3"))) void code_words_ssse3(const uint8_t* values, size_t n, const ExtremePalette& p,
+                                                       uint16_t* words)
+{
+    const __m128i mn = _mm_set1_epi8(char(p.mn)), lo2 = _mm_set1_epi8(char(p.lo2)),
+                  hi2 = _mm_set1_epi8(char(p.hi2));
+    // Codes to words: pairs of codes to 4 bits (4a + b), pairs of those to a
+    // byte (16c + d), and the two bytes of each word put high one first.
+    const __m128i by_4 = _mm_set1_epi16(0x0104), by_16 = _mm_set1_epi32(0x00010010);
+    const __m128i to_words = _mm_setr_epi8(4, 0, 12, 8, -128, -128, -128, -128, -128, -128, -128, -128, -128,
+                                           -128, -128, -128);
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + 8 * i));
+        // The tests in code_for_value's order: mn, then lo2, then hi2.
+        const __m128i is3 = _mm_cmpeq_epi8(v, mn);
+        const __m128i is2 = _mm_andnot_si128(is3, _mm_cmpeq_epi8(v, lo2));
+        const __m128i is1 = _mm_andnot_si128(_mm_or_si128(is3, is2), _mm_cmpeq_epi8(v, hi2));
+        const __m128i codes = _mm_or_si128(_mm_and_si128(is3, _mm_set1_epi8(3)),
+                                           _mm_or_si128(_mm_and_si128(is2, _mm_set1_epi8(2)),
+                                                        _mm_and_si128(is1, _mm_set1_epi8(1))));
+        const __m128i quads = _mm_madd_epi16(_mm_maddubs_epi16(codes, by_4), by_16);
+        const uint32_t two = uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi8(quads, to_words)));
+        words[i] = uint16_t(two);
+        words[i + 1] = uint16_t(two >> 16);
+    }
+    code_words_portable(values + 8 * i, n - i, p, words + i);
+}
+#endif
+
+void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words)
+{
+#if VORNE_X86_KERNELS
+    if (cpu_has_ssse3()) {
+        code_words_ssse3(values, n, p, words);
+        return;
+    }
+#endif
+    code_words_portable(values, n, p, words);
+}
+
 PictureError read_sprites(PictureStream& p, SpritePicture& out)
 {
     out = SpritePicture{};

@@ -62,6 +62,16 @@ void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, std::array<b
 #endif
 void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
 
+// The raster words of n symbols' lines: word i codes values 8i .. 8i+7
+// against the palette, the first value in the top two bits. The SSSE3
+// kernel codes 16 values at a time; code_words takes it where the processor
+// has it.
+void code_words_portable(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+#if VORNE_X86_KERNELS
+void code_words_ssse3(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+#endif
+void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+
 // Reads the picture band by band into `out`.
 PictureError read_sprites(PictureStream& p, SpritePicture& out);
 PictureError load_sprites(const char* path, SpritePicture& out);

@@ -126,6 +126,36 @@ TEST(PackLine, KernelsAgree)
 #endif
 }
 
+// The SSSE3 word coder gives the portable one's words, with palettes whose
+// values coincide too (a picture of one, two or three values).
+TEST(CodeWords, KernelsAgree)
+{
+#if VORNE_X86_KERNELS
+    std::mt19937 random(7);
+    const ExtremePalette palettes[] = {
+        {0xE0, 0xA0, 0x04, 0x01}, {0x40, 0x40, 0x40, 0x40}, {0x04, 0x01, 0x04, 0x01},
+        {0x40, 0x04, 0x04, 0x01}, {0xFF, 0x00, 0xFF, 0x00}, {0xFF, 0xFE, 0x01, 0x00},
+    };
+    for (const ExtremePalette& p : palettes)
+        for (size_t n : {0, 1, 2, 3, 17, 1024}) {
+            SCOPED_TRACE(std::to_string(p.mx) + " " + std::to_string(p.hi2) + " " + std::to_string(p.lo2) + " " +
+                         std::to_string(p.mn) + ", " + std::to_string(n) + " words");
+            // Mostly the palette's own values, so that every code occurs.
+            std::vector<uint8_t> values(8 * n);
+            for (uint8_t& v : values) {
+                const uint32_t r = random();
+                v = r % 5 == 4 ? uint8_t(r >> 8) : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn}[r % 4];
+            }
+            std::vector<uint16_t> want(n), got(n);
+            code_words_portable(values.data(), n, p, want.data());
+            code_words_ssse3(values.data(), n, p, got.data());
+            EXPECT_EQ(got, want);
+        }
+#else
+    GTEST_SKIP() << "the SSSE3 word coder is built only for x86";
+#endif
+}
+
 static std::string listing_of(const ScreenImage& s)
 {
     char* buf = nullptr;
