@@ -61,9 +61,9 @@ char* put_text(char* p, const char (&s)[N])
 
 } // namespace
 
-// The listing of a width x height screen: line_words(y, words) puts the n
-// raster words of picture line y (top line first) in `words`, and attrs(i)
-// gives the four attribute bytes of symbol i.
+// The listing of a width x height screen: line_words(y) gives the n raster
+// words of picture line y (top line first), and attrs(i) the four attribute
+// bytes of symbol i.
 template <class LineWords, class Attrs>
 static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, LineWords&& line_words, Attrs&& attrs)
 {
@@ -81,11 +81,11 @@ static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, LineW
     // buffer, and a large one's buffer holds a picture line's words at least.
     LineBuffer lb{out, std::vector<char>(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128),
                                                           128 + 14 * words + 27 * symbols))};
-    std::vector<uint16_t> line(n);
     for (size_t y = 0; y < height && n > 0; ++y) {
-        line_words(y, line.data());
+        const uint16_t* line = line_words(y);
         char* p = lb.room(14 * n);
-        for (const uint16_t w : line) {
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned w = line[i];
             p = put_text(p, "\tDEFW\t0");
             p = put_hex2(p, w >> 8);
             p = put_hex2(p, w);
@@ -112,7 +112,7 @@ bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
     const size_t n = symbol_columns(s);
     return write_listing(
         out, s.width, s.height,
-        [&](size_t y, uint16_t* words) { std::memcpy(words, s.raster.data() + y * n, n * sizeof(uint16_t)); },
+        [&](size_t y) { return s.raster.data() + y * n; },
         [&](size_t i) { return s.attributes.data() + 4 * i; });
 }
 
@@ -123,8 +123,12 @@ bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
     const ExtremePalette& p = sp.palette;
     const std::array<uint8_t, 4> attributes = {p.mx, p.hi2, p.lo2, p.mn};
     const size_t w = sp.width, n = w >> 3;
+    std::vector<uint16_t> line(n); // the words of the line being written
     return write_listing(
         out, sp.width, sp.height,
-        [&](size_t y, uint16_t* words) { code_words(sp.values.data() + y * w, n, p, words); },
+        [&](size_t y) {
+            code_words(sp.values.data() + y * w, n, p, line.data());
+            return line.data();
+        },
         [&](size_t) { return attributes.data(); });
 }
