@@ -1,8 +1,13 @@
+// Creating, writing and replacing an output file: see output.hpp for the
+// rules. The POSIX half leaves every decision about links and permissions to
+// the kernel's own open; the Windows half has no such protections to honour.
 #include "common/output.hpp"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 #include "common/files.hpp"
@@ -23,94 +28,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Created {
-    yes,
-    taken,   // the name is in use: try another
-    refused, // the folder allows no new file: write in place instead
-    failed,
-};
+// Temporary names only need to be new, which the exclusive creation checks;
+// they vary from run to run so that two runs, or a leftover of a killed run,
+// do not make each other retry.
+uint64_t mix(uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15u;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    return x ^ (x >> 31);
+}
+
+uint64_t first_seed(unsigned pid)
+{
+    return mix(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (uint64_t(pid) << 32));
+}
+
+void temporary_name(uint64_t seed, char (&name)[32]) { std::snprintf(name, sizeof name, ".vorne-%08x.tmp", unsigned(seed)); }
+
+} // namespace
 
 #ifdef _WIN32
 
-Created create_exclusive(const fs::path& temp, bool text, const fs::path&, bool, std::FILE*& stream)
-{
-    const int fd = _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY),
-                          _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return errno == EEXIST ? Created::taken : errno == EACCES ? Created::refused : Created::failed;
-    stream = _fdopen(fd, text ? "w" : "wb");
-    if (!stream) {
-        _close(fd);
-        _wremove(temp.c_str());
-        return Created::failed;
-    }
-    return Created::yes;
-}
-
-// The read-only attribute stops fopen; it must stop the rename too.
-bool may_write(const fs::path& p) { return _waccess(p.c_str(), 2) == 0; }
-
-// MoveFileExW replaces the target in one step, as rename does on POSIX.
-bool replace_file(const fs::path& temp, const fs::path& target)
-{
-    return MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-unsigned process_id() { return unsigned(_getpid()); }
-
-#else
-
-// A replaced file keeps its permission bits, and its owner and group where
-// the system lets us give the file away: root can, others can keep the group
-// where they belong to it, but the file becomes theirs. Set-id bits are
-// dropped where the owner or group could not be kept.
-void keep_owner_and_mode(int fd, const struct stat& old)
-{
-    mode_t mode = old.st_mode & 07777;
-    if (old.st_uid == geteuid() && old.st_gid == getegid())
-        return void(fchmod(fd, mode));
-    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-        mode &= ~mode_t(S_ISUID | S_ISGID);
-        if (fchown(fd, uid_t(-1), old.st_gid) != 0)
-            mode &= ~mode_t(S_IRWXG) | ((mode & S_IRWXO) << 3); // no more to our group than to all
-    }
-    fchmod(fd, mode);
-}
-
-Created create_exclusive(const fs::path& temp, bool, const fs::path& target, bool replacing, std::FILE*& stream)
-{
-    struct stat old;
-    if (replacing && stat(target.c_str(), &old) != 0)
-        return Created::failed;
-    // A new file gets 0666 less the umask, as from fopen; a file that replaces
-    // another starts private and then takes the old file's mode.
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, replacing ? 0600 : 0666);
-    if (fd < 0) {
-        if (errno == EEXIST)
-            return Created::taken;
-        return errno == EACCES || errno == EPERM ? Created::refused : Created::failed;
-    }
-    if (replacing)
-        keep_owner_and_mode(fd, old);
-    stream = fdopen(fd, "wb");
-    if (!stream) {
-        close(fd);
-        unlink(temp.c_str());
-        return Created::failed;
-    }
-    return Created::yes;
-}
-
-bool may_write(const fs::path& p) { return faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0; }
-
-bool replace_file(const fs::path& temp, const fs::path& target)
-{
-    return std::rename(temp.c_str(), target.c_str()) == 0;
-}
-
-unsigned process_id() { return unsigned(getpid()); }
-
-#endif
+namespace {
 
 // Follows symbolic links to the file they name, as fopen does, so that the
 // temporary goes beside that file and the rename replaces it, not the link.
@@ -128,49 +68,23 @@ bool resolve_links(fs::path& p)
     return false; // a loop of links, which fopen refuses too
 }
 
-// Temporary names only need to be new, which the exclusive creation checks;
-// they vary from run to run so that two runs, or a leftover of a killed run,
-// do not make each other retry.
-uint64_t mix(uint64_t x)
-{
-    x += 0x9E3779B97F4A7C15u;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    return x ^ (x >> 31);
-}
+// The read-only attribute stops fopen; it must stop the rename too.
+bool may_write(const fs::path& p) { return _waccess(p.c_str(), 2) == 0; }
 
-Created open_temporary(const fs::path& target, bool replacing, bool text, Output& out)
+bool written_directly(std::FILE* stream, Output& out)
 {
-    uint64_t seed = mix(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                        (uint64_t(process_id()) << 32));
-    for (int attempt = 0; attempt < 100; ++attempt, seed = mix(seed)) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".vorne-%08x.tmp", unsigned(seed));
-        const fs::path temp = target.parent_path() / name;
-        std::FILE* stream = nullptr;
-        const Created c = create_exclusive(temp, text, target, replacing, stream);
-        if (c == Created::taken)
-            continue;
-        if (c == Created::yes) {
-            out.stream = stream;
-            out.target = target;
-            out.temp = temp;
-        }
-        return c;
-    }
-    return Created::failed;
+    out.stream = stream;
+    if (!stream)
+        out.error = errno;
+    return stream != nullptr;
 }
 
 } // namespace
 
-bool writes_to_standard_output(const char* path)
-{
-    return is_standard_stream_name(path) || is_standard_output_file(path_from_utf8(path));
-}
-
 bool open_output(const char* path, OutputMode mode, Output& out)
 {
     discard_output(out);
+    out.error = 0;
     const bool text = mode == OutputMode::text;
     if (writes_to_standard_output(path)) {
         // The listing stays text on Windows, with CR LF like a listing file.
@@ -180,31 +94,363 @@ bool open_output(const char* path, OutputMode mode, Output& out)
         out.standard = true;
         return true;
     }
-
-    fs::path p = path_from_utf8(path);
-    if (!resolve_links(p))
+    if (!*path) {
+        out.error = ENOENT;
         return false;
+    }
+    fs::path p = path_from_utf8(path);
+    if (!resolve_links(p)) {
+        out.error = ELOOP;
+        return false;
+    }
     std::error_code ec;
     const fs::file_status st = fs::status(p, ec);
     const bool absent = st.type() == fs::file_type::not_found;
     if (absent || fs::is_regular_file(st)) {
-        if (!absent && !may_write(p))
+        if (!absent && !may_write(p)) {
+            out.error = EACCES;
             return false;
-        const Created c = open_temporary(p, !absent, text, out);
-        if (c != Created::refused)
-            return c == Created::yes;
+        }
+        uint64_t seed = first_seed(unsigned(_getpid()));
+        for (int attempt = 0; attempt < 100; ++attempt, seed = mix(seed)) {
+            char name[32];
+            temporary_name(seed, name);
+            const fs::path temp = p.parent_path() / name;
+            const int fd = _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY),
+                                  _S_IREAD | _S_IWRITE);
+            if (fd < 0 && errno == EEXIST)
+                continue;
+            if (fd < 0 && errno == EACCES)
+                break; // the folder allows no new file: write in place
+            if (fd < 0) {
+                out.error = errno;
+                return false;
+            }
+            out.stream = _fdopen(fd, text ? "w" : "wb");
+            if (!out.stream) {
+                out.error = errno;
+                _close(fd);
+                _wremove(temp.c_str());
+                return false;
+            }
+            out.folder_path = p.parent_path();
+            out.target = p.filename();
+            out.temp = name;
+            return true;
+        }
     }
-    // Devices, FIFOs, and a file in a folder that allows no new file: written
-    // where they are. A folder or a path that cannot be reached fails here.
-    out.stream = open_file(p, text ? "w" : "wb");
-    return out.stream != nullptr;
+    // Devices, and a file in a folder that allows no new file: written where
+    // they are. A folder or a path that cannot be reached fails here.
+    return written_directly(open_file(p, text ? "w" : "wb"), out);
+}
+
+namespace {
+
+// MoveFileExW replaces the target in one step, as rename does on POSIX.
+bool replace_target(Output& out)
+{
+    const fs::path temp = out.folder_path / out.temp, target = out.folder_path / out.target;
+    if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    out.error = EACCES;
+    return false;
+}
+
+void remove_temporary(Output& out)
+{
+    std::error_code ec;
+    fs::remove(out.folder_path / out.temp, ec);
+}
+
+void close_folder(Output&) {}
+
+} // namespace
+
+#else
+
+namespace {
+
+// A replaced file keeps its permission bits, and its owner and group where
+// the system lets us give the file away: root can, others can keep the group
+// where they belong to it, but the file becomes theirs. The set-id and sticky
+// bits are never carried over: they were granted to the old contents.
+void keep_owner_and_mode(int fd, const struct stat& old)
+{
+    mode_t mode = old.st_mode & 0777;
+    if (old.st_uid == geteuid() && old.st_gid == getegid())
+        return void(fchmod(fd, mode));
+    if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, uid_t(-1), old.st_gid) != 0)
+        mode &= ~mode_t(S_IRWXG) | ((mode & S_IRWXO) << 3); // no more to our group than to all
+    fchmod(fd, mode);
+}
+
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// /dev/fd/N and /proc/self/fd/N name descriptors the program was started
+// with, such as the pipe of a shell's >(...): the data goes through the
+// descriptor itself, as for /dev/stdout, at its position. -1 for other names.
+int named_descriptor(const char* path)
+{
+    const char* digits = nullptr;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"})
+        if (std::strncmp(path, prefix, std::strlen(prefix)) == 0)
+            digits = path + std::strlen(prefix);
+    if (!digits || *digits < '0' || *digits > '9')
+        return -1;
+    char* end = nullptr;
+    const long n = std::strtol(digits, &end, 10);
+    return *end == '\0' && n <= 1 << 20 ? int(n) : -1;
+}
+
+// The folder and name of the file `path` names, its links followed as the
+// kernel follows them: a relative link from the folder it lies in.
+bool resolve_links(fs::path& p)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec)))
+            return true;
+        const fs::path link = fs::read_symlink(p, ec);
+        if (ec)
+            return false;
+        p = link.is_absolute() ? link : p.parent_path() / link;
+    }
+    return false;
+}
+
+int open_folder(const fs::path& file)
+{
+    const fs::path folder = file.parent_path();
+    return open(folder.empty() ? "." : folder.c_str(), kFolderFlags);
+}
+
+// A new temporary in the output's folder, made exclusively, never through a
+// link. Its mode is 0666 less the umask for a new file; one that replaces
+// another starts private and takes the old file's mode.
+int create_temporary(Output& out, const struct stat* old)
+{
+    uint64_t seed = first_seed(unsigned(getpid()));
+    for (int attempt = 0; attempt < 100; ++attempt, seed = mix(seed)) {
+        char name[32];
+        temporary_name(seed, name);
+        const int fd = openat(out.folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd >= 0) {
+            out.temp = name;
+            if (old)
+                keep_owner_and_mode(fd, *old);
+        }
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool stream_on(int fd, Output& out)
+{
+    out.stream = fdopen(fd, "wb");
+    if (out.stream)
+        return true;
+    out.error = errno;
+    close(fd);
+    return false;
+}
+
+// A name that does not exist: the temporary is made in its folder and later
+// linked in under the name without replacing anything (see replace_target).
+bool open_new(const fs::path& p, Output& out)
+{
+    if (p.filename().empty()) {
+        out.error = EISDIR; // "folder/", as open() says
+        return false;
+    }
+    out.folder = open_folder(p);
+    if (out.folder < 0) {
+        out.error = errno;
+        return false;
+    }
+    out.target = p.filename();
+    out.fresh = true;
+    const int fd = create_temporary(out, nullptr);
+    if (fd < 0) {
+        out.error = errno;
+        return false;
+    }
+    return stream_on(fd, out);
+}
+
+// Whether a rename over `st` in the folder `dir` would be refused although
+// the file may be written: a sticky folder lets only the owners of a file or
+// of the folder (or root) replace it.
+bool rename_refused(const struct stat& dir, const struct stat& st)
+{
+    const uid_t me = geteuid();
+    return (dir.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && dir.st_uid != me;
+}
+
+// A name that exists. The kernel opens it as `>` would, minus the truncation.
+bool open_existing(const char* path, Output& out)
+{
+    // A dangling link makes the open create the file it points to: that file
+    // is removed again if the run fails.
+    struct stat before;
+    const bool dangling = stat(path, &before) != 0 && errno == ENOENT;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        out.error = errno;
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return stream_on(fd, out); // a device or FIFO: written through the open file
+
+    // The regular file the kernel reached: its folder and name, found by
+    // following the links as it did, and checked to be that very file.
+    fs::path p = path_from_utf8(path);
+    struct stat dir, named;
+    if (!resolve_links(p) || p.filename().empty() || (out.folder = open_folder(p)) < 0 ||
+        fstat(out.folder, &dir) != 0 || fstatat(out.folder, p.filename().c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+        out.error = errno ? errno : EAGAIN; // changed while it was opened
+        close(fd);
+        return false;
+    }
+    out.target = p.filename();
+    out.created = dangling;
+    const int temp = rename_refused(dir, st) ? -1 : create_temporary(out, &st);
+    if (temp >= 0) {
+        close(fd);
+        return stream_on(temp, out);
+    }
+    if (errno != EACCES && errno != EPERM && errno != EROFS && !rename_refused(dir, st)) {
+        out.error = errno;
+        close(fd);
+        return false;
+    }
+    // The folder allows no new file but the file may be written: in place.
+    if (ftruncate(fd, 0) != 0) {
+        out.error = errno;
+        close(fd);
+        return false;
+    }
+    return stream_on(fd, out);
+}
+
+// Where the target was new, the temporary takes its name only if nothing has
+// taken it meanwhile (renameat2's RENAME_NOREPLACE, or a hard link where the
+// file system lacks that): a file or link planted there in the meantime is
+// then opened as any existing output is, and replaced only where the kernel
+// lets that open through.
+bool link_in_new(Output& out)
+{
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (renameat2(out.folder, out.temp.c_str(), out.folder, out.target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    if (linkat(out.folder, out.temp.c_str(), out.folder, out.target.c_str(), 0) == 0) {
+        unlinkat(out.folder, out.temp.c_str(), 0);
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    // No hard links either (a FAT disk): a plain rename, as before.
+    return renameat(out.folder, out.temp.c_str(), out.folder, out.target.c_str()) == 0;
+}
+
+bool replace_target(Output& out)
+{
+    if (out.fresh && link_in_new(out))
+        return true;
+    if (out.fresh) {
+        if (errno != EEXIST) {
+            out.error = errno;
+            return false;
+        }
+        const int fd = openat(out.folder, out.target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                              0666);
+        struct stat st;
+        const bool regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        out.error = fd < 0 ? errno : EEXIST;
+        if (fd >= 0)
+            close(fd);
+        if (!regular)
+            return false;
+    }
+    if (renameat(out.folder, out.temp.c_str(), out.folder, out.target.c_str()) == 0)
+        return true;
+    out.error = errno;
+    return false;
+}
+
+void remove_temporary(Output& out) { unlinkat(out.folder, out.temp.c_str(), 0); }
+
+void close_folder(Output& out)
+{
+    if (out.folder >= 0)
+        close(out.folder);
+    out.folder = -1;
+}
+
+} // namespace
+
+bool open_output(const char* path, OutputMode, Output& out)
+{
+    discard_output(out);
+    out.error = 0;
+    if (writes_to_standard_output(path)) {
+        out.stream = stdout;
+        out.standard = true;
+        return true;
+    }
+    if (const int n = named_descriptor(path); n >= 0) {
+        const int flags = fcntl(n, F_GETFL);
+        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+            out.error = EBADF;
+            return false;
+        }
+        const int fd = fcntl(n, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) {
+            out.error = errno;
+            return false;
+        }
+        return stream_on(fd, out);
+    }
+    if (!*path) {
+        out.error = ENOENT;
+        return false;
+    }
+    struct stat st;
+    if (lstat(path, &st) == 0)
+        return open_existing(path, out) || (discard_output(out), false);
+    if (errno != ENOENT) {
+        out.error = errno;
+        return false;
+    }
+    return open_new(path_from_utf8(path), out) || (discard_output(out), false);
+}
+
+#endif
+
+bool writes_to_standard_output(const char* path)
+{
+    return is_standard_stream_name(path) || is_standard_output_file(path_from_utf8(path));
 }
 
 bool finish_output(Output& out)
 {
     if (!out.stream)
         return false;
+    errno = 0;
     bool ok = std::fflush(out.stream) == 0 && !std::ferror(out.stream);
+    if (!ok)
+        out.error = errno;
     if (out.standard) {
         out.stream = nullptr;
         return ok;
@@ -214,16 +460,21 @@ bool finish_output(Output& out)
     // conversion takes. A full disk shows at the write, the flush or the
     // close, and file systems such as ext4 write a file's data before a
     // rename that replaces another one.
-    ok = std::fclose(out.stream) == 0 && ok;
+    if (std::fclose(out.stream) != 0 && ok) {
+        ok = false;
+        out.error = errno;
+    }
     out.stream = nullptr;
-    if (out.temp.empty())
-        return ok;
+    if (ok && !out.temp.empty()) {
+        ok = replace_target(out);
+        if (ok)
+            out.temp.clear();
+    }
     if (ok)
-        ok = replace_file(out.temp, out.target);
-    if (!ok)
-        discard_output(out);
-    out.temp.clear();
-    out.target.clear();
+        out.created = false; // the file is whole: it stays
+    const int error = out.error;
+    discard_output(out);
+    out.error = error;
     return ok;
 }
 
@@ -233,10 +484,15 @@ void discard_output(Output& out)
         std::fclose(out.stream);
     out.stream = nullptr;
     out.standard = false;
-    if (!out.temp.empty()) {
-        std::error_code ec;
-        fs::remove(out.temp, ec);
-    }
+    if (!out.temp.empty())
+        remove_temporary(out);
+#ifndef _WIN32
+    if (out.created)
+        unlinkat(out.folder, out.target.c_str(), 0);
+#endif
+    close_folder(out);
     out.temp.clear();
     out.target.clear();
+    out.folder_path.clear();
+    out.fresh = out.created = false;
 }

@@ -1,4 +1,5 @@
-// Writing an output file so that it is never half-written.
+// Writing an output file so that it is never half-written, and only where the
+// system would let the user write it.
 //
 // A program that dies or fails half-way through writing its output must not
 // leave a fragment where a good file stood: make and scripts take a file that
@@ -10,17 +11,27 @@
 // whole, and two runs writing the same output at once leave one of the two.
 // On any failure the temporary is removed and the old file is as it was.
 //
-// - A symbolic link is followed: the file it points to is replaced, and the
-//   link stays.
-// - A replaced file keeps its permission bits, and its owner and group where
-//   the system allows; a new file gets 0666 less the umask, as fopen gives.
-// - A file that may not be written is refused, as fopen refuses it, even
-//   where the folder would allow the rename.
-// - Where the folder allows no new file but the existing file may be written,
-//   it is written in place, as fopen would.
+// Who may write where is the kernel's decision, not ours. An existing name is
+// first opened for writing as the shell's `>` opens it, without truncating:
+// the kernel follows its links and applies the permissions and the
+// protections of shared sticky folders (Linux's fs.protected_symlinks and
+// fs.protected_regular), so where `>` is refused the program is refused too,
+// and nothing is touched. Only a regular file that this open reached is then
+// replaced by the rename; everything else is written through that open file.
+//
+// - A symbolic link is followed where the kernel follows it: the file it
+//   points to is replaced, and the link stays.
+// - A replaced file keeps its permission bits, less the set-user-ID,
+//   set-group-ID and sticky bits, and its owner and group where the system
+//   allows; a new file gets 0666 less the umask, as fopen gives. A file with
+//   other hard links is replaced whole under this name: the other names keep
+//   the old contents.
+// - Where the folder allows no new file (or no rename over another user's
+//   file) but the existing file may be written, it is written in place.
 // - Standard output ("-", or the file standard output is open on, such as
-//   /dev/stdout), devices and FIFOs are written directly: they have no
-//   contents to keep, and a rename would replace the device node.
+//   /dev/stdout), other open descriptors named /dev/fd/N or /proc/self/fd/N,
+//   devices and FIFOs are written directly: they have no contents to keep,
+//   and a rename would replace the device node.
 #pragma once
 
 #include <cstdio>
@@ -33,14 +44,22 @@ enum class OutputMode {
 
 struct Output;
 
-// Closes the output without completing it and removes its temporary.
+// Closes the output without completing it and removes its temporary, and a
+// file that opening the output created.
 void discard_output(Output& out);
 
 struct Output {
     std::FILE* stream = nullptr;
-    std::filesystem::path target; // the file to replace; empty when written directly
-    std::filesystem::path temp;   // the temporary file while it is being written
-    bool standard = false;        // the stream is standard output: flushed, never closed
+    bool standard = false; // the stream is standard output: flushed, never closed
+    // A temporary that replaces a file: the folder they share (an open
+    // descriptor where the system has them, so that a long path is walked
+    // once and a renamed folder cannot redirect the rename), their names in it.
+    int folder = -1;
+    std::filesystem::path folder_path; // where there is no descriptor
+    std::filesystem::path target, temp;
+    bool fresh = false;   // the target did not exist: the rename must not replace one
+    bool created = false; // opening the target created it (through a dangling link)
+    int error = 0;        // the system's error of the failure, errno-style; 0 when unknown
 
     Output() = default;
     Output(const Output&) = delete;
@@ -55,10 +74,12 @@ struct Output {
 bool writes_to_standard_output(const char* path);
 
 // Opens the output `path` (UTF-8; "-" is standard output) for writing. False
-// when it cannot be created; nothing has changed then.
+// when it may not or cannot be created, with the system's reason in
+// out.error; nothing has changed then.
 bool open_output(const char* path, OutputMode mode, Output& out);
 
 // Completes the output: flush, close and, for a temporary, the rename
-// over the target. False when any byte may not have got there; a temporary is
-// removed then and the old file left as it was.
+// over the target. False when any byte may not have got there, with the
+// reason in out.error where the system gave one; a temporary is removed
+// then and the old file left as it was.
 bool finish_output(Output& out);
