@@ -64,13 +64,20 @@ struct PngReader {
     bool sixteen;      // samples of 16 bits, big-endian, as PNG stores them
     bool alpha;        // a fourth sample per pixel, from an alpha channel or tRNS
     bool interlaced;
-    size_t row_bytes;  // one row as libpng hands it over: RGB or RGBA, 8 or 16 bits
-    uint8_t* row;      // not interlaced: the one row buffer, reused for every row
-    uint8_t** rows;    // interlaced: the whole picture, a row allocated when a pass first reaches it
-    bool decoded;      // interlaced: every pass has been read into `rows`
+    size_t row_bytes;  // one row as libpng hands it over
+    uint8_t* row;      // the one row buffer, reused for every row read
     uint32_t next;     // the next row to hand out, 0 = top
-};
+    bool rows_done;    // the last row has been read: no image data may follow
 
+    // Interlaced pictures are read as stored (see decode_even_rows): the
+    // colour type and depth, the palette with its alpha, the tRNS colour.
+    int colour, depth;
+    uint8_t palette[256][3]; // entries past the palette's end stay black
+    uint8_t palette_alpha[256];
+    bool has_key;
+    uint16_t key[3];         // grey, or red, green, blue, at the stored depth
+    uint8_t** even[6];       // passes 1 to 6, a row allocated as it arrives
+};
 namespace {
 
 PngStatus failure(const PngReader* r) { return r->out_of_memory ? PngStatus::no_memory : PngStatus::damaged; }
@@ -85,6 +92,15 @@ void on_read(png_structp png, png_bytep data, size_t length)
     r->ihdr_given += ahead;
     if (!read_bytes(*r->in, std::span<uint8_t>(data + ahead, length - ahead)))
         png_error(png, "the file ends early");
+#ifdef PNG_IO_STATE_SUPPORTED
+    // After the last row libpng reads on only to the end of the zlib stream.
+    // Where that stream lacks its end, it gives up there without a word and
+    // skips any IDAT chunks still to come: data in one of them means that
+    // the stream was broken.
+    if (r->rows_done && (png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_DATA &&
+        png_get_io_chunk_type(png) == 0x49444154) // "IDAT"
+        png_error(png, "image data after the picture's end");
+#endif
 }
 
 // The size, from the IHDR chunk that must come first, before libpng reads
@@ -98,6 +114,74 @@ PngStatus check_size(PngReader* r)
         return PngStatus::ok; // libpng tells it is damaged
     auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; };
     return valid_side(be32(r->ihdr + 8)) && valid_side(be32(r->ihdr + 12)) ? PngStatus::ok : PngStatus::bad_size;
+}
+
+// Every colour type becomes RGB or RGBA at 8 or 16 bits. 1-, 2- and 4-bit
+// greys scale exactly (a 2-bit 1 becomes 85); a tRNS colour or grey becomes
+// alpha 0 and everything else alpha 255, compared at the stored depth; a
+// palette's tRNS entries become the alpha of their colours.
+bool set_transforms(PngReader* r)
+{
+    if (r->colour == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(r->png);
+    if ((r->colour & PNG_COLOR_MASK_COLOR) == 0) {
+        png_set_expand_gray_1_2_4_to_8(r->png);
+        png_set_gray_to_rgb(r->png);
+    }
+    if (png_get_valid(r->png, r->info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(r->png);
+    png_read_update_info(r->png, r->info);
+
+    const int channels = png_get_channels(r->png, r->info);
+    const int depth = png_get_bit_depth(r->png, r->info);
+    if ((channels != 3 && channels != 4) || (depth != 8 && depth != 16))
+        return false;
+    r->alpha = channels == 4;
+    r->sixteen = depth == 16;
+    r->row_bytes = png_get_rowbytes(r->png, r->info);
+    return r->row_bytes == size_t(r->width) * size_t(channels) * size_t(depth / 8);
+}
+
+// An interlaced picture's odd lines all come in the last of its seven
+// passes, whole; its even lines come in the six passes before, scattered.
+// So the six passes are held, as they arrive and as they are stored (a 1-bit
+// grey picture in an eighth of a byte a pixel, not in three bytes), and the
+// last pass is read a row at a time as the lines are handed out. A header
+// that claims a huge picture costs only the rows that arrive.
+bool keep_stored_form(PngReader* r)
+{
+    png_read_update_info(r->png, r->info);
+    r->row_bytes = png_get_rowbytes(r->png, r->info);
+    const int channels = png_get_channels(r->png, r->info);
+    if (r->row_bytes != (uint64_t(r->width) * unsigned(channels) * unsigned(r->depth) + 7) / 8)
+        return false;
+    r->sixteen = r->depth == 16;
+    png_colorp plte = nullptr;
+    int entries = 0;
+    if (png_get_PLTE(r->png, r->info, &plte, &entries) & PNG_INFO_PLTE)
+        for (int i = 0; i < entries && i < 256; ++i)
+            r->palette[i][0] = plte[i].red, r->palette[i][1] = plte[i].green, r->palette[i][2] = plte[i].blue;
+    std::memset(r->palette_alpha, 255, sizeof r->palette_alpha);
+    png_bytep trans = nullptr;
+    int trans_count = 0;
+    png_color_16p key = nullptr;
+    if (png_get_tRNS(r->png, r->info, &trans, &trans_count, &key) & PNG_INFO_tRNS) {
+        if (r->colour == PNG_COLOR_TYPE_PALETTE && trans) {
+            std::memcpy(r->palette_alpha, trans, size_t(std::clamp(trans_count, 0, 256)));
+        } else if (key && (r->colour == PNG_COLOR_TYPE_GRAY || r->colour == PNG_COLOR_TYPE_RGB)) {
+            r->has_key = true;
+            r->key[0] = r->colour == PNG_COLOR_TYPE_GRAY ? key->gray : key->red;
+            r->key[1] = key->green;
+            r->key[2] = key->blue;
+        }
+    }
+    r->alpha = r->has_key || (r->colour & PNG_COLOR_MASK_ALPHA) || r->colour == PNG_COLOR_TYPE_PALETTE;
+    for (int p = 0; p < 6; ++p) {
+        r->even[p] = static_cast<uint8_t**>(std::calloc(PNG_PASS_ROWS(r->height, p), sizeof(uint8_t*)));
+        if (!r->even[p])
+            return r->out_of_memory = true, false;
+    }
+    return true;
 }
 
 PngStatus read_header(PngReader* r)
@@ -121,43 +205,18 @@ PngStatus read_header(PngReader* r)
     if (!valid_side(r->width) || !valid_side(r->height))
         return PngStatus::bad_size;
 
-    // Every colour type becomes RGB or RGBA at 8 or 16 bits. 1-, 2- and 4-bit
-    // greys scale exactly (a 2-bit 1 becomes 85); a tRNS colour or grey
-    // becomes alpha 0 and everything else alpha 255, compared at the stored
-    // depth; a palette's tRNS entries become the alpha of their colours.
-    const int colour = png_get_color_type(r->png, r->info);
-    if (colour == PNG_COLOR_TYPE_PALETTE)
-        png_set_palette_to_rgb(r->png);
-    if ((colour & PNG_COLOR_MASK_COLOR) == 0) {
-        png_set_expand_gray_1_2_4_to_8(r->png);
-        png_set_gray_to_rgb(r->png);
-    }
-    if (png_get_valid(r->png, r->info, PNG_INFO_tRNS))
-        png_set_tRNS_to_alpha(r->png);
     r->interlaced = png_get_interlace_type(r->png, r->info) != PNG_INTERLACE_NONE;
-    if (r->interlaced)
-        png_set_interlace_handling(r->png);
-    png_read_update_info(r->png, r->info);
-
-    const int channels = png_get_channels(r->png, r->info);
-    const int depth = png_get_bit_depth(r->png, r->info);
-    if ((channels != 3 && channels != 4) || (depth != 8 && depth != 16))
-        return PngStatus::damaged;
-    r->alpha = channels == 4;
-    r->sixteen = depth == 16;
-    r->row_bytes = png_get_rowbytes(r->png, r->info);
-    if (r->row_bytes != size_t(r->width) * size_t(channels) * size_t(depth / 8))
-        return PngStatus::damaged;
-
-    // A row buffer for a picture read row by row. An interlaced picture's last
-    // pass fills every other row, so it is held whole, but its rows are
-    // allocated only as the passes reach them: a header that claims a huge
-    // picture and data that end soon after cost what was decoded.
-    if (r->interlaced)
-        r->rows = static_cast<uint8_t**>(std::calloc(r->height, sizeof *r->rows));
-    else
-        r->row = static_cast<uint8_t*>(std::malloc(r->row_bytes));
-    if (!r->rows && !r->row)
+    r->colour = png_get_color_type(r->png, r->info);
+    r->depth = png_get_bit_depth(r->png, r->info);
+    if (r->interlaced ? !keep_stored_form(r) : !set_transforms(r))
+        return failure(r);
+    // From here on, what libpng calls a benign error (a wrong zlib checksum,
+    // compressed data past the picture, a stream cut short, which it finds
+    // inside the last row or after it) means the file is damaged. Ancillary
+    // chunks before the image data have been skipped by now, as promised.
+    png_set_benign_errors(r->png, 0);
+    r->row = static_cast<uint8_t*>(std::malloc(r->row_bytes));
+    if (!r->row)
         return PngStatus::no_memory;
     return PngStatus::ok;
 }
@@ -195,47 +254,112 @@ void to_bgr(const PngReader* r, const uint8_t* src, uint8_t* dst)
     }
 }
 
-// Reads all seven passes of an interlaced picture. A row that is not in a
-// pass is passed as null: libpng then only counts it.
-PngStatus decode_interlaced(PngReader* r)
+// Sample i of `bits` bits in a row as stored: packed from the high bits
+// down below 8 bits, big-endian at 16.
+inline unsigned stored_sample(const uint8_t* row, size_t i, int bits)
 {
-    for (int pass = 0; pass < 7; ++pass) {
-        for (uint32_t y = 0; y < r->height; ++y) {
-            uint8_t* row = nullptr;
-            if (PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
-                if (!r->rows[y]) {
-                    r->rows[y] = static_cast<uint8_t*>(std::malloc(r->row_bytes));
-                    if (!r->rows[y])
-                        return PngStatus::no_memory;
-                }
-                row = r->rows[y];
-            }
-            png_read_row(r->png, row, nullptr);
+    if (bits == 8)
+        return row[i];
+    if (bits == 16)
+        return unsigned(row[2 * i]) << 8 | row[2 * i + 1];
+    const size_t bit = i * size_t(bits);
+    return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+}
+
+// Pixel i of a row as stored to blue, green, red, by the rules libpng's
+// transforms follow for the rows of other pictures (see set_transforms and
+// to_bgr), so that interlacing never changes a conversion.
+void stored_to_bgr(const PngReader* r, const uint8_t* row, size_t i, uint8_t* dst)
+{
+    const int d = r->depth;
+    unsigned red, green, blue, a = 255;
+    if (r->colour == PNG_COLOR_TYPE_PALETTE) {
+        const unsigned index = stored_sample(row, i, d);
+        red = r->palette[index][0], green = r->palette[index][1], blue = r->palette[index][2];
+        a = r->palette_alpha[index];
+    } else {
+        const size_t channels = size_t(png_get_channels(r->png, r->info));
+        unsigned v[4];
+        for (size_t c = 0; c < channels; ++c)
+            v[c] = stored_sample(row, i * channels + c, d);
+        const bool colour = r->colour & PNG_COLOR_MASK_COLOR;
+        if (r->has_key)
+            a = (colour ? v[0] == r->key[0] && v[1] == r->key[1] && v[2] == r->key[2] : v[0] == r->key[0]) ? 0 : 255;
+        const auto eight = [d](unsigned s) { return d == 16 ? s / 257 : d < 8 ? s * (255 / ((1u << d) - 1)) : s; };
+        if (r->colour & PNG_COLOR_MASK_ALPHA)
+            a = eight(v[channels - 1]);
+        red = eight(v[0]);
+        green = colour ? eight(v[1]) : red;
+        blue = colour ? eight(v[2]) : red;
+    }
+    dst[0] = uint8_t(blue * a / 255);
+    dst[1] = uint8_t(green * a / 255);
+    dst[2] = uint8_t(red * a / 255);
+}
+
+// Reads the six passes that hold the even lines, each row as it arrives.
+PngStatus decode_even_rows(PngReader* r)
+{
+    const int bits = png_get_channels(r->png, r->info) * r->depth;
+    for (int p = 0; p < 6; ++p) {
+        const size_t bytes = (uint64_t(PNG_PASS_COLS(r->width, p)) * unsigned(bits) + 7) / 8;
+        for (uint32_t k = 0; k < PNG_PASS_ROWS(r->height, p); ++k) {
+            // libpng copies a whole line's bytes, whatever the pass holds.
+            png_read_row(r->png, r->row, nullptr);
+            r->even[p][k] = static_cast<uint8_t*>(std::malloc(bytes));
+            if (!r->even[p][k])
+                return PngStatus::no_memory;
+            std::memcpy(r->even[p][k], r->row, bytes);
         }
     }
-    r->decoded = true;
     return PngStatus::ok;
+}
+
+// Even line y of an interlaced picture, gathered from the passes that hold
+// its pixels; their rows are freed once the line is handed out.
+void even_line_to_bgr(PngReader* r, uint32_t y, uint8_t* dst)
+{
+    const uint8_t* rows[6] = {};
+    for (int p = 0; p < 6; ++p)
+        if (PNG_ROW_IN_INTERLACE_PASS(y, p))
+            rows[p] = r->even[p][(y - PNG_PASS_START_ROW(p)) >> PNG_PASS_ROW_SHIFT(p)];
+    for (uint32_t x = 0; x < r->width; ++x) {
+        int p = 0;
+        while (!(PNG_ROW_IN_INTERLACE_PASS(y, p) && PNG_COL_IN_INTERLACE_PASS(x, p)))
+            ++p;
+        stored_to_bgr(r, rows[p], (x - PNG_PASS_START_COL(p)) >> PNG_PASS_COL_SHIFT(p), dst + 3 * size_t(x));
+    }
+    for (int p = 0; p < 6; ++p) {
+        if (!rows[p])
+            continue;
+        uint8_t*& row = r->even[p][(y - PNG_PASS_START_ROW(p)) >> PNG_PASS_ROW_SHIFT(p)];
+        std::free(row);
+        row = nullptr;
+    }
 }
 
 PngStatus read_rows(PngReader* r, uint8_t* bgr, ptrdiff_t stride, uint32_t count)
 {
     if (setjmp(png_jmpbuf(r->png)))
         return failure(r);
-    if (r->interlaced && !r->decoded) {
-        if (const PngStatus s = decode_interlaced(r); s != PngStatus::ok)
+    if (r->interlaced && r->next == 0) {
+        if (const PngStatus s = decode_even_rows(r); s != PngStatus::ok)
             return s;
     }
     for (uint32_t k = 0; k < count; ++k, ++r->next) {
         uint8_t* dst = bgr + ptrdiff_t(k) * stride;
-        if (r->interlaced) {
-            to_bgr(r, r->rows[r->next], dst);
-            std::free(r->rows[r->next]); // handed out: the picture shrinks as it is read
-            r->rows[r->next] = nullptr;
+        if (r->interlaced && r->next % 2 == 0) {
+            even_line_to_bgr(r, r->next, dst);
+        } else if (r->interlaced) {
+            png_read_row(r->png, r->row, nullptr); // the last pass: odd lines, whole
+            for (uint32_t x = 0; x < r->width; ++x)
+                stored_to_bgr(r, r->row, x, dst + 3 * size_t(x));
         } else {
             png_read_row(r->png, r->row, nullptr);
             to_bgr(r, r->row, dst);
         }
     }
+    r->rows_done = r->next == r->height;
     return PngStatus::ok;
 }
 
@@ -302,10 +426,12 @@ void png_read_abort(PngReader* reader)
     if (reader->png)
         png_destroy_read_struct(&reader->png, reader->info ? &reader->info : nullptr, nullptr);
     std::free(reader->row);
-    if (reader->rows) {
-        for (uint32_t y = 0; y < reader->height; ++y)
-            std::free(reader->rows[y]);
-        std::free(reader->rows);
+    for (int p = 0; p < 6; ++p) {
+        if (!reader->even[p])
+            continue;
+        for (uint32_t k = 0; k < PNG_PASS_ROWS(reader->height, p); ++k)
+            std::free(reader->even[p][k]);
+        std::free(reader->even[p]);
     }
     std::free(reader);
 }
