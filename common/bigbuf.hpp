@@ -21,6 +21,16 @@
 #include <utility>
 #include <vector>
 
+// Where memory runs out: the new-handler first, as operator new calls it (a
+// program may keep a reserve to give back there, so that the throw itself
+// finds memory), then std::bad_alloc.
+[[noreturn]] inline void throw_out_of_memory()
+{
+    if (const std::new_handler h = std::get_new_handler())
+        h();
+    throw std::bad_alloc();
+}
+
 struct BigBlock {
     void* data = nullptr;
     size_t bytes = 0; // usable, all zero when handed out
@@ -64,14 +74,14 @@ struct BigArray {
     void resize(size_t n, size_t cap = SIZE_MAX / sizeof(T))
     {
         if (n > SIZE_MAX / sizeof(T))
-            throw std::bad_alloc();
+            throw_out_of_memory();
         if (n * sizeof(T) > block.bytes) {
             size_t want = n;
             if (block.data && n < cap)
                 want = std::max(n, std::min(cap, 2 * (block.bytes / sizeof(T))));
             const bool ok = block.data ? big_grow(block, want * sizeof(T)) : big_alloc(block, want * sizeof(T));
             if (!ok)
-                throw std::bad_alloc();
+                throw_out_of_memory();
         } else if (n < count) {
             std::memset(data() + n, 0, (count - n) * sizeof(T));
         }

@@ -14,7 +14,8 @@ bool open_input(const char* path, Input& in)
     // The size comes from the open file, so standard input redirected from a
     // file, by "-" or by /dev/stdin, has its size too.
     const StreamKind kind = examine_stream(f);
-    if (kind.directory) {
+    // A standard input that was closed (`<&-`) is no input at all.
+    if (kind.directory || (standard && !kind.ok)) {
         if (!standard)
             std::fclose(f);
         return false;

@@ -24,7 +24,7 @@ PictureError from_png(PngStatus s)
     case PngStatus::bad_size:
         return PictureError::bad_size;
     case PngStatus::no_memory:
-        throw std::bad_alloc();
+        throw_out_of_memory();
     case PngStatus::damaged:
         break;
     }

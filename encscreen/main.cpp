@@ -1,63 +1,32 @@
-// encscreen: a 24-bit BMP picture to a screen file.
+// encscreen: a 24-bit BMP or PNG picture to a screen file.
 //
 // Exit status 1 means success and 0 failure, the reverse of the other two
 // tools; scripts that call encscreen rely on it.
-#include <cstdio>
-#include <new>
-
-#include "common/cli.hpp"
-#include "common/output.hpp"
-#include "common/picture.hpp"
+#include "cli/cli.hpp"
 #include "common/scnfile.hpp"
 #include "encscreen/quantize_luma.hpp"
 
 namespace {
-constexpr int kSuccess = 1;
-constexpr int kFailure = 0;
-constexpr const char* kUsage = "Usage: encscreen <>.bmp <>.scn \n\a";
 
-int encscreen(int argc, char** argv)
+constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", "scnfile was not opened\n",
+                                 "scnfile was not written\n", OutputMode::binary};
+
+int encscreen(Run& run)
 {
-    // 1. Arguments: the picture and the screen file, either of them "-".
-    if (const auto reply = reply_without_converting(argc, argv, "encscreen", kUsage)) {
-        std::fputs(reply->text.c_str(), stdout);
-        return reply->success ? kSuccess : kFailure;
-    }
-    // A screen file on standard output must not get messages mixed into it.
-    std::FILE* const say = writes_to_standard_output(argv[2]) ? stderr : stdout;
-
-    // 2-3. Read the picture a symbol row at a time, quantizing each as it
+    // 1. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    if (const PictureError e = load_screen_luma(argv[1], screen); e != PictureError::ok) {
-        const ErrorMessage m = picture_error_message(e);
-        std::fputs(m.text, m.to_stderr ? stderr : say);
-        return kFailure;
-    }
+    if (const PictureError e = load_screen_luma(run.input, screen); e != PictureError::ok)
+        return picture_failed(run, e);
 
-    // 4. Only now, with the whole screen ready, create the output.
-    Output out;
-    if (!open_output(argv[2], OutputMode::binary, out)) {
-        std::fputs("scnfile was not opened\n", say);
-        return kFailure;
-    }
+    // 2. Only now, with the whole screen ready, create the output.
+    if (!create_output(run))
+        return kEncscreen.failure;
 
-    // 5. Write it; an old file is replaced only once every byte got there.
-    if (!write_screen_file(out.stream, screen) || !finish_output(out)) {
-        std::fputs("scnfile was not written\n", say);
-        return kFailure;
-    }
-    return kSuccess;
+    // 3. Write it; an old file is replaced only once every byte got there.
+    return finish_run(run, write_screen_file(run.out.stream, screen));
 }
+
 } // namespace
 
-int VORNE_MAIN(int argc, ArgChar** argv)
-{
-    try {
-        Utf8Arguments utf8;
-        return encscreen(argc, utf8_arguments(argc, argv, utf8));
-    } catch (const std::bad_alloc&) {
-        std::fputs("not enough memory\n", stderr);
-        return kFailure;
-    }
-}
+int VORNE_MAIN(int argc, ArgChar** argv) { return run_program(argc, argv, kEncscreen, encscreen); }

@@ -16,7 +16,7 @@ fi
 
 # The messages as they stand in the sources, without their line feed and bell.
 messages() {
-  grep -ohE '"[^"]*\\n(\\a)?"' "$@" | sed -e 's/^"//' -e 's/\\a"$//' -e 's/"$//' -e 's/\\n$//'
+  grep -ohE '"[^"]*\\n(\\a)?"' "$@" | sed -e 's/^"//' -e 's/\\a"$//' -e 's/"$//' -e 's/\\n$//' | grep -v '^$'
 }
 
 failed=0 checked=0
@@ -31,6 +31,7 @@ for prog in encscreen encsprite decscreen; do
   fi
   sources=("$src/$prog/main.cpp")
   [ $prog = decscreen ] || sources+=("$src/common/picture.cpp")
+  sources+=("$src/cli/cli.cpp")
   while IFS= read -r m; do
     checked=$((checked + 1))
     if ! grep -qF -- "\"$m\"" "$page"; then
