@@ -412,3 +412,204 @@ TEST(Hostile, HugePngClaimsFailAtOnceInASmallAddressSpace)
         }
     }
 }
+
+// --- Damaged zlib streams, PNG bombs, pipes and odd names ---------------------
+
+namespace {
+
+// zlib data of `raw`, ending with a final block and the checksum, or, with
+// `sync`, a stream that simply stops after the data (no final block).
+Bytes deflate_bytes(const Bytes& raw, bool sync = false)
+{
+    z_stream z{};
+    deflateInit(&z, 9);
+    Bytes out(compressBound(uLong(raw.size())) + 64);
+    z.next_in = const_cast<Bytef*>(raw.data());
+    z.avail_in = uInt(raw.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    deflate(&z, sync ? Z_SYNC_FLUSH : Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+void put_be32(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
+}
+
+// A PNG of the given header and zlib data, cut into IDAT chunks at `cuts`.
+Bytes png_of(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, const Bytes& z,
+             std::vector<size_t> cuts = {})
+{
+    Bytes ihdr(13, 0);
+    put_be32(ihdr, 0, w);
+    put_be32(ihdr, 4, h);
+    ihdr[8] = depth, ihdr[9] = colour, ihdr[12] = uint8_t(interlaced);
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto add = [&](const std::string& type, const Bytes& body) {
+        const Bytes c = png_chunk(type, body);
+        png.insert(png.end(), c.begin(), c.end());
+    };
+    add("IHDR", ihdr);
+    cuts.push_back(z.size());
+    size_t from = 0;
+    for (const size_t to : cuts) {
+        add("IDAT", Bytes(z.begin() + ptrdiff_t(from), z.begin() + ptrdiff_t(to)));
+        from = to;
+    }
+    add("IEND", {});
+    return png;
+}
+
+// The rows of a 16x16 RGB picture with filter bytes, as PNG compresses them.
+Bytes filtered_rows()
+{
+    Bytes raw;
+    for (int y = 0; y < 16; ++y) {
+        raw.push_back(0);
+        for (int i = 0; i < 48; ++i)
+            raw.push_back(uint8_t(y * 31 + i * 7));
+    }
+    return raw;
+}
+
+} // namespace
+
+TEST(Hostile, BrokenZlibStreamsAreDamagedHoweverTheyAreSplit)
+{
+    const fs::path dir = scratch_dir();
+    const Bytes raw = filtered_rows();
+    const Bytes good = deflate_bytes(raw);
+    Bytes bad_sum = good;
+    bad_sum[bad_sum.size() - 4] ^= 1;
+    Bytes extra = raw;
+    extra.resize(raw.size() + 100, 7);
+    extra = deflate_bytes(extra);
+    extra.back() ^= 0xFF;
+    const Bytes no_end = deflate_bytes(raw, true);
+    std::vector<size_t> every_byte;
+    for (size_t i = 1; i < no_end.size(); ++i)
+        every_byte.push_back(i);
+
+    write_file(dir / "good.png", png_of(16, 16, 8, 2, false, good, {good.size() - 4}));
+    const std::pair<const char*, Bytes> cases[] = {
+        {"wrong checksum, its 4 bytes alone", png_of(16, 16, 8, 2, false, bad_sum, {bad_sum.size() - 4})},
+        {"wrong checksum, its last byte alone", png_of(16, 16, 8, 2, false, bad_sum, {bad_sum.size() - 1})},
+        {"wrong checksum, 2 bytes alone", png_of(16, 16, 8, 2, false, bad_sum, {bad_sum.size() - 2})},
+        {"100 bytes too many and a wrong checksum", png_of(16, 16, 8, 2, false, extra)},
+        {"no final block, one IDAT", png_of(16, 16, 8, 2, false, no_end)},
+        {"no final block, 1-byte IDATs", png_of(16, 16, 8, 2, false, no_end, every_byte)},
+    };
+    for (const Program& p : {kEncscreen, kEncsprite}) {
+        SCOPED_TRACE(p.name);
+        ASSERT_EQ(run(kFeeds[0].command(p, dir / "good.png", dir / "out")).status, 1 - p.failure);
+        fs::remove(dir / "out");
+        for (const auto& [name, png] : cases) {
+            SCOPED_TRACE(name);
+            write_file(dir / "in.png", png);
+            for (const Feed& feed : {kFeeds[0], kFeeds[2]}) {
+                const RunResult r = run(feed.command(p, dir / "in.png", dir / "out"));
+                EXPECT_EQ(r.status, p.failure);
+                EXPECT_EQ(r.err, "pngfile is damaged\n");
+                EXPECT_FALSE(fs::exists(dir / "out"));
+            }
+        }
+    }
+}
+
+TEST(Hostile, InterlacedPngBombsEndWithinASmallAddressSpace)
+{
+#ifdef VORNE_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no program can start under prlimit --as";
+#endif
+    if (run("command -v prlimit && command -v timeout").status != 0)
+        GTEST_SKIP() << "prlimit or timeout not installed";
+    const fs::path dir = scratch_dir();
+    // 65528x65528 1-bit grey, Adam7: 800 rows of the first pass (1 KiB each
+    // plus the filter byte), then the file ends; and every first pass and
+    // then the end. Each once held a whole 24-bit line for every row reached.
+    for (const uint32_t rows : {800u, 8191u}) {
+        SCOPED_TRACE(rows);
+        Bytes raw;
+        for (uint32_t y = 0; y < rows; ++y)
+            raw.insert(raw.end(), 1025, 0);
+        const Bytes png = png_of(65528, 65528, 1, 0, true, deflate_bytes(raw, true));
+        ASSERT_LT(png.size(), 10000u);
+        write_file(dir / "in.png", png);
+        for (const Program& p : {kEncscreen, kEncsprite}) {
+            SCOPED_TRACE(p.name);
+            Program limited = p;
+            limited.exe = "timeout 10 prlimit --as=268435456 " + p.exe;
+            const RunResult r = run(kFeeds[2].command(limited, dir / "in.png", dir / "out"));
+            EXPECT_EQ(r.status, p.failure);
+            EXPECT_EQ(r.err, "pngfile is damaged\n");
+            EXPECT_FALSE(fs::exists(dir / "out"));
+        }
+    }
+}
+
+TEST(Hostile, PipesStreamsAndNames)
+{
+    const fs::path dir = scratch_dir();
+    // A reader that leaves early (head): a write failure, not a silent
+    // SIGPIPE. Each output is far larger than a pipe holds.
+    const Picture big = make_picture(1024, 1024, [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), uint8_t(x ^ y)}; });
+    write_file(dir / "big.bmp", make_bmp(big));
+    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "big.bmp") + " " + q(dir / "big.scn")).status, 1);
+    for (const Program& p : {kEncscreen, kEncsprite, kDecscreen}) {
+        SCOPED_TRACE(p.name);
+        const fs::path in = dir / (p.name == std::string("decscreen") ? "big.scn" : "big.bmp");
+        const RunResult r = run("bash -c 'set -o pipefail; " + p.exe + " " + q(in) + " - | head -c 1 >/dev/null'");
+        EXPECT_EQ(r.status, p.failure);
+        EXPECT_EQ(r.err, std::string(p.out_file) + " was not written\n");
+    }
+
+    write_file(dir / "in.bmp", bmp_with_124_byte_header());
+    for (const Program& p : {kEncscreen, kEncsprite, kDecscreen}) {
+        SCOPED_TRACE(p.name);
+        const int ok = 1 - p.failure;
+        const fs::path in = p.name == std::string("decscreen") ? dir / "in.scn" : dir / "in.bmp";
+        if (p.name == std::string("decscreen")) {
+            ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "in.bmp") + " " + q(in)).status, 1);
+        }
+        ASSERT_EQ(run(p.exe + " " + q(in) + " " + q(dir / "want")).status, ok);
+        const Bytes want = read_file(dir / "want");
+
+        // A process substitution's /dev/fd/N is written through, not reopened by its link's name.
+        RunResult r = run("bash -c '" + p.exe + " " + q(in) + " >(cat > " + q(dir / "fd") + "); s=$?; wait; exit $s'");
+        EXPECT_EQ(r.status, ok) << r.out << r.err;
+        EXPECT_EQ(read_file(dir / "fd"), want);
+
+        // An empty name, and a closed standard input.
+        r = run(p.exe + " " + q(in) + " ''");
+        EXPECT_EQ(r.status, p.failure);
+        EXPECT_EQ(r.out, std::string(p.out_file) + " was not opened\n");
+        r = run(p.exe + " - " + q(dir / "closed") + " <&-");
+        EXPECT_EQ(r.status, p.failure);
+        EXPECT_EQ(r.out, p.name == std::string("decscreen") ? "scnfile was not opened\n" : "bmpfile was not opened\n");
+        EXPECT_FALSE(fs::exists(dir / "closed"));
+
+        // A name as long as the system allows: the temporary beside it must not be longer.
+        fs::path deep = dir;
+        while (deep.native().size() < 3900)
+            deep /= std::string(200, 'd');
+        fs::create_directories(deep);
+        const fs::path longest = deep / std::string(4087 - deep.native().size() - 1, 'f');
+        EXPECT_EQ(run(p.exe + " " + q(in) + " " + q(longest)).status, ok);
+        EXPECT_EQ(read_file(longest), want);
+        fs::remove_all(dir / std::string(200, 'd'));
+
+        // A replaced file drops set-id bits, and its other hard links keep the old contents.
+        write_file(dir / "old", {'o', 'l', 'd'});
+        fs::permissions(dir / "old", fs::perms(06755));
+        fs::create_hard_link(dir / "old", dir / "other-name");
+        EXPECT_EQ(run(p.exe + " " + q(in) + " " + q(dir / "old")).status, ok);
+        EXPECT_EQ(fs::status(dir / "old").permissions(), fs::perms(0755));
+        EXPECT_EQ(read_file(dir / "old"), want);
+        EXPECT_EQ(read_file(dir / "other-name"), (Bytes{'o', 'l', 'd'}));
+        fs::remove(dir / "old"), fs::remove(dir / "other-name");
+    }
+}

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "common/le.hpp"
 #include "support.hpp"
 
@@ -347,5 +349,57 @@ TEST(Output, OutOfMemoryEndsWithAMessage)
             EXPECT_EQ(r.err, "not enough memory\n");
             EXPECT_TRUE(fs::is_empty(out.parent_path()));
         }
+    }
+}
+
+// The kernel's protections of shared sticky folders, as Debian sets them
+// (fs.protected_symlinks=1, fs.protected_regular=2): where the shell's `>`
+// is refused, each program is refused too and touches nothing. The settings
+// are system-wide: this test runs alone (see tests/CMakeLists.txt) and puts
+// them back as they were.
+TEST(SystemWide, LinkProtectionsInStickyFoldersHold)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to change fs.protected_* and to act as another user";
+    if (run("command -v setpriv && command -v sysctl").status != 0)
+        GTEST_SKIP() << "setpriv or sysctl not installed";
+    const RunResult before = run("sysctl -n fs.protected_symlinks fs.protected_regular");
+    if (before.status != 0 || run("sysctl -qw fs.protected_symlinks=1 fs.protected_regular=2").status != 0)
+        GTEST_SKIP() << "cannot set fs.protected_symlinks and fs.protected_regular here";
+    std::istringstream was(before.out);
+    int symlinks = 0, regular = 0;
+    was >> symlinks >> regular;
+    struct Restore {
+        int s, r;
+        ~Restore() { run("sysctl -qw fs.protected_symlinks=" + std::to_string(s) + " fs.protected_regular=" + std::to_string(r)); }
+    } restore{symlinks, regular};
+
+    const fs::path dir = scratch_dir();
+    const fs::path shared = dir / "shared", outside = dir / "outside";
+    fs::create_directories(shared);
+    fs::permissions(dir, fs::perms::all);
+    fs::permissions(shared, fs::perms(01777));
+    const Bytes secret = {'k', 'e', 'e', 'p'};
+    write_file(outside, secret);
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    ASSERT_EQ(run(nobody + "ln -s " + q(outside) + " " + q(shared / "link")).status, 0);
+    ASSERT_EQ(run(nobody + "sh -c 'echo theirs > " + shared.string() + "/theirs'").status, 0);
+    ASSERT_NE(run("echo x > " + q(shared / "link")).status, 0) << "the shell was not refused";
+
+    for (const Program& p : programs()) {
+        SCOPED_TRACE(p.name);
+        write_file(dir / "in", p.small);
+        for (const char* name : {"link", "theirs"}) {
+            SCOPED_TRACE(name);
+            const RunResult r = run(p.exe + " " + q(dir / "in") + " " + q(shared / name));
+            EXPECT_EQ(r.status, p.failure);
+            EXPECT_EQ(r.out, std::string(p.out_word) + " was not opened\n");
+        }
+        EXPECT_EQ(read_file(outside), secret);
+        EXPECT_EQ(read_file(shared / "theirs"), (Bytes{'t', 'h', 'e', 'i', 'r', 's', '\n'}));
+        EXPECT_EQ(listing(shared), (std::vector<std::string>{"link", "theirs"}));
+        // Root's own new file there is written as ever.
+        EXPECT_EQ(run(p.exe + " " + q(dir / "in") + " " + q(shared / "mine")).status, p.success);
+        fs::remove(shared / "mine");
     }
 }
