@@ -24,7 +24,7 @@ add_test(NAME windows_e2e
           ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-windows)
 set_tests_properties(windows_e2e PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/test-windows/wineprefix;VERSION=${PROJECT_VERSION}"
-  TIMEOUT 600)
+  TIMEOUT 1200)
 add_test(NAME folder_recipes
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/folder_recipes.sh
           ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-folder)

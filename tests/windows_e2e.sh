@@ -223,6 +223,16 @@ for f in "${pngs[@]}"; do
   case_ encscreen-$f encscreen $F/$f out.scn
   case_ encsprite-$f encsprite $F/$f out.asm
 done
+# Broken zlib streams, however the IDAT chunks split them, and bombs.
+for f in "$src"/fuzz/regressions/fuzz_png/*.png; do
+  cp "$f" "$fx/"
+  case_ encscreen-$(basename "$f") encscreen $F/$(basename "$f") out.scn
+  case_ encsprite-$(basename "$f") encsprite $F/$(basename "$f") out.asm
+done
+for p in encscreen encsprite; do
+  case_ $p-empty-name $p $F/small.bmp ""
+done
+case_ decscreen-empty-name decscreen $F/small.scn ""
 case_ encscreen-short.png encscreen $F/short.png out.scn
 case_ encsprite-short.png encsprite $F/short.png out.asm
 case_ decscreen-sunset.png decscreen $F/sunset.scn out.png
