@@ -1,11 +1,18 @@
 // The steps every program's main shares; see cli.hpp.
 #include "cli/cli.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <vector>
+
+#include "common/files.hpp"
+#include "common/screen.hpp"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <csignal>
@@ -41,6 +48,25 @@ char** utf8_arguments(int argc, wchar_t** argv, Utf8Arguments& keep)
 
 void write_errors_instead_of_signals() {}
 
+// A diagnostic holds a file name, which may be 日本.bmp: a console window
+// shows UTF-8 bytes in its code page, garbled, so a console gets the line in
+// UTF-16; a file or pipe gets the UTF-8 bytes, with CR LF like the messages.
+void print_line(const std::string& line)
+{
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode)) {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), nullptr, 0);
+        std::wstring wide(size_t(n), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), wide.data(), n);
+        DWORD written = 0;
+        std::fflush(stderr);
+        WriteConsoleW(h, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+    std::fputs(line.c_str(), stderr);
+}
+
 #else
 
 char** utf8_arguments(int, char** argv, Utf8Arguments&) { return argv; }
@@ -50,6 +76,8 @@ char** utf8_arguments(int, char** argv, Utf8Arguments&) { return argv; }
 // program's failure status; ignored, the write fails with EPIPE instead and
 // the program says its output was not written.
 void write_errors_instead_of_signals() { std::signal(SIGPIPE, SIG_IGN); }
+
+void print_line(const std::string& line) { std::fputs(line.c_str(), stderr); }
 
 #endif
 
@@ -75,6 +103,113 @@ int out_of_memory(Run& run)
     return run.face->failure;
 }
 
+// A usage error: what was wrong on standard error, then the usage message as
+// ever, on standard output.
+int usage_error(const ProgramFace& face, const std::string& what)
+{
+    print_line(std::string(face.name) + ": " + what + "\n");
+    std::fputs(face.usage, stdout);
+    return face.failure;
+}
+
+// An assembler label: a letter or underscore, then letters, digits or
+// underscores; at most 32 characters, which every Z80 assembler keeps.
+bool valid_prefix(std::string_view name)
+{
+    if (name.empty() || name.size() > 32)
+        return false;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    for (size_t i = 0; i < name.size(); ++i)
+        if (!letter(name[i]) && !(i > 0 && name[i] >= '0' && name[i] <= '9'))
+            return false;
+    return true;
+}
+
+// Reads the options and the two names. Nothing when the program is to
+// convert; otherwise the exit status of a command line that asked for no
+// conversion or was wrong.
+//
+// An argument that starts with "-" is an option wherever it stands, until
+// "--"; "-" alone is a standard stream. A file named like an option is
+// ./-x, or comes after "--".
+std::optional<int> read_command_line(int argc, char** argv, Run& run)
+{
+    const ProgramFace& face = *run.face;
+    std::vector<const char*> names;
+    bool only_names = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (only_names || a == "-" || a.empty() || a[0] != '-') {
+            names.push_back(argv[i]);
+            continue;
+        }
+        if (a == "--") {
+            only_names = true;
+            continue;
+        }
+        if (a == "-h" || a == "--help") {
+            std::fputs(face.help, stdout);
+            return face.success;
+        }
+        if (a == "--version") {
+            std::printf("%s %s\n", face.name, VORNE_VERSION);
+            return face.success;
+        }
+        const size_t eq = a.find('=');
+        const std::string_view option = a.substr(0, eq);
+        const bool has_value = eq != std::string_view::npos;
+        bool* flag = option == "--force"                                            ? &run.options.force
+                     : option == "--pad" && (face.options & kPadOption)               ? &run.options.pad
+                     : option == "--perceptual" && (face.options & kPerceptualOption) ? &run.options.perceptual
+                                                                                      : nullptr;
+        if (flag) {
+            if (has_value)
+                return usage_error(face, "option '" + std::string(option) + "' takes no value");
+            *flag = true;
+        } else if (option == "--prefix" && (face.options & kPrefixOption)) {
+            std::string_view value;
+            if (has_value)
+                value = a.substr(eq + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usage_error(face, "option '--prefix' needs a name");
+            if (!valid_prefix(value))
+                return usage_error(face, "'--prefix " + std::string(value) +
+                                             "': the prefix must be an assembler name: a letter or underscore, then "
+                                             "letters, digits or underscores, at most 32 characters");
+            run.options.prefix = value;
+        } else {
+            return usage_error(face, "unknown option '" + std::string(a) + "'");
+        }
+    }
+    if (names.size() != 2) {
+        // A third name is most likely a glob that matched one file too many,
+        // and that file must not be overwritten.
+        std::fputs(face.usage, stdout);
+        return face.failure;
+    }
+    run.input = names[0];
+    run.output = names[1];
+    return std::nullopt;
+}
+
+std::string shown_name(const char* name, bool output)
+{
+    if (is_standard_stream_name(name))
+        return output ? "standard output" : "standard input";
+    return *name ? name : "''";
+}
+
+// The guard's reason, where the output holds what it must not replace.
+std::string kept_because(const Run& run)
+{
+    if (run.options.force || run.keep == FileKind::other || kind_of_file(run.output) != run.keep)
+        return {};
+    return std::string(run.keep == FileKind::picture ? "it holds a picture" : "it holds a screen") +
+           ", left alone; --force replaces it";
+}
+
 } // namespace
 
 int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert)(Run& run))
@@ -90,13 +225,10 @@ int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert
         Utf8Arguments utf8;
         char** args = utf8_arguments(argc, argv, utf8);
 
-        // 1. Arguments: the input and the output, either of them "-".
-        if (const auto reply = reply_without_converting(argc, args, face.name, face.usage)) {
-            std::fputs(reply->text.c_str(), stdout);
-            return reply->success ? face.success : face.failure;
-        }
-        run.input = args[1];
-        run.output = args[2];
+        // 1. The options and the two names: the input and the output,
+        // either of them "-".
+        if (const std::optional<int> status = read_command_line(argc, args, run))
+            return *status;
         run.say = writes_to_standard_output(run.output) ? stderr : stdout;
 
         // 2. The program's own steps.
@@ -106,42 +238,97 @@ int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert
     }
 }
 
-int fail(const Run& run, const char* message, bool to_stderr)
+std::string system_reason(int error)
+{
+    const char* text = error ? std::strerror(error) : nullptr;
+    return text ? text : "an error the system did not name";
+}
+
+int fail(const Run& run, const char* message, bool to_stderr, const char* name, const std::string& reason)
 {
     std::fputs(message, to_stderr ? stderr : run.say);
+    if (name && !reason.empty()) {
+        std::fflush(run.say);
+        print_line(std::string(run.face->name) + ": " + name + ": " + reason + "\n");
+    }
     return run.face->failure;
 }
 
-int picture_failed(const Run& run, PictureError e)
+int picture_failed(const Run& run, PictureError e, const PictureReport& r)
 {
     const ErrorMessage m = picture_error_message(e);
-    return fail(run, m.text, m.to_stderr);
+    const std::string name = shown_name(run.input, false);
+    std::string why;
+    switch (e) {
+    case PictureError::ok:
+        break;
+    case PictureError::cannot_open:
+        why = system_reason(r.error);
+        break;
+    case PictureError::not_24bit:
+        why = describe_head(std::span<const uint8_t>(r.head.data(), r.head_size));
+        if (why.find("BMP") != std::string::npos && r.got < r.needed)
+            why = "the file ends after " + std::to_string(r.got) + " bytes, inside the BMP header";
+        else
+            why = "it is " + why + ": convert it to PNG or to a 24-bit BMP";
+        break;
+    case PictureError::bad_size:
+        why = "the picture is " + std::to_string(r.width) + "x" + std::to_string(r.height);
+        if (r.width > 0 && r.height > 0 && r.width <= kMaxScreenSide && r.height <= kMaxScreenSide &&
+            (run.face->options & kPadOption))
+            why += "; --pad makes it " + std::to_string((r.width + 7) / 8 * 8) + "x" +
+                   std::to_string((r.height + 7) / 8 * 8) + " by repeating its last column and line";
+        else if (r.width > kMaxScreenSide || r.height > kMaxScreenSide)
+            why += ", larger than a screen can be";
+        break;
+    case PictureError::truncated:
+        if (r.size != kUnknownSize)
+            why = "the file has " + std::to_string(r.size) + " bytes; the picture needs " + std::to_string(r.needed);
+        else
+            why = "the data ended after " + std::to_string(r.got) + " bytes; the picture needs " +
+                  std::to_string(r.needed);
+        break;
+    case PictureError::png_damaged:
+        why = r.size != kUnknownSize ? "the PNG data is broken or cut short (the file has " +
+                                           std::to_string(r.size) + " bytes)"
+                                     : "the PNG data is broken or cut short";
+        break;
+    }
+    return fail(run, m.text, m.to_stderr, name.c_str(), why);
 }
 
-bool create_output(Run& run)
+bool guard_output(Run& run, FileKind keep)
 {
-    if (open_output(run.output, run.face->mode, run.out))
-        return true;
-    std::fputs(run.face->not_opened, run.say);
+    run.keep = keep;
+    if (const std::string why = kept_because(run); !why.empty()) {
+        fail(run, run.face->not_opened, false, shown_name(run.output, true).c_str(), why);
+        return false;
+    }
+    return true;
+}
+
+bool create_output(Run& run, OutputMode mode)
+{
+    std::string why = kept_because(run);
+    if (why.empty()) {
+        if (open_output(run.output, mode, run.out))
+            return true;
+        why = system_reason(run.out.error);
+    }
+    fail(run, run.face->not_opened, false, shown_name(run.output, true).c_str(), why);
     return false;
 }
 
 int finish_run(Run& run, bool written)
 {
-    if (written && finish_output(run.out))
+    const int write_error = written ? 0 : errno;
+    // Checked again right before the rename: a picture that appeared there
+    // during the conversion is kept too.
+    std::string why = run.out.temp.empty() ? std::string() : kept_because(run);
+    if (why.empty() && written && finish_output(run.out))
         return run.face->success;
+    if (why.empty())
+        why = system_reason(written ? run.out.error : write_error);
     discard_output(run.out);
-    std::fputs(run.face->not_written, run.say);
-    return run.face->failure;
-}
-
-std::optional<Reply> reply_without_converting(int argc, char** argv, const char* program, const char* usage)
-{
-    if (argc == 3)
-        return std::nullopt;
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))
-        return Reply{usage, true};
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-        return Reply{std::string(program) + " " + VORNE_VERSION + "\n", true};
-    return Reply{usage, false};
+    return fail(run, run.face->not_written, false, shown_name(run.output, true).c_str(), why);
 }

@@ -1,17 +1,18 @@
-// The command-line face that the three programs share: the arguments, the
-// standard streams, creating and finishing the output, the messages and the
-// exit statuses. Each program's main describes itself in a ProgramFace and
-// keeps only its own steps (reading its input, converting, writing); the
-// library in common/ never prints, this module prints for the programs.
+// The command-line face that the three programs share: the options and the
+// two file names, the standard streams, creating and finishing the output,
+// the messages, the diagnostics that say what and why, and the exit statuses.
+// Each program's main describes itself in a ProgramFace and keeps only its
+// own steps (reading its input, converting, writing); the library in common/
+// never prints, this module prints for the programs.
 #pragma once
 
 #include <cstdio>
-#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "common/output.hpp"
 #include "common/picture.hpp"
+#include "common/sniff.hpp"
 
 // The entry point takes the arguments as the system gives them: UTF-16 on
 // Windows, where a narrow argv holds only the names of the system's code page,
@@ -29,19 +30,35 @@ using ArgChar = wchar_t;
 using ArgChar = char;
 #endif
 
+// The options a program takes, besides --help, --version and --force.
+enum ProgramOptions : unsigned {
+    kPadOption = 1,        // --pad
+    kPerceptualOption = 2, // --perceptual
+    kPrefixOption = 4,     // --prefix NAME
+};
+
 // What a program is, as its messages and statuses show it.
 struct ProgramFace {
     const char* name;        // "encscreen"
     int success, failure;    // exit statuses: encscreen's are 1 and 0, the others' 0 and 1
     const char* usage;       // printed for a wrong command line
+    const char* help;        // printed for --help
     const char* not_opened;  // the messages about the output: "scnfile was not opened\n"
     const char* not_written; // "scnfile was not written\n"
-    OutputMode mode;         // the listing is text: CR LF on Windows
+    unsigned options;        // ProgramOptions
 };
 
-// One run of a program: its two file names and its output.
+struct Options {
+    bool force = false;      // replace a picture or screen all the same
+    bool pad = false;        // sizes not a multiple of 8 are padded
+    bool perceptual = false; // colours chosen to look like the picture
+    std::string_view prefix; // the listing's label prefix
+};
+
+// One run of a program: its options, its two file names and its output.
 struct Run {
     const ProgramFace* face = nullptr;
+    Options options;
     const char* input = nullptr;
     const char* output = nullptr;
     // Where messages about the files go: standard output as always, but
@@ -49,39 +66,41 @@ struct Run {
     // message ends up in the data.
     std::FILE* say = stdout;
     Output out;
+    // The kind of file that the output must not replace without --force:
+    // a picture for the encoders, a screen for decscreen and the listing.
+    FileKind keep = FileKind::other;
 };
 
 // The whole program: the arguments in UTF-8, a broken pipe made a write
-// error, the command line checked (usage, --help, --version), then
-// convert(run) with run's names set, and "not enough memory" where memory
-// runs out anywhere. Returns the exit status.
+// error, the command line read (a usage error, --help, --version), then
+// convert(run) with run's options and names set, and "not enough memory"
+// where memory runs out anywhere. Returns the exit status.
 int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert)(Run& run));
 
 // Prints `message` (a whole line) where it belongs: standard error, or the
-// stream for messages about files. Returns the failure status.
-int fail(const Run& run, const char* message, bool to_stderr);
+// stream for messages about files; then, where `reason` is given, the
+// diagnostic line "PROG: NAME: REASON" on standard error. Returns the failure
+// status.
+int fail(const Run& run, const char* message, bool to_stderr, const char* name = nullptr,
+         const std::string& reason = {});
 
-// The failure of reading a picture, in the encoders' words.
-int picture_failed(const Run& run, PictureError e);
+// The failure of reading a picture, in the encoders' words, with what the
+// reader found.
+int picture_failed(const Run& run, PictureError e, const PictureReport& report);
 
-// Creates the output: false, with "<output> was not opened", when it cannot.
-bool create_output(Run& run);
+// The system's reason for an error number, in its own words.
+std::string system_reason(int error);
+
+// Sets the kind of existing file that the output must not replace (see Run)
+// and checks it a first time, before anything is converted: false, with the
+// output's "was not opened" message and the reason, where it holds one.
+bool guard_output(Run& run, FileKind keep);
+
+// Creates the output, binary or text (CR LF line endings on Windows): false,
+// with "<output> was not opened" and the reason, when it cannot.
+bool create_output(Run& run, OutputMode mode);
 
 // Completes the output after the program wrote it (`written` false when a
-// write failed): the success status, or "<output> was not written" and the
-// failure status, the old file left as it was.
+// write failed): the success status, or "<output> was not written", the
+// reason, and the failure status, the old file left as it was.
 int finish_run(Run& run, bool written);
-
-// The answer to a command line that asks for no conversion: the text to print
-// on standard output, and whether the program ends with its success status.
-struct Reply {
-    std::string text;
-    bool success = false;
-};
-
-// Nothing when argv holds exactly the two file names to convert. Otherwise
-// the usage message (as success for -h and --help as the only argument, as
-// failure for any other count of names: a third name is most likely a glob
-// that matched one file too many, and that file must not be overwritten), or
-// "<program> <version>" for --version.
-std::optional<Reply> reply_without_converting(int argc, char** argv, const char* program, const char* usage);

@@ -1,5 +1,7 @@
 #include "common/input.hpp"
 
+#include <cerrno>
+
 #include "common/files.hpp"
 
 bool open_input(const char* path, Input& in)
@@ -8,14 +10,18 @@ bool open_input(const char* path, Input& in)
     const bool standard = is_standard_stream_name(path);
     if (standard)
         set_binary_mode(stdin);
+    errno = 0;
     std::FILE* f = standard ? stdin : open_file(path_from_utf8(path), "rb");
-    if (!f)
+    if (!f) {
+        in.error = errno;
         return false;
+    }
     // The size comes from the open file, so standard input redirected from a
     // file, by "-" or by /dev/stdin, has its size too.
     const StreamKind kind = examine_stream(f);
     // A standard input that was closed (`<&-`) is no input at all.
     if (kind.directory || (standard && !kind.ok)) {
+        in.error = kind.directory ? EISDIR : EBADF;
         if (!standard)
             std::fclose(f);
         return false;
@@ -41,6 +47,7 @@ bool read_bytes(Input& in, std::span<uint8_t> dst)
     if (in.remaining != kUnknownSize && dst.size() > in.remaining)
         return false;
     const size_t got = std::fread(dst.data(), 1, dst.size(), in.stream);
+    in.got += got;
     if (in.remaining != kUnknownSize)
         in.remaining -= got;
     return got == dst.size();

@@ -16,9 +16,12 @@ inline constexpr uint64_t kUnknownSize = UINT64_MAX;
 struct Input {
     std::FILE* stream = nullptr;
     uint64_t remaining = kUnknownSize; // bytes not yet read, where the size is known
+    uint64_t got = 0;                  // bytes read so far
+    int error = 0;                     // why it could not be opened (errno)
 };
 
-// Opens `path` for binary reading. False when it cannot be opened, or names a directory.
+// Opens `path` for binary reading. False, with the reason in in.error, when
+// it cannot be opened, or names a directory, or is a closed standard input.
 bool open_input(const char* path, Input& in);
 void close_input(Input& in);
 

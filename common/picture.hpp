@@ -34,6 +34,7 @@
 // its rows arrive top line first, like those of a top-down BMP.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "common/input.hpp"
@@ -46,6 +47,17 @@ enum class PictureError {
     bad_size,    // width or height not a positive multiple of 8 up to 65528
     truncated,   // fewer pixel bytes than the header promises
     png_damaged, // a PNG that libpng cannot decode to its end
+};
+
+// What the reader found where it failed, for the programs' diagnostics.
+struct PictureReport {
+    int error = 0;                    // cannot_open: the system's reason (errno)
+    std::array<uint8_t, 32> head{};   // the file's first bytes, as far as they were read
+    size_t head_size = 0;
+    uint64_t got = 0;                 // the bytes read before the failure
+    int64_t width = 0, height = 0;    // bad_size: the size the header gives
+    uint64_t size = kUnknownSize;     // truncated: the bytes the file has, where known
+    uint64_t needed = 0;              // the bytes the headers or the picture need
 };
 
 // An open picture whose header has been read. Lines arrive bottom line first

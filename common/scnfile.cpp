@@ -56,10 +56,13 @@ bool write_screen_file(std::FILE* out, const ScreenImage& s)
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
-ScnError read_screen_header(Input& in, ScreenImage& s)
+ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head)
 {
-    std::array<uint8_t, kScreenHeaderSize> hdr;
-    if (!read_bytes(in, hdr))
+    std::array<uint8_t, kScreenHeaderSize> hdr{};
+    const bool whole = read_bytes(in, hdr);
+    if (head)
+        std::copy(hdr.begin(), hdr.end(), head);
+    if (!whole)
         return ScnError::truncated;
     s.width = get_le16(hdr, 8);
     s.height = get_le16(hdr, 10);
@@ -111,16 +114,28 @@ ScnError read_screen_file(Input& in, ScreenImage& s)
     return e == ScnError::ok ? read_screen_body(in, s) : e;
 }
 
-ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height))
+ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height),
+                          ScreenReport* report)
 {
+    ScreenReport scratch;
+    ScreenReport& r = report ? *report : scratch;
     Input in;
-    if (!open_input(path, in))
+    if (!open_input(path, in)) {
+        r.error = in.error;
         return ScnError::cannot_open;
-    ScnError e = read_screen_header(in, s);
+    }
+    r.size = in.remaining;
+    ScnError e = read_screen_header(in, s, r.head);
+    if (e != ScnError::truncated) {
+        r.width = s.width;
+        r.height = s.height;
+        r.needed = screen_file_size(s.width, s.height);
+    }
     if (e == ScnError::ok && !fits(s.width, s.height))
         e = ScnError::too_large;
     if (e == ScnError::ok)
         e = read_screen_body(in, s);
+    r.got = in.got;
     close_input(in);
     return e;
 }

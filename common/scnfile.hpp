@@ -46,8 +46,9 @@ enum class ScnError {
     too_large,   // refused by the caller's size check
 };
 
-// The 16-byte header: sets width and height, allocates nothing.
-ScnError read_screen_header(Input& in, ScreenImage& s);
+// The 16-byte header: sets width and height, allocates nothing. The bytes
+// read go to `head` where it is given.
+ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head = nullptr);
 
 // The raster and the attributes that the header announced. With the size
 // known, a file too short is refused before anything is allocated; from a
@@ -57,6 +58,17 @@ ScnError read_screen_body(Input& in, ScreenImage& s);
 // Header and body from an open input.
 ScnError read_screen_file(Input& in, ScreenImage& s);
 
+// What the reader found where it failed, for the programs' diagnostics.
+struct ScreenReport {
+    int error = 0;                          // cannot_open: the system's reason (errno)
+    uint8_t head[kScreenHeaderSize] = {};   // the header's bytes, as far as they were read
+    uint64_t got = 0;                       // the bytes read
+    uint64_t size = kUnknownSize;           // the bytes the file has, where known
+    uint32_t width = 0, height = 0;         // as the header gives them
+    uint64_t needed = kScreenHeaderSize;    // the bytes such a screen file needs
+};
+
 // Opens `path`, reads the header, asks `fits` whether a screen of its size
 // can be handled (too_large if not) before reading the body, then closes it.
-ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height));
+ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height),
+                          ScreenReport* report = nullptr);

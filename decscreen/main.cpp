@@ -11,8 +11,24 @@
 
 namespace {
 
-constexpr ProgramFace kDecscreen{"decscreen", 0, 1, "Usage: decscreen <>.scn <>.bmp \n\a", "bmpfile was not opened\n",
-                                 "bmpfile was not written\n", OutputMode::binary};
+constexpr const char* kHelp = R"(Usage: decscreen [OPTIONS] SCREEN PICTURE
+Converts SCREEN, a screen file (.scn), into PICTURE: a 24-bit BMP, or a PNG
+where the name ends in .png, with the colours the screen shows. Either name
+may be "-", standard input or output.
+
+Options:
+  --force       replace PICTURE even where it holds a screen file, which is
+                otherwise left alone
+  --            the end of the options: a name after it may start with "-"
+  -h, --help    print this help
+  --version     print the version
+
+Exit status: 0 on success, 1 on failure. A failure prints its message and a
+line on standard error that says which file and why. More in: man decscreen
+)";
+
+constexpr ProgramFace kDecscreen{"decscreen", 0, 1, "Usage: decscreen <>.scn <>.bmp \n\a", kHelp,
+                                 "bmpfile was not opened\n", "bmpfile was not written\n", 0};
 
 bool fits_bmp(uint32_t width, uint32_t height) { return bmp_file_size(width, height) <= kMaxBmpFileSize; }
 // A PNG has no 4 GiB limit: every screen the file format can describe fits.
@@ -20,29 +36,45 @@ bool fits_png(uint32_t, uint32_t) { return true; }
 
 int decscreen(Run& run)
 {
-    // 1. Read the screen file: its header is checked before anything else
+    // 1. A screen at the output is kept: a mistake costs nothing.
+    if (!guard_output(run, FileKind::screen))
+        return kDecscreen.failure;
+
+    // 2. Read the screen file: its header is checked before anything else
     // is read or allocated, then the body is read whole. A name ending in
     // .png gets a PNG of the same pixels; every other name the BMP.
     ScreenImage screen;
+    ScreenReport report;
     const bool png = wants_png_output(run.output);
-    switch (load_screen_file(run.input, screen, png ? fits_png : fits_bmp)) {
+    const char* name = run.input;
+    switch (load_screen_file(run.input, screen, png ? fits_png : fits_bmp, &report)) {
     case ScnError::ok:
         break;
     case ScnError::cannot_open:
-        return fail(run, "scnfile was not opened\n", false);
+        return fail(run, "scnfile was not opened\n", false, name, system_reason(report.error));
     case ScnError::truncated:
-        return fail(run, "scnfile is truncated\n", true);
+        return fail(run, "scnfile is truncated\n", true, name,
+                    (report.size != kUnknownSize ? "the file has " + std::to_string(report.size)
+                                                 : "the data ended after " + std::to_string(report.got)) +
+                        " bytes; a " + std::to_string(report.width) + "x" + std::to_string(report.height) +
+                        " screen needs " + std::to_string(report.needed));
     case ScnError::not_screen:
-        return fail(run, "scnfile is not a screen file\n", true);
+        return fail(run, "scnfile is not a screen file\n", true, name,
+                    report.got < kScreenHeaderSize
+                        ? "the file ends after " + std::to_string(report.got) + " bytes, inside the header"
+                        : "it is " + describe_head(std::span<const uint8_t>(report.head, report.got)) +
+                              ", not a screen file (width or height 0)");
     case ScnError::too_large:
-        return fail(run, "the picture is too large for a bmp file\n", true);
+        return fail(run, "the picture is too large for a bmp file\n", true, name,
+                    "a " + std::to_string(report.width) + "x" + std::to_string(report.height) +
+                        " screen makes a BMP of more than 4 GiB; a name ending in .png gets a PNG");
     }
 
-    // 2. Create the BMP.
-    if (!create_output(run))
+    // 3. Create the BMP.
+    if (!create_output(run, OutputMode::binary))
         return kDecscreen.failure;
 
-    // 3. Write it; an old file is replaced only once every byte got there.
+    // 4. Write it; an old file is replaced only once every byte got there.
     std::FILE* const out = run.out.stream;
     return finish_run(run, png ? write_png_preview(out, screen) : write_bmp24(out, screen));
 }

@@ -8,22 +8,47 @@
 
 namespace {
 
-constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", "scnfile was not opened\n",
-                                 "scnfile was not written\n", OutputMode::binary};
+constexpr const char* kHelp = R"(Usage: encscreen [OPTIONS] PICTURE SCREEN
+Converts PICTURE, a 24-bit BMP or a PNG, into SCREEN, a screen file (.scn):
+8x8-pixel symbols, each with four RGB332 colours chosen from its pixels'
+brightness. Either name may be "-", standard input or output.
+
+Options:
+  --pad         a picture whose width or height is not a multiple of 8 is
+                converted as if its last column and line were repeated up to
+                the next multiples of 8
+  --force       replace SCREEN even where it holds a picture (BMP or PNG),
+                which is otherwise left alone
+  --            the end of the options: a name after it may start with "-"
+  -h, --help    print this help
+  --version     print the version
+
+Exit status: 1 on success and 0 on failure, the reverse of most programs
+(scripts rely on it). A failure prints its message and a line on standard
+error that says which file and why. More in: man encscreen
+)";
+
+constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", kHelp,
+                                 "scnfile was not opened\n", "scnfile was not written\n", kPadOption};
 
 int encscreen(Run& run)
 {
-    // 1. Read the picture a symbol row at a time, quantizing each as it
-    // arrives; only the screen is kept.
-    ScreenImage screen;
-    if (const PictureError e = load_screen_luma(run.input, screen); e != PictureError::ok)
-        return picture_failed(run, e);
-
-    // 2. Only now, with the whole screen ready, create the output.
-    if (!create_output(run))
+    // 1. A picture at the output is kept: a mistake costs nothing.
+    if (!guard_output(run, FileKind::picture))
         return kEncscreen.failure;
 
-    // 3. Write it; an old file is replaced only once every byte got there.
+    // 2. Read the picture a symbol row at a time, quantizing each as it
+    // arrives; only the screen is kept.
+    ScreenImage screen;
+    PictureReport report;
+    if (const PictureError e = load_screen_luma(run.input, screen); e != PictureError::ok)
+        return picture_failed(run, e, report);
+
+    // 3. Only now, with the whole screen ready, create the output.
+    if (!create_output(run, OutputMode::binary))
+        return kEncscreen.failure;
+
+    // 4. Write it; an old file is replaced only once every byte got there.
     return finish_run(run, write_screen_file(run.out.stream, screen));
 }
 

@@ -5,22 +5,52 @@
 
 namespace {
 
-constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", "sprfile was not opened\n",
-                                 "sprfile was not written\n", OutputMode::text};
+constexpr const char* kHelp = R"(Usage: encsprite [OPTIONS] PICTURE LISTING
+Converts PICTURE, a 24-bit BMP or a PNG of sprites, into LISTING, Z80
+assembler source: the raster words (DEFW) under the label SPR: and the
+attribute bytes (DEFB) under ATTR:, with one palette of four RGB332 colours
+for the whole picture. Either name may be "-", standard input or output.
+
+Options:
+  --prefix NAME  the labels become NAME_SPR: and NAME_ATTR:, so that several
+                 listings go into one program; NAME is a letter or underscore,
+                 then letters, digits or underscores, at most 32 characters
+  --pad          a picture whose width or height is not a multiple of 8 is
+                 converted as if its last column and line were repeated up to
+                 the next multiples of 8
+  --force        replace LISTING even where it holds a picture or a screen
+                 file, which is otherwise left alone
+  --             the end of the options: a name after it may start with "-"
+  -h, --help     print this help
+  --version      print the version
+
+Exit status: 0 on success, 1 on failure. A failure prints its message and a
+line on standard error that says which file and why. More in: man encsprite
+)";
+
+constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", kHelp,
+                                 "sprfile was not opened\n", "sprfile was not written\n",
+                                 kPadOption | kPrefixOption};
 
 int encsprite(Run& run)
 {
-    // 1. Read the picture a symbol row at a time as RGB332 values and
+    // 1. A picture or screen at the output is kept: a mistake costs nothing.
+    if (!guard_output(run, FileKind::picture) || !guard_output(run, FileKind::screen))
+        return kEncsprite.failure;
+    run.keep = kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
+
+    // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the listing is written.
     SpritePicture sprites;
+    PictureReport report;
     if (const PictureError e = load_sprites(run.input, sprites); e != PictureError::ok)
-        return picture_failed(run, e);
+        return picture_failed(run, e, report);
 
-    // 2. Create the listing, in text mode: CR LF line endings on Windows.
-    if (!create_output(run))
+    // 3. Create the listing, in text mode: CR LF line endings on Windows.
+    if (!create_output(run, OutputMode::text))
         return kEncsprite.failure;
 
-    // 3. Write it; an old file is replaced only once every byte got there.
+    // 4. Write it; an old file is replaced only once every byte got there.
     return finish_run(run, write_sprite_listing(run.out.stream, sprites));
 }
 

@@ -1,0 +1,120 @@
+// What a file holds, from its first bytes; see sniff.hpp.
+#include "common/sniff.hpp"
+
+#include <cstring>
+
+#include "common/files.hpp"
+#include "common/le.hpp"
+#include "common/pngio.hpp"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool starts_with(std::span<const uint8_t> head, const char* s, size_t at = 0)
+{
+    const size_t n = std::strlen(s);
+    return head.size() >= at + n && std::memcmp(head.data() + at, s, n) == 0;
+}
+
+// The info header sizes that BMP writers use: OS/2's 12, Windows' 40, the
+// 52 and 56 of Adobe's bit-field headers, and the 108 and 124 of versions 4
+// and 5.
+bool known_info_size(uint32_t n) { return n == 12 || n == 40 || n == 52 || n == 56 || n == 108 || n == 124; }
+
+bool is_bmp(std::span<const uint8_t> head)
+{
+    return head.size() >= 18 && starts_with(head, "BM") && known_info_size(get_le32(head, 14));
+}
+
+} // namespace
+
+FileKind kind_of(std::span<const uint8_t> head)
+{
+    if (is_png_signature(head) || is_bmp(head))
+        return FileKind::picture;
+    static const uint8_t words[] = {0, 0, 0, 0, 0x10, 0};
+    static const uint8_t tail[] = {0x10, 0, 2, 0};
+    if (head.size() >= 16 && starts_with(head, "SC") && std::memcmp(head.data() + 2, words, 6) == 0 &&
+        std::memcmp(head.data() + 12, tail, 4) == 0)
+        return FileKind::screen;
+    return FileKind::other;
+}
+
+FileKind kind_of_file(const char* path)
+{
+    if (!*path || is_standard_stream_name(path))
+        return FileKind::other;
+    // Opened without blocking, so that a FIFO never waits for a writer; only
+    // a regular file is read.
+#ifdef _WIN32
+    std::FILE* f = open_file(path_from_utf8(path), "rb");
+    if (!f)
+        return FileKind::other;
+    struct _stat64 st;
+    const bool regular = _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+    uint8_t head[kSniffSize];
+    const size_t got = regular ? std::fread(head, 1, sizeof head, f) : 0;
+    std::fclose(f);
+#else
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return FileKind::other;
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    uint8_t head[kSniffSize];
+    const ssize_t n = regular ? read(fd, head, sizeof head) : -1;
+    close(fd);
+    const size_t got = n > 0 ? size_t(n) : 0;
+#endif
+    return kind_of(std::span<const uint8_t>(head, got));
+}
+
+std::string describe_head(std::span<const uint8_t> head)
+{
+    if (head.empty())
+        return "an empty file";
+    if (is_png_signature(head))
+        return "a PNG picture";
+    if (starts_with(head, "BM") && head.size() >= 30) {
+        const uint32_t info = get_le32(head, 14);
+        const unsigned bits = info == 12 ? get_le16(head, 24) : get_le16(head, 28);
+        const uint32_t compression = info == 12 || head.size() < 34 ? 0 : get_le32(head, 30);
+        if (compression != 0 && compression != 3)
+            return "a compressed BMP";
+        if (bits <= 8)
+            return "a BMP of " + std::to_string(bits) + (bits == 1 ? " bit" : " bits") + " a pixel with a palette";
+        if (bits != 24)
+            return "a BMP of " + std::to_string(bits) + " bits a pixel";
+        if (compression == 3)
+            return "a BMP of 24 bits a pixel with an unusual colour layout";
+        return "a 24-bit BMP";
+    }
+    if (starts_with(head, "BM"))
+        return "a BMP cut short in its header";
+    if (kind_of(head) == FileKind::screen || starts_with(head, "SC"))
+        return "a screen file";
+    if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+        return "a JPEG picture";
+    if (starts_with(head, "GIF87a") || starts_with(head, "GIF89a"))
+        return "a GIF picture";
+    if (starts_with(head, "RIFF") && starts_with(head, "WEBP", 8))
+        return "a WebP picture";
+    if (head.size() >= 4 && (starts_with(head, "II*") || (starts_with(head, "MM") && head[2] == 0 && head[3] == '*')))
+        return "a TIFF picture";
+    if (starts_with(head, "qoif"))
+        return "a QOI picture";
+    if (starts_with(head, "P1") || starts_with(head, "P3") || starts_with(head, "P6"))
+        return "a PNM picture";
+    if (head.size() >= 12 && starts_with(head, "ftyp", 4))
+        return "an HEIF or AVIF picture";
+    return "not a picture";
+}
