@@ -3,6 +3,7 @@
 // Exit status 1 means success and 0 failure, the reverse of the other two
 // tools; scripts that call encscreen rely on it.
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "common/cli.hpp"
@@ -10,6 +11,7 @@
 #include "common/picture.hpp"
 #include "common/scnfile.hpp"
 #include "encscreen/quantize_luma.hpp"
+#include "encscreen/quantize_perceptual.hpp"
 
 namespace {
 constexpr int kSuccess = 1;
@@ -18,6 +20,15 @@ constexpr const char* kUsage = "Usage: encscreen <>.bmp <>.scn \n\a";
 
 int encscreen(int argc, char** argv)
 {
+    // --- Interim: --perceptual before the two names, until the option parser
+    // takes it over. With it dropped, everything below is the default's path.
+    const bool perceptual = argc == 4 && std::strcmp(argv[1], "--perceptual") == 0;
+    if (perceptual) {
+        --argc;
+        ++argv;
+    }
+    // --- end of interim --perceptual ---
+
     // 1. Arguments: the picture and the screen file, either of them "-".
     if (const auto reply = reply_without_converting(argc, argv, "encscreen", kUsage)) {
         std::fputs(reply->text.c_str(), stdout);
@@ -29,7 +40,9 @@ int encscreen(int argc, char** argv)
     // 2-3. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    if (const PictureError e = load_screen_luma(argv[1], screen); e != PictureError::ok) {
+    const PictureError e =
+        perceptual ? load_screen_perceptual(argv[1], screen) : load_screen_luma(argv[1], screen);
+    if (e != PictureError::ok) {
         const ErrorMessage m = picture_error_message(e);
         std::fputs(m.text, m.to_stderr ? stderr : say);
         return kFailure;
