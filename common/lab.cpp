@@ -90,9 +90,11 @@ inline double de2000(const Lab& x, const Lab& y)
     const double a1 = x.a * lift, a2 = y.a * lift;
     const double c1 = std::sqrt(a1 * a1 + x.b * x.b), c2 = std::sqrt(a2 * a2 + y.b * y.b);
     const double dl = y.L - x.L, dc = c2 - c1;
-    // dH' = 2 sqrt(C1' C2') sin(dh' / 2), squared: 2 (C1' C2' - a1' a2' - b1 b2);
-    // its sign is the turn's from colour 1 to colour 2.
-    double dh = std::sqrt(std::max(0.0, 2 * (c1 * c2 - a1 * a2 - x.b * y.b)));
+    // dH' = 2 sqrt(C1' C2') sin(dh' / 2) is, squared, what of the (a', b)
+    // distance the chroma difference leaves: da'^2 + db^2 - dC'^2 (exactly 0
+    // for equal colours); its sign is the turn's from colour 1 to colour 2.
+    const double da = a2 - a1, db = y.b - x.b;
+    double dh = std::sqrt(std::max(0.0, da * da + db * db - dc * dc));
     if (a1 * y.b - x.b * a2 < 0)
         dh = -dh;
     // The mean hue is the direction of the sum of the two unit hue vectors (a
@@ -161,7 +163,8 @@ double pinned_exp_neg(double x)
     // exp(-x) = 2^-k exp(-r) with |r| <= ln(2) / 2, then Taylor's series of
     // exp(-r) to the 14th power.
     const int k = int(x * 1.4426950408889634 + 0.5);
-    const double r = x - k * 0.69314718055994531;
+    // ln 2 in two parts (fdlibm's): k times the first is exact.
+    const double r = (x - k * 6.93147180369123816490e-01) - k * 1.90821492927058770002e-10;
     double p = 1;
     for (size_t i = 14; i >= 1; --i)
         p = 1 - r * p * kReciprocal[i];
