@@ -35,8 +35,9 @@ struct FourColourSearch {
     // Each group's first value: the best of all 256 (for a whole picture)
     // rather than of those around its mean (for a symbol).
     bool every_value = false;
-    // Rounds of moving the four values one level at a time.
-    int passes = 2;
+    // Rounds of moving the four values one level at a time (a second round
+    // for a symbol gained 0.01 in mean CIEDE2000 for a sixth of the time).
+    int passes = 1;
 };
 
 // The four attribute bytes; codes[i] is the code of colour i, the nearest of

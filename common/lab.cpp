@@ -97,17 +97,14 @@ inline double de2000(const Lab& x, const Lab& y)
     double dh = std::sqrt(std::max(0.0, da * da + db * db - dc * dc));
     if (a1 * y.b - x.b * a2 < 0)
         dh = -dh;
-    // The mean hue is the direction of the sum of the two unit hue vectors (a
-    // grey has none and leaves the other's hue); opposite hues, whose sum
-    // vanishes, take the first one's turned by 90 degrees.
-    double ux = 0, uy = 0;
-    if (c1 > 0) {
-        ux += a1 / c1;
-        uy += x.b / c1;
-    }
-    if (c2 > 0) {
-        ux += a2 / c2;
-        uy += y.b / c2;
+    // The mean hue is the direction of the sum of the two unit hue vectors,
+    // here each scaled by the other's chroma (the same direction, without
+    // dividing); a grey has no hue and leaves the other's. Opposite hues,
+    // whose sum vanishes, take the first one's turned by 90 degrees.
+    double ux = a1 * c2 + a2 * c1, uy = x.b * c2 + y.b * c1;
+    if (c1 == 0 || c2 == 0) {
+        ux = a1 + a2;
+        uy = x.b + y.b;
     }
     double ch = 1, sh = 0;
     if (const double n = std::sqrt(ux * ux + uy * uy); n > 0) {
