@@ -43,7 +43,7 @@ PICTURES = {
     "motorcycle_left": lambda: data.stereo_motorcycle()[0],
 }
 OTHERS = {
-    "cat": data.cat,
+    "logo (a drawing)": data.logo,
     "hubble_deep_field": data.hubble_deep_field,
     "retina": data.retina,
     "colorwheel": data.colorwheel,

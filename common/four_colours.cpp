@@ -97,8 +97,11 @@ Groups group_in_four(const ColourSet& s)
         std::array<uint16_t, kMaxColours> order;
         for (size_t i = 0; i < s.n; ++i)
             order[i] = uint16_t(i);
-        std::stable_sort(order.begin(), order.begin() + ptrdiff_t(s.n),
-                         [&](uint16_t x, uint16_t y) { return s.lab[x].L < s.lab[y].L; });
+        // Equal lightness in the colours' order: the same order everywhere,
+        // and no buffer to allocate as stable_sort would.
+        std::sort(order.begin(), order.begin() + ptrdiff_t(s.n), [&](uint16_t x, uint16_t y) {
+            return s.lab[x].L < s.lab[y].L || (s.lab[x].L == s.lab[y].L && x < y);
+        });
         double total = 0;
         for (size_t i = 0; i < s.n; ++i)
             total += s.weight[i];
