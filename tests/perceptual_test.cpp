@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <random>
 
 #include "common/four_colours.hpp"
@@ -28,7 +29,7 @@ TEST(Perceptual, PinnedFunctionsFollowTheLibrary)
     for (double x = 0; x < 70; x += 0.173)
         EXPECT_NEAR(pinned_exp_neg(x), std::exp(-x), 4e-16 * std::exp(-x)) << x;
     for (double t = -3.2; t < 3.2; t += 0.0137) {
-        const double want = std::atan2(std::sin(t), std::cos(t)) * 180 / M_PI;
+        const double want = std::atan2(std::sin(t), std::cos(t)) * 180 / std::numbers::pi;
         EXPECT_NEAR(pinned_atan2_deg(2 * std::sin(t), 2 * std::cos(t)), want < 0 ? want + 360 : want, 1e-9) << t;
     }
     for (double x = -1.5; x < 1.5; x += 0.0113)
