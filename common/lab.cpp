@@ -144,8 +144,8 @@ double pinned_cbrt(double x)
 {
     if (!(x > 0))
         return 0;
-    // A first guess from the bits: a third of the exponent (Kahan's trick,
-    // within 4 %), then Newton steps, each squaring the relative error.
+    // A first guess from the bits, about a third of the exponent (within a
+    // few per cent), then four Newton steps, each squaring the relative error.
     const uint64_t bits = std::bit_cast<uint64_t>(x);
     double y = std::bit_cast<double>(bits / 3 + uint64_t(0x2A9F7893782DA1CE));
     for (int i = 0; i < 4; ++i)
