@@ -24,13 +24,17 @@
 # claiming 65528x65528 followed by 200 KB must end with "bmpfile is
 # truncated" at once in 64 MiB.
 #
+# Then encscreen --perceptual and encsprite --perceptual, three runs each on
+# the example and on 4096x4096, against their wall-time bounds.
+#
 # Every target is printed with ok or MISS, and all of them again at the end.
 #
 # Environment: BENCH_SIZES (default "4096 8192"; the example always runs),
 # BENCH_RUNS (timed runs of each command, default 10, after two warm-up
 # runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
-# BENCH_IM=0 to skip ImageMagick, BENCH_DIR (the folder for the pictures,
-# default a new temporary folder that is removed at the end). It needs
+# BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual
+# (about two minutes), BENCH_DIR (the folder for the pictures, default a new
+# temporary folder that is removed at the end). It needs
 # hyperfine, GNU time and prlimit (Debian: hyperfine, time, util-linux) and
 # installs nothing itself.
 set -euo pipefail
@@ -195,7 +199,34 @@ for s in example $sizes; do
   echo
 done
 
-# 4. Address-space limits, through pipes.
+# 4. --perceptual: a search in CIEDE2000 per symbol, timed on its own (three
+#    runs; not held to the copying floor) against its wall-time bounds: the
+#    example in 100 ms, 4096x4096 in 30 s.
+if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
+  echo "--perceptual, medians of 3 runs (from a file):"
+  printf '%-10s %-30s %9s %9s %9s %-4s\n' program picture median user bound ""
+  for s in example 4096; do
+    if [ "$s" = example ]; then
+      label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=0.1 warm=2
+      cp "$example" "$bmp"
+    else
+      label="4096x4096" bmp=$dir/photo4096.bmp bound=30 warm=0
+      [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
+    fi
+    hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/perceptual.csv" \
+      -n encscreen "$enc --perceptual $bmp $dir/out.scn" -n encsprite "$spr --perceptual $bmp $dir/out.asm" \
+      >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
+    for p in encscreen encsprite; do
+      t=$(field "$dir/perceptual.csv" "$p" 4) user=$(field "$dir/perceptual.csv" "$p" 5)
+      target "$p --perceptual $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$bound" " s"
+      awk -v p="$p" -v l="$label" -v t="$t" -v u="$user" -v b="$bound" -v v="$verdict" 'BEGIN {
+        printf "%-10s %-30s %7.3f s %7.3f s %7s s %-4s\n", p, l, t, u, b, v }'
+    done
+  done
+  echo
+fi
+
+# 5. Address-space limits, through pipes.
 # Runs a pipeline whose last command is the converter under prlimit, and
 # prints the converter's status, its standard error and the seconds it took.
 limited() { # input command, limit in bytes, converter, output

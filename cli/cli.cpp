@@ -152,7 +152,7 @@ std::optional<int> read_command_line(int argc, char** argv, Run& run)
             return face.success;
         }
         if (a == "--version") {
-            std::printf("%s %s\n", face.name, VORNE_VERSION);
+            std::fputs((std::string(face.name) + " " + VORNE_VERSION + "\n").c_str(), stdout);
             return face.success;
         }
         const size_t eq = a.find('=');

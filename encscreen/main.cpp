@@ -5,6 +5,7 @@
 #include "cli/cli.hpp"
 #include "common/scnfile.hpp"
 #include "encscreen/quantize_luma.hpp"
+#include "encscreen/quantize_perceptual.hpp"
 
 namespace {
 
@@ -14,6 +15,9 @@ Converts PICTURE, a 24-bit BMP or a PNG, into SCREEN, a screen file (.scn):
 brightness. Either name may be "-", standard input or output.
 
 Options:
+  --perceptual  choose each symbol's four colours so that the screen looks
+                as close to the picture as it can (CIELAB, CIEDE2000), where
+                the default picks them by brightness alone
   --pad         a picture whose width or height is not a multiple of 8 is
                 converted as if its last column and line were repeated up to
                 the next multiples of 8
@@ -29,7 +33,8 @@ error that says which file and why. More in: man encscreen
 )";
 
 constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", kHelp,
-                                 "scnfile was not opened\n", "scnfile was not written\n", kPadOption};
+                                 "scnfile was not opened\n", "scnfile was not written\n",
+                                 kPadOption | kPerceptualOption};
 
 int encscreen(Run& run)
 {
@@ -41,7 +46,9 @@ int encscreen(Run& run)
     // arrives; only the screen is kept.
     ScreenImage screen;
     PictureReport report;
-    if (const PictureError e = load_screen_luma(run.input, screen); e != PictureError::ok)
+    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen)
+                                                  : load_screen_luma(run.input, screen);
+    if (e != PictureError::ok)
         return picture_failed(run, e, report);
 
     // 3. Only now, with the whole screen ready, create the output.

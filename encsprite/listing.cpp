@@ -121,13 +121,16 @@ bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
     // Word i covers the eight values 8i .. 8i+7: a line of the top-down
     // picture is exactly n words, so the words run through the values in order.
     const ExtremePalette& p = sp.palette;
-    const std::array<uint8_t, 4> attributes = {p.mx, p.hi2, p.lo2, p.mn};
+    const std::array<uint8_t, 4> attributes = sp.perceptual ? sp.attributes : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn};
     const size_t w = sp.width, n = w >> 3;
     std::vector<uint16_t> line(n); // the words of the line being written
     return write_listing(
         out, sp.width, sp.height,
         [&](size_t y) {
-            code_words(sp.values.data() + y * w, n, p, line.data());
+            if (sp.perceptual)
+                code_words_table(sp.values.data() + y * w, n, sp.code_of, line.data());
+            else
+                code_words(sp.values.data() + y * w, n, p, line.data());
             return line.data();
         },
         [&](size_t) { return attributes.data(); });

@@ -2,6 +2,7 @@
 #include "cli/cli.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
+#include "encsprite/perceptual.hpp"
 
 namespace {
 
@@ -12,6 +13,9 @@ attribute bytes (DEFB) under ATTR:, with one palette of four RGB332 colours
 for the whole picture. Either name may be "-", standard input or output.
 
 Options:
+  --perceptual   choose the four colours so that the screen looks as close to
+                 the picture as it can (CIELAB, CIEDE2000), where the default
+                 takes the extreme RGB332 values
   --prefix NAME  the labels become NAME_SPR: and NAME_ATTR:, so that several
                  listings go into one program; NAME is a letter or underscore,
                  then letters, digits or underscores, at most 32 characters
@@ -30,7 +34,7 @@ line on standard error that says which file and why. More in: man encsprite
 
 constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", kHelp,
                                  "sprfile was not opened\n", "sprfile was not written\n",
-                                 kPadOption | kPrefixOption};
+                                 kPadOption | kPrefixOption | kPerceptualOption};
 
 int encsprite(Run& run)
 {
@@ -43,7 +47,9 @@ int encsprite(Run& run)
     // choose the palette; the pixels are coded as the listing is written.
     SpritePicture sprites;
     PictureReport report;
-    if (const PictureError e = load_sprites(run.input, sprites); e != PictureError::ok)
+    const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites)
+                                                  : load_sprites(run.input, sprites);
+    if (e != PictureError::ok)
         return picture_failed(run, e, report);
 
     // 3. Create the listing, in text mode: CR LF line endings on Windows.

@@ -248,7 +248,17 @@ void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16
     code_words_portable(values, n, p, words);
 }
 
-PictureError read_sprites(PictureStream& p, SpritePicture& out)
+void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCode, 256>& code_of, uint16_t* words)
+{
+    for (size_t i = 0; i < n; ++i, values += 8) {
+        unsigned word = 0;
+        for (size_t c = 0; c < 8; ++c)
+            word = (word << 2) | code_of[values[c]];
+        words[i] = uint16_t(word);
+    }
+}
+
+PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats)
 {
     out = SpritePicture{};
     out.width = p.width;
@@ -262,6 +272,18 @@ PictureError read_sprites(PictureStream& p, SpritePicture& out)
         uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
         for (size_t r = 0; r < 8; ++r)
             pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
+        if (stats)
+            for (size_t r = 0; r < 8; ++r) {
+                const uint8_t* bgr = bottom + ptrdiff_t(r) * stride;
+                const uint8_t* v = row + (7 - r) * w;
+                for (size_t x = 0; x < w; ++x, bgr += 3) {
+                    ++stats->count[v[x]];
+                    std::array<uint64_t, 3>& sum = stats->sum[v[x]];
+                    sum[0] += bgr[2];
+                    sum[1] += bgr[1];
+                    sum[2] += bgr[0];
+                }
+            }
     });
     if (e != PictureError::ok)
         return e;

@@ -51,6 +51,19 @@ struct SpritePicture {
     uint32_t width = 0, height = 0;
     BigArray<uint8_t> values;
     ExtremePalette palette{};
+    // --perceptual: the four attribute bytes and each value's code, which
+    // the listing uses instead of the palette above.
+    bool perceptual = false;
+    std::array<uint8_t, 4> attributes{};
+    std::array<PixelCode, 256> code_of{};
+};
+
+// For --perceptual: of each RGB332 value, how many pixels pack to it and the
+// sums of their red, green and blue, so that the palette can be chosen from
+// the pixels' true colours without keeping them.
+struct ValueStats {
+    std::array<uint64_t, 256> count{};
+    std::array<std::array<uint64_t, 3>, 256> sum{};
 };
 
 // One line of n BGR pixels to their RGB332 values, each value that occurs
@@ -72,6 +85,10 @@ void code_words_ssse3(const uint8_t* values, size_t n, const ExtremePalette& p, 
 #endif
 void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
 
-// Reads the picture band by band into `out`.
-PictureError read_sprites(PictureStream& p, SpritePicture& out);
+// The same against a table of each value's code (--perceptual).
+void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCode, 256>& code_of, uint16_t* words);
+
+// Reads the picture band by band into `out`; with `stats`, counts every
+// pixel's true colour into it as well.
+PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats = nullptr);
 PictureError load_sprites(const char* path, SpritePicture& out);

@@ -2,7 +2,8 @@
 # Draws the README's pictures: the example picture and what the screen mode
 # makes of it (encscreen, then decscreen), side by side, whole and as a
 # close-up of 4x4 symbols with the symbol grid drawn in; one symbol up close;
-# and two symbols of red over green, to show how encscreen picks colours.
+# two symbols of red over green, to show how encscreen picks colours; and the
+# rocket as drawn, by default and with --perceptual.
 #   examples/make_pngs.sh [BIN_DIR [OUT_DIR]]     (defaults: build/bin, docs)
 # docs/sunset-back.png is decscreen's own PNG preview, as a user gets it;
 # ImageMagick's convert draws the example picture as PNG, the close-ups and
@@ -51,4 +52,14 @@ convert -size 16x8 xc:'rgb(0,128,0)' +antialias -fill 'rgb(255,0,0)' -draw 'rect
 convert "$tmp/colours.bmp" -scale 1600% "$tmp/colours.png"
 convert "$tmp/colours-back.bmp" -scale 1600% "$tmp/colours-back.png"
 png "$tmp/colours.png" "$tmp/colours-back.png" -background white -splice 16x0 +append -chop 16x0 "$out/colours.png"
-echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png and colours.png into $out"
+# The rocket (examples/rocket.png) as drawn, as encscreen makes it by default
+# and with --perceptual, each decoded by decscreen to its PNG preview.
+png "$here/rocket.png" "$out/rocket.png"
+for mode in default perceptual; do
+  flag=()
+  [ $mode = perceptual ] && flag=(--perceptual)
+  "$bin/encscreen" "${flag[@]}" "$here/rocket.png" "$tmp/rocket-$mode.scn" || [ $? -eq 1 ]
+  "$bin/decscreen" "$tmp/rocket-$mode.scn" "$out/rocket-$mode.png"
+done
+echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png, colours.png," \
+  "rocket.png, rocket-default.png and rocket-perceptual.png into $out"

@@ -3,6 +3,8 @@
 // that no byte of their output has moved.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "bench/photo.hpp"
 #include "common/le.hpp"
 #include "support.hpp"
@@ -28,18 +30,24 @@ static Picture photo(int w, int h)
     });
 }
 
-TEST(PinnedOutput, PhotoThroughEveryProgram)
+// The photo of side n into `dir` as photo.bmp, as photo-topdown.bmp (a
+// top-down file behind a 124-byte header), and in the four colours by
+// brightness as four.bmp: a picture encsprite keeps whole.
+static void write_photos(const fs::path& dir, int n, const Rgb (&four)[4])
 {
-    const fs::path dir = scratch_dir();
-    const Picture p = photo(512, 512);
+    const Picture p = photo(n, n);
     write_file(dir / "photo.bmp", make_bmp(p));
     write_file(dir / "photo-topdown.bmp", make_bmp(p, {124, 0, true, 0, {'B', 'M'}}));
-    // The same picture in four colours by brightness: a picture encsprite keeps whole.
-    const Rgb four[] = {{10, 20, 30}, {200, 40, 40}, {40, 200, 90}, {250, 250, 250}};
-    write_file(dir / "four.bmp", make_bmp(make_picture(512, 512, [&](int x, int y) {
+    write_file(dir / "four.bmp", make_bmp(make_picture(n, n, [&](int x, int y) {
                    const Rgb c = p.at(x, y);
                    return four[(c.r + 2 * c.g + c.b / 2) * 4 / 893];
                })));
+}
+
+TEST(PinnedOutput, PhotoThroughEveryProgram)
+{
+    const fs::path dir = scratch_dir();
+    write_photos(dir, 512, {{10, 20, 30}, {200, 40, 40}, {40, 200, 90}, {250, 250, 250}});
     write_file(dir / "photo1024.bmp", make_bmp(photo(1024, 1024)));
 
     const std::string enc = q(ENCSCREEN_EXE), spr = q(ENCSPRITE_EXE), dec = q(DECSCREEN_EXE);
@@ -81,5 +89,50 @@ TEST(PinnedOutput, PhotoThroughEveryProgram)
         const Bytes out = read_file(dir / "out");
         EXPECT_EQ(out.size(), c.size);
         EXPECT_EQ(fnv1a(out), c.sum) << std::hex << "0x" << fnv1a(out);
+    }
+}
+
+TEST(PinnedOutput, PerceptualThroughBothEncoders)
+{
+    // The perceptual conversions compute in floating point pinned to give the
+    // same bytes everywhere: these sums hold on every machine, and the tests of
+    // the cross-built programs compare against the native ones.
+    const fs::path dir = scratch_dir();
+    write_photos(dir, 256, {{0, 0, 0}, {216, 36, 84}, {36, 180, 168}, {252, 252, 252}});
+
+    const std::string enc = q(ENCSCREEN_EXE) + " --perceptual ", spr = q(ENCSPRITE_EXE) + " --perceptual ";
+    struct Case {
+        const char* name;
+        std::string command; // writes the output to the path appended
+        int status;
+        uint64_t sum;
+    };
+    const uint64_t scn = 0xc34ebb7e7a49aac2, asm_sum = 0xb280aa05f4393390;
+    const Case cases[] = {
+        {"encscreen", enc + q(dir / "photo.bmp"), 1, scn},
+        {"encscreen, top-down file", enc + q(dir / "photo-topdown.bmp"), 1, scn},
+        {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + "/dev/stdin", 1, scn},
+        {"encsprite", spr + q(dir / "photo.bmp"), 0, asm_sum},
+        {"encsprite, through a pipe", "cat " + q(dir / "photo-topdown.bmp") + " | " + spr + "/dev/stdin", 0, asm_sum},
+        {"encsprite, four screen colours", spr + q(dir / "four.bmp"), 0, 0xec4c34ddc470cdf3},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    // On a processor without SSSE3 and AVX2 (qemu's plain x86-64), where the
+    // programs take their portable kernels, where qemu is installed (not
+    // for the sanitizers' programs, whose run-time qemu cannot host).
+#ifndef VORNE_SANITIZED
+    if (run("command -v qemu-x86_64").status == 0) {
+        const std::string old_cpu = "qemu-x86_64 -cpu qemu64 ";
+        all.push_back({"encscreen, portable kernels", old_cpu + enc + q(dir / "photo.bmp"), 1, scn});
+        all.push_back({"encsprite, portable kernels", old_cpu + spr + q(dir / "photo.bmp"), 0, asm_sum});
+    }
+#endif
+    for (const auto& c : all) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir / "out");
+        const RunResult r = run(c.command + " " + q(dir / "out"));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
     }
 }

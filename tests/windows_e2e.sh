@@ -197,6 +197,18 @@ for p in encscreen encsprite; do
   case_ $p-short        $p $F/short.bmp out.scn
   case_ $p-no-folder    $p $F/small.bmp no-such-folder/out.scn
 done
+# --perceptual computes in floating point pinned to the same bits on every
+# machine: the same screen files and listings as on Linux, and the same
+# failures as without it.
+for f in sunset small; do
+  case_ encscreen-perceptual-$f encscreen --perceptual $F/$f.bmp out.scn
+  case_ encsprite-perceptual-$f encsprite --perceptual $F/$f.bmp out.asm
+done
+STDIN=$fx/sunset.bmp case_ encscreen-perceptual-stdin encscreen --perceptual - out.scn
+for p in encscreen encsprite; do
+  case_ $p-perceptual-short     $p --perceptual $F/short.bmp out.scn
+  case_ $p-perceptual-no-folder $p --perceptual $F/small.bmp no-such-folder/out.scn
+done
 case_ decscreen-missing   decscreen $F/none.scn out.bmp
 case_ decscreen-folder    decscreen $F out.bmp
 case_ decscreen-short     decscreen $F/short.scn out.bmp

@@ -1,0 +1,52 @@
+// The perceptual quantizer of encscreen: see quantize_perceptual.hpp. Built
+// with -ffp-contract=off, as common/lab.cpp.
+#include "encscreen/quantize_perceptual.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "common/four_colours.hpp"
+
+SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride)
+{
+    // Each pixel's colour as 24 bits above its 6-bit index: sorted, equal
+    // colours lie together.
+    std::array<uint32_t, 64> keyed;
+    for (size_t line = 0; line < 8; ++line) {
+        const uint8_t* p = bgr + ptrdiff_t(line) * stride;
+        for (size_t c = 0; c < 8; ++c, p += 3)
+            keyed[8 * line + c] = uint32_t(p[2]) << 22 | uint32_t(p[1]) << 14 | uint32_t(p[0]) << 6 | uint32_t(8 * line + c);
+    }
+    std::sort(keyed.begin(), keyed.end());
+
+    ColourSet s;
+    std::array<uint8_t, 64> colour_of; // each pixel's entry in s
+    for (size_t j = 0; j < 64; ++j) {
+        const uint32_t rgb = keyed[j] >> 6;
+        if (s.n == 0 || rgb != keyed[j - 1] >> 6) {
+            s.rgb[s.n] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
+            s.weight[s.n] = 0;
+            ++s.n;
+        }
+        s.weight[s.n - 1] += 1;
+        colour_of[keyed[j] & 63] = uint8_t(s.n - 1);
+    }
+    for (size_t i = 0; i < s.n; ++i)
+        s.lab[i] = lab_of_srgb(s.rgb[i][0], s.rgb[i][1], s.rgb[i][2]);
+
+    std::array<uint8_t, 64> codes;
+    SymbolRaster out;
+    out.attributes = choose_four_colours(s, FourColourSearch{}, codes.data());
+    for (size_t line = 0; line < 8; ++line) {
+        uint16_t word = 0;
+        for (unsigned c = 0; c < 8; ++c)
+            word = uint16_t(word | raster_bits(codes[colour_of[8 * line + c]], c));
+        out.words[line] = word;
+    }
+    return out;
+}
+
+PictureError load_screen_perceptual(const char* path, ScreenImage& s)
+{
+    return read_picture(path, [&](PictureStream& p) { return encode_picture(p, s, quantize_perceptual_bgr); });
+}
