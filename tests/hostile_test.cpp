@@ -232,8 +232,9 @@ TEST(Streaming, EveryLayoutAndFeedGivesTheSameOutput)
         write_file(dir / "plain.bmp", make_bmp(p));
         for (const Program& prog : {kEncscreen, kEncsprite}) {
             SCOPED_TRACE(prog.name);
-            ASSERT_EQ(run(kFeeds[0].command(prog, dir / "plain.bmp", dir / "want")).status, 1 - prog.failure);
-            const Bytes want = read_file(dir / "want");
+            const fs::path want_file = dir / (std::string(prog.name) + ".want");
+            ASSERT_EQ(run(kFeeds[0].command(prog, dir / "plain.bmp", want_file)).status, 1 - prog.failure);
+            const Bytes want = read_file(want_file);
             for (const Layout& l : layouts) {
                 SCOPED_TRACE(l.name);
                 write_file(dir / "in.bmp", make_bmp(p, l.layout));
@@ -283,7 +284,8 @@ TEST(Streaming, MemoryFollowsTheScreenNotThePicture)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program.name);
-        ASSERT_EQ(run(kFeeds[0].command(c.program, dir / c.input, dir / "want")).status, 1 - c.program.failure);
+        const fs::path want_file = dir / (std::string(c.program.name) + ".want");
+        ASSERT_EQ(run(kFeeds[0].command(c.program, dir / c.input, want_file)).status, 1 - c.program.failure);
         Program limited = c.program;
         limited.exe = "prlimit --as=" + std::to_string(c.limit) + " " + c.program.exe;
         for (const Feed& feed : kFeeds) {
@@ -291,7 +293,7 @@ TEST(Streaming, MemoryFollowsTheScreenNotThePicture)
             fs::remove(dir / "out");
             const RunResult r = run(feed.command(limited, dir / c.input, dir / "out"));
             EXPECT_EQ(r.status, 1 - c.program.failure) << r.err;
-            EXPECT_TRUE(read_file(dir / "out") == read_file(dir / "want"));
+            EXPECT_TRUE(read_file(dir / "out") == read_file(want_file));
         }
     }
 }
@@ -575,8 +577,9 @@ TEST(Hostile, PipesStreamsAndNames)
         if (p.name == std::string("decscreen")) {
             ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "in.bmp") + " " + q(in)).status, 1);
         }
-        ASSERT_EQ(run(p.exe + " " + q(in) + " " + q(dir / "want")).status, ok);
-        const Bytes want = read_file(dir / "want");
+        const fs::path want_file = dir / (std::string(p.name) + ".want");
+        ASSERT_EQ(run(p.exe + " " + q(in) + " " + q(want_file)).status, ok);
+        const Bytes want = read_file(want_file);
 
         // A process substitution's /dev/fd/N is written through, not reopened by its link's name.
         RunResult r = run("bash -c '" + p.exe + " " + q(in) + " >(cat > " + q(dir / "fd") + "); s=$?; wait; exit $s'");

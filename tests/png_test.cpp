@@ -164,6 +164,7 @@ void expect_same_output(const fs::path& dir, const Bytes& png, const Bytes& bmp,
     for (const Encoder& e : kEncoders) {
         SCOPED_TRACE(e.exe);
         fs::remove(dir / "from-png");
+        fs::remove(dir / "from-bmp");
         const std::string png_run = through_pipe ? "cat " + q(dir / "in.png") + " | " + q(e.exe) + " /dev/stdin "
                                                  : q(e.exe) + " " + q(dir / "in.png") + " ";
         const RunResult a = run(png_run + q(dir / "from-png"));

@@ -1,5 +1,6 @@
 #include "support.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -139,7 +140,17 @@ RunResult run(const std::string& command)
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.out = slurp_and_remove(out);
-    r.err = slurp_and_remove(err);
+    // The programs' diagnostic lines ("encscreen: NAME: REASON") are kept
+    // apart from their messages, which the tests compare exactly.
+    const std::string all = slurp_and_remove(err);
+    for (size_t at = 0; at < all.size();) {
+        const size_t end = std::min(all.find('\n', at), all.size() - 1) + 1;
+        const std::string line = all.substr(at, end - at);
+        const bool diagnostic = line.rfind("encscreen: ", 0) == 0 || line.rfind("encsprite: ", 0) == 0 ||
+                                line.rfind("decscreen: ", 0) == 0;
+        (diagnostic ? r.diagnostics : r.err) += line;
+        at = end;
+    }
     return r;
 }
 

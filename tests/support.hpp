@@ -49,6 +49,7 @@ void write_file(const std::filesystem::path& p, const Bytes& b);
 struct RunResult {
     int status = -1;
     std::string out, err;
+    std::string diagnostics; // the programs' "PROG: NAME: REASON" lines, taken out of err
 };
 
 // Runs a shell command line with its standard output and error captured.
