@@ -31,9 +31,6 @@
 
 inline constexpr size_t kScreenHeaderSize = 16;
 
-// The length of the screen file of a width x height screen.
-uint64_t screen_file_size(uint32_t width, uint32_t height);
-
 // Writes header, raster and attributes to a stream opened for binary writing.
 // False when a write or the final flush fails.
 bool write_screen_file(std::FILE* out, const ScreenImage& s);
@@ -53,9 +50,6 @@ ScnError read_screen_header(Input& in, ScreenImage& s);
 // known, a file too short is refused before anything is allocated; from a
 // pipe the arrays grow with the bytes that arrive.
 ScnError read_screen_body(Input& in, ScreenImage& s);
-
-// Header and body from an open input.
-ScnError read_screen_file(Input& in, ScreenImage& s);
 
 // Opens `path`, reads the header, asks `fits` whether a screen of its size
 // can be handled (too_large if not) before reading the body, then closes it.
