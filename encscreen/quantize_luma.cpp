@@ -1,3 +1,5 @@
+// The luminance quantizer of one symbol: the portable version, the SSSE3 and
+// AVX2 ones, and the choice between them.
 #include "encscreen/quantize_luma.hpp"
 
 #include <cstring>
