@@ -14,13 +14,12 @@
 #include <vector>
 
 #include "bench/photo.hpp"
-#include "common/bmp.hpp"
 #include "common/le.hpp"
-#include "common/walk.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "encscreen/quantize_luma.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
+#include "tests/reference/encoders.hpp"
 
 namespace {
 
@@ -147,8 +146,9 @@ BENCHMARK(PackLines<pack_line_portable>)->Name("PackLines/portable");
 BENCHMARK(PackLines<pack_line_ssse3>)->Name("PackLines/ssse3");
 #endif
 
-// encsprite's conversion as the program runs it: palette and codes in two
-// passes over a copy of the photo, which the first turns into RGB332 bytes.
+// encsprite's conversion of a whole picture in memory, as the tests' reference
+// makes it: palette and codes in two passes over a copy of the photo, which
+// the first turns into RGB332 bytes.
 void EncspriteWhole(benchmark::State& state)
 {
     BmpPixels copy;

@@ -1,3 +1,4 @@
+// Drawing the benchmark picture: gradient, discs and noise, a pixel at a time.
 #include "bench/photo.hpp"
 
 namespace {

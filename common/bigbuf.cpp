@@ -1,3 +1,5 @@
+// Allocating, growing and freeing large blocks: mappings of their own on Linux,
+// malloc for small ones, for other systems and under AddressSanitizer.
 #include "common/bigbuf.hpp"
 
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// Checking a BMP's or a PNG's header, handing out its lines band by band, and
+// the programs' messages for a picture that cannot be read.
 #include "common/picture.hpp"
 
 #include <array>

@@ -1,3 +1,4 @@
+// Writing and reading the screen file.
 #include "common/scnfile.hpp"
 
 #include <algorithm>
@@ -7,12 +8,6 @@
 #include <vector>
 
 #include "common/le.hpp"
-
-uint64_t screen_file_size(uint32_t width, uint32_t height)
-{
-    const uint64_t n = width >> 3;
-    return kScreenHeaderSize + 2 * n * height + 4 * n * (height >> 3);
-}
 
 // A screen less than 8 pixels wide or high has no attribute bytes, and an empty
 // array's data() may be null, which fwrite must not be given even for no bytes.
@@ -54,6 +49,12 @@ bool write_screen_file(std::FILE* out, const ScreenImage& s)
     if (!write_all(out, {s.attributes.data(), s.attributes.size()}))
         return false;
     return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+uint64_t screen_file_size(uint32_t width, uint32_t height)
+{
+    const uint64_t n = width >> 3;
+    return kScreenHeaderSize + 2 * n * height + 4 * n * (height >> 3);
 }
 
 ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head)
@@ -106,12 +107,6 @@ ScnError read_screen_body(Input& in, ScreenImage& s)
             s.raster[i] = get_le16(bytes, 2 * i);
     }
     return ScnError::ok;
-}
-
-ScnError read_screen_file(Input& in, ScreenImage& s)
-{
-    const ScnError e = read_screen_header(in, s);
-    return e == ScnError::ok ? read_screen_body(in, s) : e;
 }
 
 ScnError load_screen_file(const char* path, ScreenImage& s, bool (*fits)(uint32_t width, uint32_t height),

@@ -55,9 +55,6 @@ ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head = nullptr);
 // pipe the arrays grow with the bytes that arrive.
 ScnError read_screen_body(Input& in, ScreenImage& s);
 
-// Header and body from an open input.
-ScnError read_screen_file(Input& in, ScreenImage& s);
-
 // What the reader found where it failed, for the programs' diagnostics.
 struct ScreenReport {
     int error = 0;                          // cannot_open: the system's reason (errno)

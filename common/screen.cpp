@@ -1,14 +1,5 @@
+// Turning a screen's symbol rows round.
 #include "common/screen.hpp"
-
-ScreenImage make_screen(uint32_t width, uint32_t height)
-{
-    ScreenImage s;
-    s.width = width;
-    s.height = height;
-    s.raster.resize(symbol_columns(s) * height);
-    s.attributes.resize(symbol_columns(s) * symbol_rows(s) * 4);
-    return s;
-}
 
 void reverse_symbol_rows(ScreenImage& s, size_t rows)
 {

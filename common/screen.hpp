@@ -19,7 +19,6 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -52,22 +51,6 @@ using PixelCode = uint8_t;
 
 // Raster word with `code` at column c (0 = leftmost) of its eight pixels.
 inline uint16_t raster_bits(PixelCode code, unsigned c) { return uint16_t(code << (14 - 2 * c)); }
-
-// The 64 pixels of one symbol, entry j = 8r + c for symbol line r in the order
-// the picture is stored (bottom line first) and column c.
-struct SymbolPixels {
-    std::array<uint8_t, 64> r, g, b;
-};
-
-// What a quantizer gives for one symbol: its four attribute bytes and the code
-// of every entry of its SymbolPixels.
-struct SymbolCodes {
-    std::array<uint8_t, 4> attributes;
-    std::array<PixelCode, 64> codes;
-};
-
-// Allocates a zeroed screen of the given size.
-ScreenImage make_screen(uint32_t width, uint32_t height);
 
 // Swaps whole blocks of `block` elements end for end: block i with block count-1-i.
 template <class T>

@@ -1,3 +1,4 @@
+// Decoding a screen into BMP rows, portably and with SSSE3, and writing the BMP.
 #include "decscreen/bmp_out.hpp"
 
 #include <algorithm>

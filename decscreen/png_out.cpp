@@ -1,3 +1,4 @@
+// Choosing PNG output by the name, and writing the screen's rows as a PNG.
 #include "decscreen/png_out.hpp"
 
 #include <cstring>

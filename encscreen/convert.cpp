@@ -1,3 +1,5 @@
+// encscreen's conversion: the walk over a picture being read, each symbol
+// through the luminance quantizer.
 #include "encscreen/quantize_luma.hpp"
 
 PictureError encode_picture_luma(PictureStream& p, ScreenImage& s)

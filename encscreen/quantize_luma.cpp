@@ -1,3 +1,5 @@
+// The luminance quantizer of one symbol: the portable version, the SSSE3 and
+// AVX2 ones, and the choice between them.
 #include "encscreen/quantize_luma.hpp"
 
 #include <cstring>
@@ -372,20 +374,3 @@ SymbolRaster quantize_luma_bgr(const uint8_t* bgr, ptrdiff_t stride)
 #endif
     return quantize_luma_bgr_portable(bgr, stride);
 }
-
-SymbolCodes quantize_symbol_luma(const SymbolPixels& p)
-{
-    std::array<uint8_t, 64 * 3> bgr;
-    for (size_t j = 0; j < 64; ++j) {
-        bgr[3 * j] = p.b[j];
-        bgr[3 * j + 1] = p.g[j];
-        bgr[3 * j + 2] = p.r[j];
-    }
-    const SymbolRaster q = quantize_luma_bgr(bgr.data(), 24);
-    SymbolCodes out{q.attributes, {}};
-    for (size_t j = 0; j < 64; ++j)
-        out.codes[j] = PixelCode((q.words[j / 8] >> (14 - 2 * (j % 8))) & 3);
-    return out;
-}
-
-ScreenImage encode_screen_luma(const BmpPixels& bmp) { return encode_screen(bmp, quantize_luma_bgr); }

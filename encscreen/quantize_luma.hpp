@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/bmp.hpp"
 #include "common/cpu.hpp"
 #include "common/picture.hpp"
 #include "common/screen.hpp"
@@ -33,12 +32,6 @@ SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride);
 SymbolRaster quantize_luma_bgr_ssse3(const uint8_t* bgr, ptrdiff_t stride);
 SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride);
 #endif
-
-// The same on a gathered symbol.
-SymbolCodes quantize_symbol_luma(const SymbolPixels& p);
-
-// A whole picture in memory, top-down.
-ScreenImage encode_screen_luma(const BmpPixels& bmp);
 
 // encscreen's conversion: the picture at `path` read a band at a time and
 // quantized into `s` as it arrives.

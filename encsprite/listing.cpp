@@ -1,3 +1,4 @@
+// Formatting the listing: its lines into a large buffer, written in blocks.
 #include "encsprite/listing.hpp"
 
 #include <algorithm>
@@ -10,30 +11,21 @@
 
 namespace {
 
-// Lines are formatted into a large buffer and written in blocks: one write per
-// line would dominate the run time on large pictures.
-struct LineBuffer {
-    std::FILE* out;
-    std::vector<char> buf;
-    size_t used = 0;
-    bool ok = true;
-    WriteBack wb{};
+void flush(ListingWriter& lw)
+{
+    if (lw.used && std::fwrite(lw.buf.data(), 1, lw.used, lw.out) != lw.used)
+        lw.ok = false;
+    count_written(lw.out, lw.wb, lw.used);
+    lw.used = 0;
+}
 
-    void flush()
-    {
-        if (used && std::fwrite(buf.data(), 1, used, out) != used)
-            ok = false;
-        count_written(out, wb, used);
-        used = 0;
-    }
-    // Room for `bytes` more; the buffer is never smaller than what is asked.
-    char* room(size_t bytes)
-    {
-        if (buf.size() - used < bytes)
-            flush();
-        return buf.data() + used;
-    }
-};
+// Room for `bytes` more; the buffer is never smaller than what is asked.
+char* room(ListingWriter& lw, size_t bytes)
+{
+    if (lw.buf.size() - lw.used < bytes)
+        flush(lw);
+    return lw.buf.data() + lw.used;
+}
 
 // The two upper-case hexadecimal digits of every byte.
 const std::array<std::array<char, 2>, 256> kHexPairs = [] {
@@ -61,11 +53,7 @@ char* put_text(char* p, const char (&s)[N])
 
 } // namespace
 
-// The listing of a width x height screen: line_words(y) gives the n raster
-// words of picture line y (top line first), and attrs(i) the four attribute
-// bytes of symbol i.
-template <class LineWords, class Attrs>
-static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, LineWords&& line_words, Attrs&& attrs)
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height)
 {
     const std::string head = ";New ZX screen format (VORNE)\n"
                              ";Converter: bmp sprites (24 bits RGB888) to asm\n"
@@ -79,41 +67,53 @@ static bool write_listing(std::FILE* out, uint32_t width, uint32_t height, LineW
     const size_t n = width >> 3, words = n * height, symbols = n * (height >> 3);
     // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large
     // buffer, and a large one's buffer holds a picture line's words at least.
-    LineBuffer lb{out, std::vector<char>(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128),
-                                                          128 + 14 * words + 27 * symbols))};
-    for (size_t y = 0; y < height && n > 0; ++y) {
-        const uint16_t* line = line_words(y);
-        char* p = lb.room(14 * n);
-        for (size_t i = 0; i < n; ++i) {
-            const unsigned w = line[i];
+    lw.out = out;
+    lw.buf.assign(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128), 128 + 14 * words + 27 * symbols),
+                  0);
+    lw.used = 0;
+    lw.ok = true;
+    lw.wb = {};
+    return true;
+}
+
+void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n)
+{
+    // A picture line's words fit the buffer at once; more go in blocks.
+    const size_t per_block = lw.buf.size() / 14;
+    while (n > 0) {
+        const size_t k = std::min(n, per_block);
+        char* p = room(lw, 14 * k);
+        for (size_t i = 0; i < k; ++i) {
+            const unsigned w = words[i];
             p = put_text(p, "\tDEFW\t0");
             p = put_hex2(p, w >> 8);
             p = put_hex2(p, w);
             p = put_text(p, "h;\n");
         }
-        lb.used = size_t(p - lb.buf.data());
+        lw.used = size_t(p - lw.buf.data());
+        words += k;
+        n -= k;
     }
-    lb.used = size_t(put_text(lb.room(6), "ATTR:\n") - lb.buf.data());
+}
+
+void put_attribute_lines(ListingWriter& lw, const uint8_t* attributes, size_t symbols, size_t stride)
+{
+    lw.used = size_t(put_text(room(lw, 6), "ATTR:\n") - lw.buf.data());
     for (size_t i = 0; i < symbols; ++i) {
-        const uint8_t* a = attrs(i);
-        char* p = put_text(lb.room(27), "\tDEFB\t0");
+        const uint8_t* a = attributes + i * stride;
+        char* p = put_text(room(lw, 27), "\tDEFB\t0");
         for (size_t k = 0; k < 4; ++k) {
             p = put_hex2(p, a[k]);
             p = put_text(p, k < 3 ? "h,0" : "h;\n");
         }
-        lb.used = size_t(p - lb.buf.data());
+        lw.used = size_t(p - lw.buf.data());
     }
-    lb.flush();
-    return lb.ok && std::fflush(out) == 0 && !std::ferror(out);
 }
 
-bool write_sprite_listing(std::FILE* out, const ScreenImage& s)
+bool end_listing(ListingWriter& lw)
 {
-    const size_t n = symbol_columns(s);
-    return write_listing(
-        out, s.width, s.height,
-        [&](size_t y) { return s.raster.data() + y * n; },
-        [&](size_t i) { return s.attributes.data() + 4 * i; });
+    flush(lw);
+    return lw.ok && std::fflush(lw.out) == 0 && !std::ferror(lw.out);
 }
 
 bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
@@ -123,15 +123,18 @@ bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
     const ExtremePalette& p = sp.palette;
     const std::array<uint8_t, 4> attributes = sp.perceptual ? sp.attributes : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn};
     const size_t w = sp.width, n = w >> 3;
+    ListingWriter lw;
+    if (!begin_listing(lw, out, sp.width, sp.height))
+        return false;
     std::vector<uint16_t> line(n); // the words of the line being written
-    return write_listing(
-        out, sp.width, sp.height,
-        [&](size_t y) {
-            if (sp.perceptual)
-                code_words_table(sp.values.data() + y * w, n, sp.code_of, line.data());
-            else
-                code_words(sp.values.data() + y * w, n, p, line.data());
-            return line.data();
-        },
-        [&](size_t) { return attributes.data(); });
+    for (size_t y = 0; y < sp.height && n > 0; ++y) {
+        if (sp.perceptual)
+            code_words_table(sp.values.data() + y * w, n, sp.code_of, line.data());
+        else
+            code_words(sp.values.data() + y * w, n, p, line.data());
+        put_raster_words(lw, line.data(), n);
+    }
+    // Every symbol has the palette's four bytes.
+    put_attribute_lines(lw, attributes.data(), n * (sp.height >> 3), 0);
+    return end_listing(lw);
 }

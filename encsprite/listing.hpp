@@ -16,14 +16,40 @@
 // lines end in CR LF on Windows.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
-#include "common/screen.hpp"
+#include "common/files.hpp"
 #include "encsprite/palette.hpp"
 
-// False when a write or the final flush fails.
-bool write_sprite_listing(std::FILE* out, const ScreenImage& s);
+// A listing being written. Its lines are formatted into one large buffer and
+// written in blocks: a write a line would dominate the run time on large
+// pictures.
+struct ListingWriter {
+    std::FILE* out = nullptr;
+    std::vector<char> buf;
+    size_t used = 0;
+    bool ok = true; // false once a write has failed
+    WriteBack wb{};
+};
 
-// The listing of a picture's RGB332 values, coded as the lines are written:
-// the same text as for the screen that encode_sprites would build.
+// Writes the comment lines of a width x height screen and the label SPR:, and
+// makes the buffer. False when the write fails.
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height);
+
+// One DEFW line for each of the n raster words at `words`, in order.
+void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n);
+
+// The label ATTR: and one DEFB line for each of `symbols` symbols; symbol i's
+// four attribute bytes are at attributes + i * stride (a stride of 0 gives
+// every symbol the same four).
+void put_attribute_lines(ListingWriter& lw, const uint8_t* attributes, size_t symbols, size_t stride);
+
+// Writes what is left and flushes. False when any write or the flush failed.
+bool end_listing(ListingWriter& lw);
+
+// encsprite's listing: the picture's RGB332 values coded against its palette
+// as the lines are written. False when a write or the final flush fails.
 bool write_sprite_listing(std::FILE* out, const SpritePicture& sp);

@@ -1,14 +1,15 @@
+// Choosing the extreme palette, packing lines to RGB332 and coding them into
+// raster words, and reading a picture of sprites a band at a time.
 #include "encsprite/palette.hpp"
 
 #include <array>
+
+#include "common/walk.hpp"
 
 #if VORNE_X86_KERNELS
 #include <tmmintrin.h>
 #endif
 
-namespace {
-
-// The palette depends only on which values occur.
 ExtremePalette palette_of(const std::array<bool, 256>& seen)
 {
     ExtremePalette p{0, 0, 0, 255};
@@ -35,57 +36,6 @@ ExtremePalette palette_of(const std::array<bool, 256>& seen)
             break;
         }
     return p;
-}
-
-} // namespace
-
-ExtremePalette select_extreme_palette(const BmpPixels& bmp)
-{
-    std::array<bool, 256> seen{};
-    const uint8_t* px = bmp.pixels.data();
-    for (size_t i = 0, end = bmp.pixels.size(); i < end; i += 3)
-        seen[pack_rgb332(px[i + 2], px[i + 1], px[i])] = true;
-    return palette_of(seen);
-}
-
-SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px)
-{
-    SymbolCodes q{{p.mx, p.hi2, p.lo2, p.mn}, {}};
-    for (size_t j = 0; j < 64; ++j)
-        q.codes[j] = code_for_value(p, pack_rgb332(px.r[j], px.g[j], px.b[j]));
-    return q;
-}
-
-ScreenImage encode_sprites(BmpPixels& bmp)
-{
-    // Pass 1: pixel i's RGB332 value to byte i, and the values that occur
-    // marked. Byte i is one of pixel i's own three bytes or an earlier
-    // pixel's, so nothing is overwritten before it is read.
-    std::array<bool, 256> seen{};
-    uint8_t* px = bmp.pixels.data();
-    const size_t count = bmp.pixels.size() / 3;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t v = pack_rgb332(px[3 * i + 2], px[3 * i + 1], px[3 * i]);
-        px[i] = v;
-        seen[v] = true;
-    }
-    const ExtremePalette p = palette_of(seen);
-
-    // Pass 2: every symbol coded from its RGB332 bytes.
-    std::array<uint8_t, 256> code_of;
-    for (unsigned v = 0; v < 256; ++v)
-        code_of[v] = code_for_value(p, uint8_t(v));
-    return encode_screen(uint32_t(bmp.w), uint32_t(bmp.h), px, 1, [&](const uint8_t* values, size_t stride) {
-        SymbolRaster q{{}, {p.mx, p.hi2, p.lo2, p.mn}};
-        for (size_t line = 0; line < 8; ++line) {
-            const uint8_t* v = values + line * stride;
-            unsigned word = 0;
-            for (size_t c = 0; c < 8; ++c)
-                word = (word << 2) | code_of[v[c]];
-            q.words[line] = uint16_t(word);
-        }
-        return q;
-    });
 }
 
 void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)

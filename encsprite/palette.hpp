@@ -15,33 +15,23 @@
 #include <cstdint>
 
 #include "common/bigbuf.hpp"
-#include "common/bmp.hpp"
 #include "common/cpu.hpp"
 #include "common/picture.hpp"
 #include "common/screen.hpp"
-#include "common/walk.hpp"
 
 struct ExtremePalette {
     uint8_t mx, hi2, lo2, mn;
 };
 
-// Over every pixel of the picture.
-ExtremePalette select_extreme_palette(const BmpPixels& bmp);
+// The palette of the values marked in `seen`: which values occur is all it
+// depends on.
+ExtremePalette palette_of(const std::array<bool, 256>& seen);
 
 // Tested in this order: mn is 3, lo2 is 2, hi2 is 1, anything else 0.
 inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 {
     return v == p.mn ? 3 : v == p.lo2 ? 2 : v == p.hi2 ? 1 : 0;
 }
-
-// The quantizer of one symbol for the walk: the same four bytes everywhere.
-SymbolCodes quantize_symbol_palette(const ExtremePalette& p, const SymbolPixels& px);
-
-// A whole picture in memory coded against its palette, top-down, in two
-// passes: the first packs every pixel to RGB332 in place (pixel i's value to
-// byte i) and marks the values that occur, the second codes the symbols from
-// those bytes. The picture's pixels are used up.
-ScreenImage encode_sprites(BmpPixels& bmp);
 
 // encsprite's picture: one RGB332 byte a pixel, a third of the picture's
 // bytes, top line first, and the palette of those values. The palette needs

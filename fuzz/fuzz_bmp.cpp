@@ -13,14 +13,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/bmp.hpp"
 #include "common/picture.hpp"
 #include "common/scnfile.hpp"
-#include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 #include "fuzz/streams.hpp"
+#include "tests/reference/encoders.hpp"
 
 // The bytes read by `read` as from a file of `known_size` bytes, or as from a
 // pipe where that is kUnknownSize.

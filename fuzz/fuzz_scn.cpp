@@ -13,6 +13,7 @@
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "fuzz/streams.hpp"
+#include "tests/reference/screen.hpp"
 
 static ScnError read_screen_from(const uint8_t* data, size_t size, uint64_t known_size, ScreenImage& out)
 {

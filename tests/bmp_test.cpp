@@ -3,10 +3,9 @@
 
 #include <cstdio>
 
-#include "common/bmp.hpp"
 #include "common/le.hpp"
-#include "common/walk.hpp"
 #include "support.hpp"
+#include "tests/reference/screen.hpp"
 
 // Reads from memory with no size known, as from a pipe.
 static BmpError read_bmp_bytes(const Bytes& b, BmpPixels& out)

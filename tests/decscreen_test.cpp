@@ -8,6 +8,7 @@
 #include "common/le.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "support.hpp"
+#include "tests/reference/screen.hpp"
 
 namespace fs = std::filesystem;
 

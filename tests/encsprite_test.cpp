@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "common/le.hpp"
-#include "common/walk.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "encsprite/listing.hpp"
 #include "encsprite/palette.hpp"
 #include "support.hpp"
+#include "tests/reference/encoders.hpp"
 
 namespace fs = std::filesystem;
 

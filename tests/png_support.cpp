@@ -1,3 +1,5 @@
+// Writing PNG files chunk by chunk for the tests, and finding and mending
+// chunks in them.
 #include "png_support.hpp"
 
 #include <zlib.h>

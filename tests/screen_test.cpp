@@ -8,6 +8,7 @@
 #include "common/walk.hpp"
 #include "encscreen/quantize_luma.hpp"
 #include "support.hpp"
+#include "tests/reference/encoders.hpp"
 
 TEST(Rgb332, PacksTopBitsTruncated)
 {

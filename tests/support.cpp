@@ -1,3 +1,5 @@
+// Test support: literal pictures and their BMP bytes, screen files, scratch
+// folders, and running the real programs with their output captured.
 #include "support.hpp"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
-// A whole picture in memory, bottom line first, as the tests and the
-// benchmarks want it to compare against. The programs never hold a picture
-// whole: they read it a band at a time (common/picture.hpp).
+// A whole picture in memory, bottom line first, as the tests, the fuzz
+// targets and the benchmarks want it to compare against. The programs never
+// hold a picture whole: they read it a band at a time (common/picture.hpp),
+// and never link this library.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
-#include "common/bmp.hpp"
+// Reading a whole picture into memory through the programs' own band reader.
+#include "tests/reference/bmp.hpp"
 
 #include <utility>
 
