@@ -3,7 +3,6 @@
 // that no byte of their output has moved.
 #include <gtest/gtest.h>
 
-#include "bench/photo.hpp"
 #include "common/le.hpp"
 #include "support.hpp"
 
@@ -20,18 +19,10 @@ static uint64_t fnv1a(const Bytes& b)
     return h;
 }
 
-static Picture photo(int w, int h)
-{
-    return make_picture(w, h, [&](int x, int y) {
-        const PhotoPixel p = photo_pixel(uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h));
-        return Rgb{p.r, p.g, p.b};
-    });
-}
-
 TEST(PinnedOutput, PhotoThroughEveryProgram)
 {
     const fs::path dir = scratch_dir();
-    const Picture p = photo(512, 512);
+    const Picture p = photo_picture(512, 512);
     write_file(dir / "photo.bmp", make_bmp(p));
     write_file(dir / "photo-topdown.bmp", make_bmp(p, {124, 0, true, 0, {'B', 'M'}}));
     // The same picture in four colours by brightness: a picture encsprite keeps whole.
@@ -40,7 +31,7 @@ TEST(PinnedOutput, PhotoThroughEveryProgram)
                    const Rgb c = p.at(x, y);
                    return four[(c.r + 2 * c.g + c.b / 2) * 4 / 893];
                })));
-    write_file(dir / "photo1024.bmp", make_bmp(photo(1024, 1024)));
+    write_file(dir / "photo1024.bmp", make_bmp(photo_picture(1024, 1024)));
 
     const std::string enc = q(ENCSCREEN_EXE), spr = q(ENCSPRITE_EXE), dec = q(DECSCREEN_EXE);
     ASSERT_EQ(run(enc + " " + q(dir / "photo.bmp") + " " + q(dir / "photo.scn")).status, 1);
