@@ -278,6 +278,9 @@ static const Assembler kAssemblers[] = {
      "z80-unknown-coff-as -o {bin}.o {src} && z80-unknown-coff-objcopy -O binary {bin}.o {bin}", ".include"},
 };
 
+// Test names and messages show the assembler by name, not as bytes.
+static void PrintTo(const Assembler& a, std::ostream* os) { *os << a.name; }
+
 static std::string fill(std::string s, const fs::path& src, const fs::path& bin)
 {
     for (auto [key, value] : {std::pair<std::string, std::string>{"{src}", q(src)}, {"{bin}", q(bin)}})
