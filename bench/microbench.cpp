@@ -178,9 +178,9 @@ void ListingLines(benchmark::State& state)
 }
 BENCHMARK(ListingLines)->Unit(benchmark::kMillisecond);
 
-// The listing as encsprite writes it: from the picture's RGB332 values, each
-// raster word coded against the palette on the way.
-void ListingFromValues(benchmark::State& state)
+// One of encsprite's writers over the photo's RGB332 values, to a temporary
+// file: each raster word is coded against the palette on the way.
+void SpriteWriter(benchmark::State& state, bool (*write)(std::FILE*, const SpritePicture&))
 {
     SpritePicture sp;
     if (load_sprites(photo_file(false).string().c_str(), sp) != PictureError::ok) {
@@ -190,13 +190,23 @@ void ListingFromValues(benchmark::State& state)
     std::FILE* f = std::tmpfile();
     for (auto _ : state) {
         std::rewind(f);
-        benchmark::DoNotOptimize(write_sprite_listing(f, sp));
+        benchmark::DoNotOptimize(write(f, sp));
     }
     std::fclose(f);
     state.SetItemsProcessed(int64_t(state.iterations()) * (kSide / 8) * (kSide + kSide / 8));
-    state.SetLabel("lines");
+    state.SetLabel("words and symbols");
+}
+
+// The listing as encsprite writes it, and the same words and bytes as its
+// screen file.
+void ListingFromValues(benchmark::State& state)
+{
+    SpriteWriter(state, [](std::FILE* f, const SpritePicture& sp) { return write_sprite_listing(f, sp); });
 }
 BENCHMARK(ListingFromValues)->Unit(benchmark::kMillisecond);
+
+void SpriteScreenFromValues(benchmark::State& state) { SpriteWriter(state, write_sprite_screen); }
+BENCHMARK(SpriteScreenFromValues)->Unit(benchmark::kMillisecond);
 
 // decscreen's row decoding alone: one BMP row from the screen, bottom to
 // top; as the program calls it, and each version alone.

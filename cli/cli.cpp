@@ -112,19 +112,6 @@ int usage_error(const ProgramFace& face, const std::string& what)
     return face.failure;
 }
 
-// An assembler label: a letter or underscore, then letters, digits or
-// underscores; at most 32 characters, which every Z80 assembler keeps.
-bool valid_prefix(std::string_view name)
-{
-    if (name.empty() || name.size() > 32)
-        return false;
-    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
-    for (size_t i = 0; i < name.size(); ++i)
-        if (!letter(name[i]) && !(i > 0 && name[i] >= '0' && name[i] <= '9'))
-            return false;
-    return true;
-}
-
 // Reads the options and the two names. Nothing when the program is to
 // convert; otherwise the exit status of a command line that asked for no
 // conversion or was wrong.
@@ -166,7 +153,7 @@ std::optional<int> read_command_line(int argc, char** argv, Run& run)
             if (has_value)
                 return usage_error(face, "option '" + std::string(option) + "' takes no value");
             *flag = true;
-        } else if (option == "--prefix" && (face.options & kPrefixOption)) {
+        } else if (option == "--prefix" && face.prefix_ok) {
             std::string_view value;
             if (has_value)
                 value = a.substr(eq + 1);
@@ -174,7 +161,7 @@ std::optional<int> read_command_line(int argc, char** argv, Run& run)
                 value = argv[++i];
             else
                 return usage_error(face, "option '--prefix' needs a name");
-            if (!valid_prefix(value))
+            if (!face.prefix_ok(value))
                 return usage_error(face, "'--prefix " + std::string(value) +
                                              "': the prefix must be an assembler name: a letter or underscore, then "
                                              "letters, digits or underscores, at most 32 characters");

@@ -34,7 +34,6 @@ using ArgChar = char;
 enum ProgramOptions : unsigned {
     kPadOption = 1,        // --pad
     kPerceptualOption = 2, // --perceptual
-    kPrefixOption = 4,     // --prefix NAME
 };
 
 // What a program is, as its messages and statuses show it.
@@ -46,6 +45,8 @@ struct ProgramFace {
     const char* not_opened;  // the messages about the output: "scnfile was not opened\n"
     const char* not_written; // "scnfile was not written\n"
     unsigned options;        // ProgramOptions
+    // --prefix NAME, where the program takes it: whether NAME will do.
+    bool (*prefix_ok)(std::string_view name) = nullptr;
 };
 
 struct Options {

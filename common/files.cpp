@@ -15,6 +15,19 @@
 
 bool is_standard_stream_name(const char* path) { return std::strcmp(path, "-") == 0; }
 
+bool has_extension(const char* path, std::string_view ext)
+{
+    const std::string_view name(path);
+    if (name.size() < ext.size())
+        return false;
+    for (size_t i = 0; i < ext.size(); ++i) {
+        const char c = name[name.size() - ext.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != ext[i])
+            return false;
+    }
+    return true;
+}
+
 #ifdef _WIN32
 
 std::filesystem::path path_from_utf8(const char* path)

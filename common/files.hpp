@@ -9,9 +9,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 // True for "-", the name of standard input or output on a command line.
 bool is_standard_stream_name(const char* path);
+
+// True when the name ends in `ext` (given in lower case, dot included) in any
+// case: "X.PNG" as well as "x.png". The name the user typed decides the
+// kind of output, as they expect from the extension.
+bool has_extension(const char* path, std::string_view ext);
 
 // The path of a UTF-8 file name.
 std::filesystem::path path_from_utf8(const char* path);

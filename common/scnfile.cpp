@@ -16,37 +16,45 @@ static bool write_all(std::FILE* out, std::span<const uint8_t> bytes)
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
-static std::span<const uint8_t> bytes_of(const BigArray<uint16_t>& words)
+static std::span<const uint8_t> bytes_of(std::span<const uint16_t> words)
 {
     return {reinterpret_cast<const uint8_t*>(words.data()), 2 * words.size()};
 }
 
-bool write_screen_file(std::FILE* out, const ScreenImage& s)
+bool write_screen_header(std::FILE* out, uint32_t width, uint32_t height)
 {
     std::array<uint8_t, kScreenHeaderSize> hdr;
-    const uint16_t words[8] = {0x4353, 0, 0, 16, uint16_t(s.width), uint16_t(s.height), 16, 2};
+    const uint16_t words[8] = {0x4353, 0, 0, 16, uint16_t(width), uint16_t(height), 16, 2};
     for (size_t i = 0; i < 8; ++i)
         put_le16(hdr, 2 * i, words[i]);
-    if (!write_all(out, hdr))
-        return false;
+    return write_all(out, hdr);
+}
 
-    // The raster goes out little-endian: as it lies on a little-endian host,
-    // through a small buffer on the heap on any other.
+bool write_raster_words(std::FILE* out, std::span<const uint16_t> words)
+{
+    // As they lie on a little-endian host, through a small buffer on the heap
+    // on any other.
     if constexpr (std::endian::native == std::endian::little) {
-        if (!write_all(out, bytes_of(s.raster)))
-            return false;
+        return write_all(out, bytes_of(words));
     } else {
-        std::vector<uint8_t> buf(size_t(1) << 16);
-        for (size_t i = 0; i < s.raster.size();) {
-            const size_t count = std::min(s.raster.size() - i, buf.size() / 2);
+        std::vector<uint8_t> buf(std::min(words.size(), size_t(1) << 15) * 2);
+        for (size_t i = 0; i < words.size();) {
+            const size_t count = std::min(words.size() - i, buf.size() / 2);
             for (size_t k = 0; k < count; ++k)
-                put_le16(buf, 2 * k, s.raster[i + k]);
+                put_le16(buf, 2 * k, words[i + k]);
             if (!write_all(out, std::span<const uint8_t>(buf.data(), 2 * count)))
                 return false;
             i += count;
         }
+        return true;
     }
-    if (!write_all(out, {s.attributes.data(), s.attributes.size()}))
+}
+
+bool write_screen_file(std::FILE* out, const ScreenImage& s)
+{
+    if (!write_screen_header(out, s.width, s.height) ||
+        !write_raster_words(out, {s.raster.data(), s.raster.size()}) ||
+        !write_all(out, {s.attributes.data(), s.attributes.size()}))
         return false;
     return std::fflush(out) == 0 && !std::ferror(out);
 }
@@ -102,7 +110,8 @@ ScnError read_screen_body(Input& in, ScreenImage& s)
     if (!read_array(in, s.raster, size_t(words)) || !read_array(in, s.attributes, size_t(attrs)))
         return ScnError::truncated;
     if constexpr (std::endian::native != std::endian::little) {
-        std::vector<uint8_t> bytes(bytes_of(s.raster).begin(), bytes_of(s.raster).end());
+        const auto raw = bytes_of({s.raster.data(), s.raster.size()});
+        std::vector<uint8_t> bytes(raw.begin(), raw.end());
         for (size_t i = 0; i < s.raster.size(); ++i)
             s.raster[i] = get_le16(bytes, 2 * i);
     }

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "common/input.hpp"
 #include "common/screen.hpp"
@@ -37,6 +38,12 @@ uint64_t screen_file_size(uint32_t width, uint32_t height);
 // Writes header, raster and attributes to a stream opened for binary writing.
 // False when a write or the final flush fails.
 bool write_screen_file(std::FILE* out, const ScreenImage& s);
+
+// The pieces of a screen file, for a writer that makes the raster as it goes:
+// the 16-byte header, then raster words (little-endian whatever the host) in
+// as many calls as it takes. False when a write fails.
+bool write_screen_header(std::FILE* out, uint32_t width, uint32_t height);
+bool write_raster_words(std::FILE* out, std::span<const uint16_t> words);
 
 enum class ScnError {
     ok,

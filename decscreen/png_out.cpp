@@ -1,20 +1,13 @@
 // Choosing PNG output by the name, and writing the screen's rows as a PNG.
 #include "decscreen/png_out.hpp"
 
-#include <cstring>
 #include <vector>
 
+#include "common/files.hpp"
 #include "common/pngio.hpp"
 #include "decscreen/bmp_out.hpp"
 
-bool wants_png_output(const char* path)
-{
-    const size_t n = std::strlen(path);
-    if (n < 4 || path[n - 4] != '.')
-        return false;
-    const char* ext = path + n - 3;
-    return (ext[0] | 0x20) == 'p' && (ext[1] | 0x20) == 'n' && (ext[2] | 0x20) == 'g';
-}
+bool wants_png_output(const char* path) { return has_extension(path, ".png"); }
 
 bool write_png_preview(std::FILE* out, const ScreenImage& s)
 {

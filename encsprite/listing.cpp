@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/files.hpp"
+#include "common/scnfile.hpp"
 
 namespace {
 
@@ -51,16 +52,36 @@ char* put_text(char* p, const char (&s)[N])
     return p + N - 1;
 }
 
+// The raster words of picture line y, coded against the picture's palette:
+// word i covers the eight values 8i .. 8i+7, so a line of the top-down
+// picture is exactly n words.
+void code_line(const SpritePicture& sp, size_t y, uint16_t* words)
+{
+    const size_t w = sp.width, n = w >> 3;
+    if (sp.perceptual)
+        code_words_table(sp.values.data() + y * w, n, sp.code_of, words);
+    else
+        code_words(sp.values.data() + y * w, n, sp.palette, words);
+}
+
+// Every symbol of encsprite's picture has the palette's four bytes.
+std::array<uint8_t, 4> attribute_bytes(const SpritePicture& sp)
+{
+    const ExtremePalette& p = sp.palette;
+    return sp.perceptual ? sp.attributes : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn};
+}
+
 } // namespace
 
-bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height)
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix)
 {
+    lw.prefix = prefix.empty() ? std::string() : std::string(prefix) + "_";
     const std::string head = ";New ZX screen format (VORNE)\n"
                              ";Converter: bmp sprites (24 bits RGB888) to asm\n"
                              ";Rastr format: 2 bits per pixel\n"
                              ";Attribute format: 4 byte attributes (RGB332) per symbol (8x8 pixs)\n"
                              ";Height = " + std::to_string(height) + "; Width = " + std::to_string(width) +
-                             "\n\nSPR:\n";
+                             "\n\n" + lw.prefix + "SPR:\n";
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size())
         return false;
 
@@ -68,7 +89,8 @@ bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t h
     // 14 bytes a DEFW line and 27 a DEFB line: a small listing needs no large
     // buffer, and a large one's buffer holds a picture line's words at least.
     lw.out = out;
-    lw.buf.assign(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128), 128 + 14 * words + 27 * symbols),
+    lw.buf.assign(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128),
+                                   128 + lw.prefix.size() + 14 * words + 27 * symbols),
                   0);
     lw.used = 0;
     lw.ok = true;
@@ -98,7 +120,9 @@ void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n)
 
 void put_attribute_lines(ListingWriter& lw, const uint8_t* attributes, size_t symbols, size_t stride)
 {
-    lw.used = size_t(put_text(room(lw, 6), "ATTR:\n") - lw.buf.data());
+    const std::string label = lw.prefix + "ATTR:\n";
+    std::memcpy(room(lw, label.size()), label.data(), label.size());
+    lw.used += label.size();
     for (size_t i = 0; i < symbols; ++i) {
         const uint8_t* a = attributes + i * stride;
         char* p = put_text(room(lw, 27), "\tDEFB\t0");
@@ -116,25 +140,58 @@ bool end_listing(ListingWriter& lw)
     return lw.ok && std::fflush(lw.out) == 0 && !std::ferror(lw.out);
 }
 
-bool write_sprite_listing(std::FILE* out, const SpritePicture& sp)
+bool valid_label_prefix(std::string_view name)
 {
-    // Word i covers the eight values 8i .. 8i+7: a line of the top-down
-    // picture is exactly n words, so the words run through the values in order.
-    const ExtremePalette& p = sp.palette;
-    const std::array<uint8_t, 4> attributes = sp.perceptual ? sp.attributes : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn};
-    const size_t w = sp.width, n = w >> 3;
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (name.empty() || name.size() > 32 || !letter(name[0]))
+        return false;
+    return std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+bool write_sprite_listing(std::FILE* out, const SpritePicture& sp, std::string_view prefix)
+{
+    const size_t n = sp.width >> 3;
     ListingWriter lw;
-    if (!begin_listing(lw, out, sp.width, sp.height))
+    if (!begin_listing(lw, out, sp.width, sp.height, prefix))
         return false;
     std::vector<uint16_t> line(n); // the words of the line being written
     for (size_t y = 0; y < sp.height && n > 0; ++y) {
-        if (sp.perceptual)
-            code_words_table(sp.values.data() + y * w, n, sp.code_of, line.data());
-        else
-            code_words(sp.values.data() + y * w, n, p, line.data());
+        code_line(sp, y, line.data());
         put_raster_words(lw, line.data(), n);
     }
-    // Every symbol has the palette's four bytes.
+    const std::array<uint8_t, 4> attributes = attribute_bytes(sp);
     put_attribute_lines(lw, attributes.data(), n * (sp.height >> 3), 0);
     return end_listing(lw);
+}
+
+bool wants_screen_output(const char* name) { return has_extension(name, ".scn"); }
+
+bool write_sprite_screen(std::FILE* out, const SpritePicture& sp)
+{
+    if (!write_screen_header(out, sp.width, sp.height))
+        return false;
+    // The listing's words, a line at a time, so that no second copy of the
+    // screen is made: the same order as its DEFW lines.
+    const size_t n = sp.width >> 3, symbols = n * (sp.height >> 3);
+    std::vector<uint16_t> line(n);
+    WriteBack wb{};
+    for (size_t y = 0; y < sp.height && n > 0; ++y) {
+        code_line(sp, y, line.data());
+        if (!write_raster_words(out, line))
+            return false;
+        count_written(out, wb, 2 * n);
+    }
+    // The attributes: one block of the four bytes repeated, written over and over.
+    std::array<uint8_t, 4096> block;
+    const std::array<uint8_t, 4> a = attribute_bytes(sp);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = a[i % 4];
+    for (size_t left = 4 * symbols; left > 0;) {
+        const size_t step = std::min(left, block.size());
+        if (std::fwrite(block.data(), 1, step, out) != step)
+            return false;
+        count_written(out, wb, step);
+        left -= step;
+    }
+    return std::fflush(out) == 0 && !std::ferror(out);
 }

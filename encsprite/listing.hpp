@@ -14,11 +14,20 @@
 // Numbers are upper-case hexadecimal with a leading 0 and a trailing h, so that
 // every assembler reads them as numbers. The stream is opened in text mode:
 // lines end in CR LF on Windows.
+//
+// With a label prefix NAME the two labels are NAME_SPR: and NAME_ATTR:, so
+// that several listings can go into one program; nothing else changes.
+//
+// The same words and bytes as a screen file: what the assembled listing
+// holds, behind the screen file's header, for a look at the sprites with
+// decscreen.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/files.hpp"
@@ -33,11 +42,13 @@ struct ListingWriter {
     size_t used = 0;
     bool ok = true; // false once a write has failed
     WriteBack wb{};
+    std::string prefix; // "NAME_" before the labels, or nothing
 };
 
-// Writes the comment lines of a width x height screen and the label SPR:, and
-// makes the buffer. False when the write fails.
-bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height);
+// Writes the comment lines of a width x height screen and the label SPR: (or
+// NAME_SPR: with a prefix NAME), and makes the buffer. False when the write
+// fails.
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix = {});
 
 // One DEFW line for each of the n raster words at `words`, in order.
 void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n);
@@ -50,6 +61,23 @@ void put_attribute_lines(ListingWriter& lw, const uint8_t* attributes, size_t sy
 // Writes what is left and flushes. False when any write or the flush failed.
 bool end_listing(ListingWriter& lw);
 
+// A label prefix that pasmo, z80asm and GNU as all take as the start of a
+// label: a letter or underscore, then letters, digits or underscores, at most
+// 32 characters, ASCII only.
+bool valid_label_prefix(std::string_view name);
+
 // encsprite's listing: the picture's RGB332 values coded against its palette
-// as the lines are written. False when a write or the final flush fails.
-bool write_sprite_listing(std::FILE* out, const SpritePicture& sp);
+// as the lines are written. `prefix` is empty (the labels SPR: and ATTR:) or
+// one that valid_label_prefix accepts. False when a write or the final flush
+// fails.
+bool write_sprite_listing(std::FILE* out, const SpritePicture& sp, std::string_view prefix = {});
+
+// True when the output name asks for a screen file: it ends in ".scn", in
+// any case. "-" does not: standard output gets the listing.
+bool wants_screen_output(const char* name);
+
+// The picture's screen file, to a stream opened for binary writing: the
+// header, then the raster words coded line by line as for the listing, then
+// the palette's four bytes for every symbol. False when a write or the final
+// flush fails.
+bool write_sprite_screen(std::FILE* out, const SpritePicture& sp);

@@ -24,6 +24,10 @@ Options:
                  the next multiples of 8
   --force        replace LISTING even where it holds a picture or a screen
                  file, which is otherwise left alone
+
+A LISTING name ending in .scn gets a screen file instead of the listing: the
+same raster words and attribute bytes behind a screen file's header, for a
+look at the sprites with decscreen.
   --             the end of the options: a name after it may start with "-"
   -h, --help     print this help
   --version      print the version
@@ -34,17 +38,19 @@ line on standard error that says which file and why. More in: man encsprite
 
 constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", kHelp,
                                  "sprfile was not opened\n", "sprfile was not written\n",
-                                 kPadOption | kPrefixOption | kPerceptualOption};
+                                 kPadOption | kPerceptualOption, valid_label_prefix};
 
 int encsprite(Run& run)
 {
-    // 1. A picture or screen at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::picture) || !guard_output(run, FileKind::screen))
+    // 1. A picture at the output is kept, and a screen where a listing goes:
+    // a mistake costs nothing. A name ending in .scn gets a screen file.
+    const bool screen_file = wants_screen_output(run.output);
+    if (!guard_output(run, FileKind::picture) || (!screen_file && !guard_output(run, FileKind::screen)))
         return kEncsprite.failure;
-    run.keep = kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
+    run.keep = !screen_file && kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
 
     // 2. Read the picture a symbol row at a time as RGB332 values and
-    // choose the palette; the pixels are coded as the listing is written.
+    // choose the palette; the pixels are coded as the output is written.
     SpritePicture sprites;
     PictureReport report;
     const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites)
@@ -52,12 +58,15 @@ int encsprite(Run& run)
     if (e != PictureError::ok)
         return picture_failed(run, e, report);
 
-    // 3. Create the listing, in text mode: CR LF line endings on Windows.
-    if (!create_output(run, OutputMode::text))
+    // 3. Create the output: the listing in text mode (CR LF line endings on
+    // Windows), a screen file in binary.
+    if (!create_output(run, screen_file ? OutputMode::binary : OutputMode::text))
         return kEncsprite.failure;
 
     // 4. Write it; an old file is replaced only once every byte got there.
-    return finish_run(run, write_sprite_listing(run.out.stream, sprites));
+    std::FILE* const out = run.out.stream;
+    return finish_run(run, screen_file ? write_sprite_screen(out, sprites)
+                                       : write_sprite_listing(out, sprites, run.options.prefix));
 }
 
 } // namespace

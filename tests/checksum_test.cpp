@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "bench/photo.hpp"
 #include "common/le.hpp"
 #include "support.hpp"
 
@@ -22,20 +21,12 @@ static uint64_t fnv1a(const Bytes& b)
     return h;
 }
 
-static Picture photo(int w, int h)
-{
-    return make_picture(w, h, [&](int x, int y) {
-        const PhotoPixel p = photo_pixel(uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h));
-        return Rgb{p.r, p.g, p.b};
-    });
-}
-
 // The photo of side n into `dir` as photo.bmp, as photo-topdown.bmp (a
 // top-down file behind a 124-byte header), and in the four colours by
 // brightness as four.bmp: a picture encsprite keeps whole.
 static void write_photos(const fs::path& dir, int n, const Rgb (&four)[4])
 {
-    const Picture p = photo(n, n);
+    const Picture p = photo_picture(n, n);
     write_file(dir / "photo.bmp", make_bmp(p));
     write_file(dir / "photo-topdown.bmp", make_bmp(p, {124, 0, true, 0, {'B', 'M'}}));
     write_file(dir / "four.bmp", make_bmp(make_picture(n, n, [&](int x, int y) {
@@ -48,7 +39,7 @@ TEST(PinnedOutput, PhotoThroughEveryProgram)
 {
     const fs::path dir = scratch_dir();
     write_photos(dir, 512, {{10, 20, 30}, {200, 40, 40}, {40, 200, 90}, {250, 250, 250}});
-    write_file(dir / "photo1024.bmp", make_bmp(photo(1024, 1024)));
+    write_file(dir / "photo1024.bmp", make_bmp(photo_picture(1024, 1024)));
 
     const std::string enc = q(ENCSCREEN_EXE), spr = q(ENCSPRITE_EXE), dec = q(DECSCREEN_EXE);
     ASSERT_EQ(run(enc + " " + q(dir / "photo.bmp") + " " + q(dir / "photo.scn")).status, 1);

@@ -156,16 +156,23 @@ TEST(CodeWords, KernelsAgree)
 #endif
 }
 
-static std::string listing_of(const ScreenImage& s)
+// What `write` puts on a stream, which it must report as written.
+template <class Write>
+static std::string written(Write&& write)
 {
     char* buf = nullptr;
     size_t len = 0;
     std::FILE* f = open_memstream(&buf, &len);
-    EXPECT_TRUE(write_sprite_listing(f, s));
+    EXPECT_TRUE(write(f));
     std::fclose(f);
     std::string text(buf, len);
     std::free(buf);
     return text;
+}
+
+static std::string listing_of(const ScreenImage& s)
+{
+    return written([&](std::FILE* f) { return write_sprite_listing(f, s); });
 }
 
 static std::vector<std::string> lines_of(const std::string& text)
@@ -262,7 +269,17 @@ TEST(Encsprite, FailureTable)
 struct Assembler {
     const char* name;
     std::string probe, command; // command: {src} and {bin} are replaced
+    const char* include;        // the directive that includes another source file
 };
+static const Assembler kAssemblers[] = {
+    {"pasmo", "command -v pasmo", "pasmo --bin {src} {bin}", "INCLUDE"},
+    {"z80asm", "command -v z80asm", "z80asm -o {bin} {src}", "include"},
+    {"binutils_z80", "command -v z80-unknown-coff-as",
+     "z80-unknown-coff-as -o {bin}.o {src} && z80-unknown-coff-objcopy -O binary {bin}.o {bin}", ".include"},
+};
+
+// Test names and messages show the assembler by name, not as bytes.
+static void PrintTo(const Assembler& a, std::ostream* os) { *os << a.name; }
 
 static std::string fill(std::string s, const fs::path& src, const fs::path& bin)
 {
@@ -272,14 +289,24 @@ static std::string fill(std::string s, const fs::path& src, const fs::path& bin)
     return s;
 }
 
+// What an assembled listing of the BMP must hold: the screen's raster words,
+// little-endian, then its attribute bytes, from the symbol walk rather than
+// the program's line coder.
+static Bytes assembled_bytes_of(const fs::path& bmp_path)
+{
+    BmpPixels bmp;
+    EXPECT_EQ(load_bmp24(bmp_path.c_str(), bmp), BmpError::ok);
+    const ExtremePalette pal = select_extreme_palette(bmp);
+    const ScreenImage screen = build_screen(bmp, [&](const SymbolPixels& px) { return quantize_symbol_palette(pal, px); });
+    Bytes want(2 * screen.raster.size());
+    for (size_t i = 0; i < screen.raster.size(); ++i)
+        put_le16(want, 2 * i, screen.raster[i]);
+    want.insert(want.end(), screen.attributes.begin(), screen.attributes.end());
+    return want;
+}
+
 TEST(Encsprite, RealAssemblersAndDecscreen)
 {
-    const Assembler assemblers[] = {
-        {"pasmo", "command -v pasmo", "pasmo {src} {bin}"},
-        {"z80asm", "command -v z80asm", "z80asm -o {bin} {src}"},
-        {"binutils-z80", "command -v z80-unknown-coff-as",
-         "z80-unknown-coff-as -o {bin}.o {src} && z80-unknown-coff-objcopy -O binary {bin}.o {bin}"},
-    };
     const fs::path dir = scratch_dir();
     // Pictures of at most four RGB332 values (lossless) and one of six (not).
     const Rgb colours[] = {{0, 0, 0}, {255, 255, 255}, {200, 30, 90}, {20, 160, 250}, {90, 90, 0}, {255, 0, 0}};
@@ -295,17 +322,11 @@ TEST(Encsprite, RealAssemblersAndDecscreen)
             make_picture(sp.w, sp.h, [&](int x, int y) { return colours[size_t((x * 3 + y * 5 + x * y) % sp.ncolours)]; });
         write_file(dir / "in.bmp", make_bmp(p));
         ASSERT_EQ(run(kSpr + " " + q(dir / "in.bmp") + " " + q(dir / "in.asm")).status, 0);
-        // The expected bytes: the screen's raster words, little-endian, then its attribute bytes.
+        const Bytes want = assembled_bytes_of(dir / "in.bmp");
         BmpPixels bmp;
         ASSERT_EQ(load_bmp24((dir / "in.bmp").c_str(), bmp), BmpError::ok);
         const ExtremePalette pal = select_extreme_palette(bmp);
-        const ScreenImage screen =
-            build_screen(bmp, [&](const SymbolPixels& px) { return quantize_symbol_palette(pal, px); });
-        Bytes want(2 * screen.raster.size());
-        for (size_t i = 0; i < screen.raster.size(); ++i)
-            put_le16(want, 2 * i, screen.raster[i]);
-        want.insert(want.end(), screen.attributes.begin(), screen.attributes.end());
-        for (const auto& as : assemblers) {
+        for (const auto& as : kAssemblers) {
             SCOPED_TRACE(as.name);
             if (run(as.probe).status != 0)
                 continue;
@@ -334,4 +355,108 @@ TEST(Encsprite, RealAssemblersAndDecscreen)
     }
     if (ran == 0)
         GTEST_SKIP() << "no Z80 assembler installed (pasmo, z80asm, binutils-z80)";
+}
+
+TEST(OutputNames, LabelPrefixesAndScreenFiles)
+{
+    for (const std::string& ok : std::vector<std::string>{"ship", "_rock2", "A_b_9", std::string(32, 'x')})
+        EXPECT_TRUE(valid_label_prefix(ok)) << ok;
+    for (const std::string& bad :
+         std::vector<std::string>{"", "2ship", std::string(33, 'x'), "my-ship", "sch\xC3\xBC" "ff", "ship:", "a b"})
+        EXPECT_FALSE(valid_label_prefix(bad)) << bad;
+    for (const char* yes : {"a.scn", "A.SCN", "dir/x.Scn"})
+        EXPECT_TRUE(wants_screen_output(yes)) << yes;
+    for (const char* no : {"-", "scn", "a.asm", "a.scn.asm", "a.scn/x.asm"})
+        EXPECT_FALSE(wants_screen_output(no)) << no;
+}
+
+// A SpritePicture as the program reads it, from a BMP file.
+static SpritePicture sprites_of(const fs::path& bmp)
+{
+    SpritePicture sp;
+    EXPECT_EQ(load_sprites(bmp.string().c_str(), sp), PictureError::ok);
+    return sp;
+}
+
+TEST(SpriteListing, PrefixChangesOnlyTheLabels)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "in.bmp", make_bmp(photo_picture(24, 16)));
+    const SpritePicture sp = sprites_of(dir / "in.bmp");
+    std::string want = written([&](std::FILE* f) { return write_sprite_listing(f, sp); });
+    for (const char* label : {"SPR:\n", "ATTR:\n"})
+        want.insert(want.find(std::string("\n") + label) + 1, "ship_");
+    EXPECT_EQ(written([&](std::FILE* f) { return write_sprite_listing(f, sp, "ship"); }), want);
+}
+
+// Each assembler in turn, skipped with a message where it is not installed.
+class Assembled : public ::testing::TestWithParam<Assembler> {
+protected:
+    void SetUp() override
+    {
+        if (run(GetParam().probe).status != 0)
+            GTEST_SKIP() << GetParam().name << " is not installed";
+    }
+    // Writes the listing of dir/NAME.bmp, labelled with `prefix`, to
+    // dir/NAME.asm through the library; returns the line that includes it.
+    std::string listing(const std::string& name, std::string_view prefix)
+    {
+        const fs::path src = dir / (name + ".asm");
+        std::FILE* f = std::fopen(src.string().c_str(), "w");
+        EXPECT_TRUE(f && write_sprite_listing(f, sprites_of(dir / (name + ".bmp")), prefix));
+        std::fclose(f);
+        return std::string(GetParam().include) + " \"" + src.string() + "\"\n";
+    }
+    Bytes assemble(const std::string& program)
+    {
+        write_file(dir / "main.asm", Bytes(program.begin(), program.end()));
+        fs::remove(dir / "out.bin");
+        const RunResult r = run(fill(GetParam().command, dir / "main.asm", dir / "out.bin"));
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        return r.status == 0 ? read_file(dir / "out.bin") : Bytes{};
+    }
+    const fs::path dir = scratch_dir();
+};
+INSTANTIATE_TEST_SUITE_P(Z80, Assembled, ::testing::ValuesIn(kAssemblers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two sheets with labels of their own in one program: each one's bytes in
+// turn, and the labels where those bytes lie.
+TEST_P(Assembled, TwoPrefixedListingsInOneProgram)
+{
+    const Picture ship = make_picture(16, 8, [](int x, int y) { return Rgb{uint8_t(x * 16), 0, uint8_t(y * 30)}; });
+    write_file(dir / "ship.bmp", make_bmp(ship));
+    write_file(dir / "rock.bmp", make_bmp(photo_picture(8, 16)));
+    Bytes want = assembled_bytes_of(dir / "ship.bmp"), rock = assembled_bytes_of(dir / "rock.bmp");
+    want.insert(want.end(), rock.begin(), rock.end());
+    // _rock2_SPR follows ship's 16 words and 2 symbols; ship_ATTR follows its words.
+    want.insert(want.end(), {2 * 16 + 4 * 2, 0, 2 * 16, 0});
+    EXPECT_EQ(assemble(listing("ship", "ship") + listing("rock", "_rock2") + "\tDEFW\t_rock2_SPR\n\tDEFW\tship_ATTR\n"),
+              want);
+}
+
+// encsprite's screen file is the screen header and what the assembled
+// listing holds, byte for byte, whichever way the BMP stores its lines.
+TEST_P(Assembled, ScreenFileIsHeaderAndAssembledListing)
+{
+    const Rgb four[] = {{0, 0, 0}, {255, 255, 255}, {200, 30, 90}, {20, 160, 250}};
+    const Picture sheet = make_picture(24, 16, [&](int x, int y) { return four[size_t((x * 3 + y * 5 + x * y) % 4)]; });
+    const std::pair<const char*, Bytes> cases[] = {
+        {"four colours, bottom-up", make_bmp(sheet)},
+        {"four colours, top-down", make_bmp(sheet, {40, 0, true, 0, {'B', 'M'}})},
+        {"photo-like, bottom-up", make_bmp(photo_picture(64, 40))},
+        {"photo-like, top-down", make_bmp(photo_picture(64, 40), {124, 0, true, 0, {'B', 'M'}})},
+    };
+    for (const auto& [name, bmp] : cases) {
+        SCOPED_TRACE(name);
+        write_file(dir / "in.bmp", bmp);
+        const Bytes bin = assemble(listing("in", {}));
+        const SpritePicture sp = sprites_of(dir / "in.bmp");
+        Bytes want = {'S', 'C', 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 16, 0, 2, 0};
+        put_le16(want, 8, uint16_t(sp.width));
+        put_le16(want, 10, uint16_t(sp.height));
+        want.insert(want.end(), bin.begin(), bin.end());
+        const std::string got = written([&](std::FILE* f) { return write_sprite_screen(f, sp); });
+        EXPECT_EQ(Bytes(got.begin(), got.end()), want);
+    }
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <sys/wait.h>
 
+#include "bench/photo.hpp"
 #include "common/le.hpp"
 
 Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f)
@@ -180,6 +181,14 @@ std::string why_no_memory_limit()
 bool have_imagemagick()
 {
     return run("convert -version").out.find("ImageMagick") != std::string::npos;
+}
+
+Picture photo_picture(int w, int h)
+{
+    return make_picture(w, h, [&](int x, int y) {
+        const PhotoPixel p = photo_pixel(uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h));
+        return Rgb{p.r, p.g, p.b};
+    });
 }
 
 Bytes make_scn(uint16_t w, uint16_t h, const std::function<uint8_t(size_t)>& fill)

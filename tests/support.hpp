@@ -25,6 +25,9 @@ struct Picture {
 
 Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f);
 
+// The benchmarks' photo-like picture.
+Picture photo_picture(int w, int h);
+
 // How a BMP writer lays out the same picture.
 struct BmpLayout {
     uint32_t info_size = 40;  // 40, 108 or 124; 12 for an OS/2 core header
