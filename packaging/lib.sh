@@ -94,22 +94,21 @@ vorne_debian_source() {
   if ! grep -Eqs '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
        /etc/apt/sources.list.d/*.sources; then
     vorne_enable_deb_src >&2
-    vorne_apt_updated=
   fi
-  apt-cache showsrc "$package" 2>/dev/null | grep -q '^Version: ' || vorne_apt_updated=
-  vorne_apt_update >&2
+  if ! apt-cache showsrc "$package" 2>/dev/null | grep -q '^Version: '; then
+    vorne_apt_updated=
+    vorne_apt_update >&2
+  fi
   mkdir -p "$folder"
   (
     cd "$folder" || exit 1
-    vorne_apt source "$package" >&2 ||
-      for v in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -rV); do
-        vorne_apt source "$package=$v" >&2 && break
-      done
-  )
-  local unpacked
-  unpacked=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n1)
-  [ -n "$unpacked" ] || { echo "could not fetch Debian's source package $package" >&2; return 1; }
-  echo "$unpacked"
+    local v
+    for v in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -ruV); do
+      vorne_apt source "$package=$v" >&2 && exit 0
+    done
+    exit 1
+  ) || { echo "could not fetch Debian's source package $package" >&2; return 1; }
+  find "$folder" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n1
 }
 
 # Adds deb-src to the entries of Debian's own archive (deb.debian.org and
