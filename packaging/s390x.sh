@@ -11,8 +11,8 @@ usage() {
   cat <<'EOF'
 Usage: packaging/s390x.sh
 
-Builds build-s390x/bin/encscreen, encsprite and decscreen for s390x on Debian 12
-(as root, or through sudo), from this checkout:
+Builds build-s390x/bin/encscreen, encsprite and decscreen for s390x from this
+checkout. Needs Debian 12, root (or sudo) and Debian's archive on the network.
 
 1. installs what is missing of: cmake, make, g++-s390x-linux-gnu and qemu-user
    (qemu-s390x runs the programs here);

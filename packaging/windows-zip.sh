@@ -12,8 +12,9 @@ usage() {
   cat <<'EOF'
 Usage: packaging/windows-zip.sh
 
-Makes build-mingw/vorne-screen-tools-<version>-win64.zip on Debian 12 (as root,
-or through sudo), from this checkout:
+Makes build-mingw/vorne-screen-tools-<version>-win64.zip from this checkout.
+Needs Debian 12, root (or sudo) and Debian's archive on the network; the first
+run takes some minutes, later ones reuse build-mingw-deps/ and build-mingw/.
 
 1. installs what is missing of: cmake, make, g++-mingw-w64-x86-64-posix,
    libz-mingw-w64-dev, dpkg-dev (apt-get source), groff-base and bsdextrautils
