@@ -1,5 +1,6 @@
 # Cross-compiles the programs for 64-bit Windows with Debian's MinGW-w64
-# (package g++-mingw-w64-x86-64-posix):
+# (package g++-mingw-w64-x86-64-posix). packaging/windows-zip.sh uses it for
+# libpng and the programs and makes the zip; by hand, once libpng is there:
 #
 #   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVORNE_BUILD_TESTS=OFF
 #   cmake --build build-mingw -j2
@@ -18,8 +19,9 @@ set(CMAKE_CXX_COMPILER ${VORNE_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${VORNE_MINGW_PREFIX}-windres)
 
 # Debian's MinGW-w64 libraries (zlib from libz-mingw-w64-dev), and libpng,
-# which Debian does not ship for MinGW-w64: .ci/run cross-builds it from
-# Debian's source package into build-mingw-deps/ of this checkout.
+# which Debian does not ship for MinGW-w64: packaging/windows-zip.sh
+# cross-builds it from Debian's source package into build-mingw-deps/ of this
+# checkout.
 set(CMAKE_FIND_ROOT_PATH /usr/${VORNE_MINGW_PREFIX} ${CMAKE_CURRENT_LIST_DIR}/../build-mingw-deps)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

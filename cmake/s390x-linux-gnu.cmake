@@ -2,13 +2,12 @@
 # Debian's cross compiler (package g++-s390x-linux-gnu), so that the byte-order
 # branches of the file formats run somewhere. The programs are linked
 # statically and so run under qemu-s390x (package qemu-user) without an s390x
-# system around them:
+# system around them. packaging/s390x.sh makes them with it:
 #
-#   cmake -S . -B build-s390x -DCMAKE_TOOLCHAIN_FILE=cmake/s390x-linux-gnu.cmake
-#   cmake --build build-s390x -j2 --target encscreen encsprite decscreen
+#   packaging/s390x.sh
 #   qemu-s390x build-s390x/bin/encscreen picture.bmp picture.scn
 #
-# Libraries (libpng, zlib) are Debian's own s390x packages. .ci/run fetches
+# Libraries (libpng, zlib) are Debian's own s390x packages. The script fetches
 # them with `apt-get download` (after `dpkg --add-architecture s390x`) and
 # unpacks them with `dpkg -x` into a folder named by VORNE_S390X_SYSROOT,
 # which keeps the host's packages untouched: an s390x -dev package installed

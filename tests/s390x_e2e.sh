@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 command -v qemu-s390x >/dev/null || { echo "SKIPPED: qemu-s390x is not installed (package qemu-user)"; exit 77; }
 for p in encscreen encsprite decscreen; do
   [ -f "$s390x/$p" ] ||
-    { echo "SKIPPED: $s390x/$p is missing (build it with cmake/s390x-linux-gnu.cmake)"; exit 77; }
+    { echo "SKIPPED: $s390x/$p is missing (packaging/s390x.sh builds it)"; exit 77; }
   # ELF byte 5 is the data encoding: 2 is big-endian.
   [ "$(od -An -tu1 -j5 -N1 "$s390x/$p" | tr -d ' ')" = 2 ] || fail "$s390x/$p is not a big-endian program"
   [ -x "$native/$p" ] || fail "$native/$p is missing"

@@ -36,7 +36,7 @@ add_test(NAME docs_pictures
 set_tests_properties(docs_pictures PROPERTIES SKIP_RETURN_CODE 77)
 
 # The programs cross-built for s390x (cmake/s390x-linux-gnu.cmake), run under
-# qemu-s390x against the ones built here; .ci/run builds them.
+# qemu-s390x against the ones built here; packaging/s390x.sh builds them.
 set(VORNE_S390X_BIN_DIR "${CMAKE_SOURCE_DIR}/build-s390x/bin" CACHE PATH
     "Where the s390x build put encscreen, encsprite and decscreen")
 add_test(NAME s390x_e2e

@@ -53,7 +53,7 @@ else
 fi
 # --- end of the Windows release ------------------------------------------------
 for p in encscreen encsprite decscreen; do
-  [ -f "$win/$p.exe" ] || { echo "SKIPPED: $win/$p.exe is missing (build it with cmake/mingw-w64-x86_64.cmake)"; exit 77; }
+  [ -f "$win/$p.exe" ] || { echo "SKIPPED: $win/$p.exe is missing (packaging/windows-zip.sh builds it)"; exit 77; }
   [ -x "$lin/$p" ] || { echo "FAIL: $lin/$p is missing"; exit 1; }
 done
 command -v perl >/dev/null || { echo "FAIL: perl is needed to compare line endings"; exit 1; }
