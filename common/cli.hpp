@@ -27,7 +27,9 @@ std::optional<Reply> reply_without_converting(int argc, char** argv, const char*
 #define VORNE_MAIN wmain
 using ArgChar = wchar_t;
 #else
+#ifndef VORNE_MAIN // the browser page's module names each program's own
 #define VORNE_MAIN main
+#endif
 using ArgChar = char;
 #endif
 

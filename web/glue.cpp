@@ -1,0 +1,311 @@
+// The browser page's door into the converters: the three programs, run by
+// name over files in the module's memory file system, and the views the page
+// draws (the picture as the converters read it, the screen as decscreen
+// shows it, and how far apart the two are, symbol by symbol).
+//
+// Each program is its own main(), compiled under another name, so the page
+// runs exactly what the command line runs, options and messages included.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "common/bigbuf.hpp"
+#include "common/picture.hpp"
+#include "common/scnfile.hpp"
+#include "common/screen.hpp"
+#include "decscreen/bmp_out.hpp"
+#include "encsprite/palette.hpp"
+
+int encscreen_main(int argc, char** argv);
+int encsprite_main(int argc, char** argv);
+int decscreen_main(int argc, char** argv);
+
+namespace {
+
+// Everything the page draws of one conversion. Pixels are RGBA, top line
+// first, as a canvas takes them.
+struct View {
+    uint32_t width = 0, height = 0;
+    BigArray<uint8_t> picture;    // empty where the picture could not be read
+    BigArray<uint8_t> screen;
+    BigArray<uint8_t> attributes; // 4 a symbol, as in the screen
+    BigArray<float> loss;         // mean CIEDE2000 a symbol, after view_loss
+    std::string error;            // the program's words for what went wrong
+};
+
+constexpr const char* kNoMemory = "not enough memory";
+
+// --- CIE L*a*b* and CIEDE2000 ----------------------------------------------
+// sRGB with a D65 white, as a browser shows the pixels.
+
+struct Lab {
+    float l, a, b;
+};
+
+float linear(uint8_t v)
+{
+    const double c = v / 255.0;
+    return float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+}
+
+float lab_f(double t) { return float(t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116); }
+
+struct LabTables {
+    float lin[256];
+};
+
+Lab to_lab(const LabTables& t, uint8_t r, uint8_t g, uint8_t b)
+{
+    const double R = t.lin[r], G = t.lin[g], B = t.lin[b];
+    const double x = (0.4124564 * R + 0.3575761 * G + 0.1804375 * B) / 0.95047;
+    const double y = 0.2126729 * R + 0.7151522 * G + 0.0721750 * B;
+    const double z = (0.0193339 * R + 0.1191920 * G + 0.9503041 * B) / 1.08883;
+    const float fx = lab_f(x), fy = lab_f(y), fz = lab_f(z);
+    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
+
+// Sharma, Wu and Dalal's formulation, with kL = kC = kH = 1.
+double ciede2000(const Lab& p, const Lab& q)
+{
+    constexpr double kPi = 3.14159265358979323846, kDeg = kPi / 180;
+    const double c1 = std::hypot(p.a, p.b), c2 = std::hypot(q.a, q.b);
+    const double cm7 = std::pow((c1 + c2) / 2, 7);
+    const double g = 0.5 * (1 - std::sqrt(cm7 / (cm7 + 6103515625.0))); // 25^7
+    const double a1 = (1 + g) * p.a, a2 = (1 + g) * q.a;
+    const double C1 = std::hypot(a1, double(p.b)), C2 = std::hypot(a2, double(q.b));
+    const auto hue = [&](double b, double a) {
+        if (a == 0 && b == 0)
+            return 0.0;
+        const double h = std::atan2(b, a);
+        return h < 0 ? h + 2 * kPi : h;
+    };
+    const double h1 = hue(p.b, a1), h2 = hue(q.b, a2);
+    const double dL = q.l - p.l, dC = C2 - C1;
+    double dh = 0;
+    if (C1 * C2 != 0) {
+        dh = h2 - h1;
+        if (dh > kPi)
+            dh -= 2 * kPi;
+        else if (dh < -kPi)
+            dh += 2 * kPi;
+    }
+    const double dH = 2 * std::sqrt(C1 * C2) * std::sin(dh / 2);
+    const double Lm = (p.l + q.l) / 2, Cm = (C1 + C2) / 2;
+    double hm = h1 + h2;
+    if (C1 * C2 != 0) {
+        if (std::fabs(h1 - h2) <= kPi)
+            hm /= 2;
+        else
+            hm = (h1 + h2 < 2 * kPi) ? (h1 + h2 + 2 * kPi) / 2 : (h1 + h2 - 2 * kPi) / 2;
+    }
+    const double T = 1 - 0.17 * std::cos(hm - 30 * kDeg) + 0.24 * std::cos(2 * hm) +
+                     0.32 * std::cos(3 * hm + 6 * kDeg) - 0.20 * std::cos(4 * hm - 63 * kDeg);
+    const double dTheta = 30 * kDeg * std::exp(-std::pow((hm / kDeg - 275) / 25, 2));
+    const double Cm7 = std::pow(Cm, 7);
+    const double Rc = 2 * std::sqrt(Cm7 / (Cm7 + 6103515625.0));
+    const double Lm50 = (Lm - 50) * (Lm - 50);
+    const double Sl = 1 + 0.015 * Lm50 / std::sqrt(20 + Lm50);
+    const double Sc = 1 + 0.045 * Cm, Sh = 1 + 0.015 * Cm * T;
+    const double Rt = -std::sin(2 * dTheta) * Rc;
+    const double l = dL / Sl, c = dC / Sc, h = dH / Sh;
+    return std::sqrt(l * l + c * c + h * h + Rt * c * h);
+}
+
+// --- the views ----------------------------------------------------------------
+
+// The picture's pixels as the converters read them, top line first.
+PictureError read_rgba(const char* path, View& v)
+{
+    return read_picture(path, [&](PictureStream& p) {
+        v.width = p.width;
+        v.height = p.height;
+        v.picture.resize(size_t(4) * p.width * p.height);
+        std::vector<uint8_t> band(size_t(3) * p.width * 8);
+        for (uint32_t done = 0; done < p.height; done += 8) {
+            if (const PictureError e = read_picture_lines(p, band.data(), 8); e != PictureError::ok)
+                return e;
+            for (uint32_t k = 0; k < 8; ++k) {
+                const uint32_t line = done + k, y = p.top_down ? line : p.height - 1 - line;
+                const uint8_t* s = band.data() + size_t(3) * p.width * k;
+                uint8_t* d = v.picture.data() + size_t(4) * p.width * y;
+                for (uint32_t x = 0; x < p.width; ++x, s += 3, d += 4) {
+                    d[0] = s[2];
+                    d[1] = s[1];
+                    d[2] = s[0];
+                    d[3] = 255;
+                }
+            }
+        }
+        return finish_picture(p);
+    });
+}
+
+// encsprite's screen: one palette, the same four attribute bytes everywhere.
+PictureError sprite_screen(const char* path, ScreenImage& s)
+{
+    SpritePicture sp;
+    if (const PictureError e = load_sprites(path, sp); e != PictureError::ok)
+        return e;
+    s = make_screen(sp.width, sp.height);
+    const size_t columns = symbol_columns(s);
+    for (uint32_t y = 0; y < sp.height; ++y)
+        code_words(sp.values.data() + size_t(y) * sp.width, columns, sp.palette, s.raster.data() + y * columns);
+    const uint8_t attributes[4] = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
+    for (size_t i = 0; i < s.attributes.size(); i += 4)
+        std::memcpy(s.attributes.data() + i, attributes, 4);
+    return PictureError::ok;
+}
+
+// The screen's pixels exactly as decscreen writes them, turned into RGBA.
+void screen_rgba(const ScreenImage& s, View& v)
+{
+    v.screen.resize(size_t(4) * s.width * s.height);
+    std::vector<uint8_t> row(bmp_row_size(s.width));
+    for (uint32_t i = 0; i < s.height; ++i) {
+        decode_bmp_row(s, i, row.data());
+        uint8_t* d = v.screen.data() + size_t(4) * s.width * (s.height - 1 - i);
+        for (uint32_t x = 0; x < s.width; ++x, d += 4) {
+            d[0] = row[3 * x + 2];
+            d[1] = row[3 * x + 1];
+            d[2] = row[3 * x];
+            d[3] = 255;
+        }
+    }
+    v.attributes = s.attributes;
+}
+
+void make_view(View& v, const char* picture, const char* scn)
+{
+    ScreenImage s;
+    if (scn) {
+        switch (load_screen_file(scn, s, [](uint32_t, uint32_t) { return true; })) {
+        case ScnError::ok:
+            break;
+        case ScnError::cannot_open:
+        case ScnError::truncated:
+        case ScnError::not_screen:
+        case ScnError::too_large:
+            v.error = "the screen file could not be read back";
+            return;
+        }
+    } else if (const PictureError e = sprite_screen(picture, s); e != PictureError::ok) {
+        v.error = picture_error_message(e).text;
+        return;
+    }
+    screen_rgba(s, v);
+    // A picture the converters padded, or could not read again, has no
+    // pixels of its own to compare: the screen alone is shown.
+    View p;
+    if (read_rgba(picture, p) == PictureError::ok && p.width == s.width && p.height == s.height)
+        v.picture = std::move(p.picture);
+    v.width = s.width;
+    v.height = s.height;
+}
+
+} // namespace
+
+extern "C" {
+
+// Runs encscreen, encsprite or decscreen with the arguments in `args`, one a
+// line, the first the program's name. Returns its exit status; what it says
+// reaches the page through the module's print and printErr.
+int vorne_run(const char* args)
+{
+    std::vector<std::string> words;
+    for (const char* p = args;;) {
+        const char* end = std::strchr(p, '\n');
+        words.emplace_back(p, end ? size_t(end - p) : std::strlen(p));
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = int(words.size());
+    int status = -1;
+    if (words[0] == "encscreen")
+        status = encscreen_main(argc, argv.data());
+    else if (words[0] == "encsprite")
+        status = encsprite_main(argc, argv.data());
+    else if (words[0] == "decscreen")
+        status = decscreen_main(argc, argv.data());
+    // A usage message ends without a line feed: flush it to the page too.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}
+
+// The view of a conversion: `scn` is encscreen's screen file, or empty for
+// encsprite's screen of `picture`. Never null; check vorne_view_error.
+View* vorne_view(const char* picture, const char* scn)
+{
+    View* v = new (std::nothrow) View;
+    if (!v)
+        return nullptr;
+    try {
+        make_view(*v, picture, *scn ? scn : nullptr);
+    } catch (const std::bad_alloc&) {
+        *v = View{};
+        v->error = kNoMemory;
+    }
+    return v;
+}
+
+// Fills the loss map: per symbol the mean CIEDE2000 between the picture's
+// pixels and the screen's. Returns false where memory ran out.
+bool vorne_view_loss(View* v)
+{
+    if (v->picture.empty())
+        return true;
+    try {
+        const size_t columns = v->width / 8, rows = v->height / 8;
+        v->loss.resize(columns * rows);
+        LabTables t;
+        for (int i = 0; i < 256; ++i)
+            t.lin[i] = linear(uint8_t(i));
+        // The screen has 256 colours at most: each one's L*a*b* is looked up.
+        std::vector<Lab> screen_lab(256);
+        for (unsigned a = 0; a < 256; ++a) {
+            const Bgr c = expand_rgb332(uint8_t(a));
+            screen_lab[a] = to_lab(t, c[2], c[1], c[0]);
+        }
+        const auto key = [](const uint8_t* px) { return uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | px[2]; };
+        uint32_t last_key = UINT32_MAX;
+        Lab last{};
+        for (uint32_t y = 0; y < rows * 8; ++y) {
+            const uint8_t* p = v->picture.data() + size_t(4) * v->width * y;
+            const uint8_t* s = v->screen.data() + size_t(4) * v->width * y;
+            float* row = v->loss.data() + (y / 8) * columns;
+            for (uint32_t x = 0; x < columns * 8; ++x, p += 4, s += 4) {
+                // Pictures repeat colours along a line: a repeat costs no conversion.
+                if (key(p) != last_key) {
+                    last_key = key(p);
+                    last = to_lab(t, p[0], p[1], p[2]);
+                }
+                const uint8_t rgb332 = pack_rgb332(s[0], s[1], s[2]);
+                row[x / 8] += float(ciede2000(last, screen_lab[rgb332]) / 64);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        v->loss = {};
+        return false;
+    }
+    return true;
+}
+
+const char* vorne_view_error(const View* v) { return v->error.c_str(); }
+uint32_t vorne_view_width(const View* v) { return v->width; }
+uint32_t vorne_view_height(const View* v) { return v->height; }
+const uint8_t* vorne_view_picture(const View* v) { return v->picture.empty() ? nullptr : v->picture.data(); }
+const uint8_t* vorne_view_screen(const View* v) { return v->screen.data(); }
+const uint8_t* vorne_view_attributes(const View* v) { return v->attributes.data(); }
+const float* vorne_view_loss_map(const View* v) { return v->loss.empty() ? nullptr : v->loss.data(); }
+void vorne_view_free(View* v) { delete v; }
+
+} // extern "C"
