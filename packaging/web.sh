@@ -72,18 +72,29 @@ fi
 started=$SECONDS
 out=$root/build-web
 site=$out/site
-rm -rf "$out/obj" "$site" && mkdir -p "$out/obj" "$site"
+rm -rf "$site" && mkdir -p "$out/obj" "$site"
+# An object is compiled again when a file it includes, the flags or this
+# script changed since (emcc's dependency lists in obj/*.d).
+up_to_date() { # object
+  [ -f "$1" ] && [ -f "$1.d" ] && [ "$(cat "$1.flags" 2>/dev/null)" = "${flags[*]} ${define[*]}" ] &&
+    [ ! packaging/web.sh -nt "$1" ] &&
+    ! sed -e 's/^[^:]*://' -e 's/\\$//' "$1.d" | tr ' ' '\n' | grep -v '^$' |
+      while read -r f; do [ "$f" -nt "$1" ] && echo newer; done | grep -q newer
+}
 flags=(-std=c++20 -O3 -Wall -Wextra -Wpedantic -fexceptions -I"$root" -I"$deps/include"
   -DVORNE_VERSION="\"$version\"")
 objects=()
 pids=()
-for cpp in common/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cpp web/glue.cpp; do
+for cpp in common/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cpp web/*.cpp; do
   o=$out/obj/$(echo "$cpp" | tr / _).o
   define=()
   case $cpp in */main.cpp) define=(-DVORNE_MAIN="$(dirname "$cpp")_main") ;; esac
-  emcc "${flags[@]}" "${define[@]}" -c "$cpp" -o "$o" 2>&1 | tee "$o.log" &
-  pids+=($!)
   objects+=("$o")
+  up_to_date "$o" && continue
+  rm -f "$o"
+  echo "${flags[*]} ${define[*]}" >"$o.flags"
+  emcc "${flags[@]}" "${define[@]}" -MMD -MF "$o.d" -c "$cpp" -o "$o" 2>&1 | tee "$o.log" &
+  pids+=($!)
   # Two compilers at a time: the machine has two cores.
   if [ ${#pids[@]} -ge 2 ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
 done
@@ -93,7 +104,7 @@ if cat "$out"/obj/*.log | grep -q "warning:"; then
   echo "the wasm build has warnings" >&2
   exit 1
 fi
-exports='["_vorne_run","_vorne_view","_vorne_view_loss","_vorne_view_error","_vorne_view_width","_vorne_view_height","_vorne_view_picture","_vorne_view_screen","_vorne_view_attributes","_vorne_view_loss_map","_vorne_view_free"]'
+exports='["_vorne_run","_vorne_view","_vorne_view_loss","_vorne_view_read_picture","_vorne_view_error","_vorne_view_width","_vorne_view_height","_vorne_view_picture","_vorne_view_screen","_vorne_view_attributes","_vorne_view_loss_map","_vorne_view_free"]'
 # One file, the wasm inside it: a page opened from file:// may fetch nothing.
 # Memory grows to 2 GiB; past that a conversion says "not enough memory".
 emcc -O3 -fexceptions "${objects[@]}" "$deps/lib/libpng16.a" "$deps/lib/libz.a" -o "$out/module.js" \

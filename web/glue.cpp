@@ -5,7 +5,7 @@
 //
 // Each program is its own main(), compiled under another name, so the page
 // runs exactly what the command line runs, options and messages included.
-#include <cmath>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +19,7 @@
 #include "common/screen.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "encsprite/palette.hpp"
+#include "web/colour_difference.hpp"
 
 int encscreen_main(int argc, char** argv);
 int encsprite_main(int argc, char** argv);
@@ -38,82 +39,6 @@ struct View {
 };
 
 constexpr const char* kNoMemory = "not enough memory";
-
-// --- CIE L*a*b* and CIEDE2000 ----------------------------------------------
-// sRGB with a D65 white, as a browser shows the pixels.
-
-struct Lab {
-    float l, a, b;
-};
-
-float linear(uint8_t v)
-{
-    const double c = v / 255.0;
-    return float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
-}
-
-float lab_f(double t) { return float(t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116); }
-
-struct LabTables {
-    float lin[256];
-};
-
-Lab to_lab(const LabTables& t, uint8_t r, uint8_t g, uint8_t b)
-{
-    const double R = t.lin[r], G = t.lin[g], B = t.lin[b];
-    const double x = (0.4124564 * R + 0.3575761 * G + 0.1804375 * B) / 0.95047;
-    const double y = 0.2126729 * R + 0.7151522 * G + 0.0721750 * B;
-    const double z = (0.0193339 * R + 0.1191920 * G + 0.9503041 * B) / 1.08883;
-    const float fx = lab_f(x), fy = lab_f(y), fz = lab_f(z);
-    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
-}
-
-// Sharma, Wu and Dalal's formulation, with kL = kC = kH = 1.
-double ciede2000(const Lab& p, const Lab& q)
-{
-    constexpr double kPi = 3.14159265358979323846, kDeg = kPi / 180;
-    const double c1 = std::hypot(p.a, p.b), c2 = std::hypot(q.a, q.b);
-    const double cm7 = std::pow((c1 + c2) / 2, 7);
-    const double g = 0.5 * (1 - std::sqrt(cm7 / (cm7 + 6103515625.0))); // 25^7
-    const double a1 = (1 + g) * p.a, a2 = (1 + g) * q.a;
-    const double C1 = std::hypot(a1, double(p.b)), C2 = std::hypot(a2, double(q.b));
-    const auto hue = [&](double b, double a) {
-        if (a == 0 && b == 0)
-            return 0.0;
-        const double h = std::atan2(b, a);
-        return h < 0 ? h + 2 * kPi : h;
-    };
-    const double h1 = hue(p.b, a1), h2 = hue(q.b, a2);
-    const double dL = q.l - p.l, dC = C2 - C1;
-    double dh = 0;
-    if (C1 * C2 != 0) {
-        dh = h2 - h1;
-        if (dh > kPi)
-            dh -= 2 * kPi;
-        else if (dh < -kPi)
-            dh += 2 * kPi;
-    }
-    const double dH = 2 * std::sqrt(C1 * C2) * std::sin(dh / 2);
-    const double Lm = (p.l + q.l) / 2, Cm = (C1 + C2) / 2;
-    double hm = h1 + h2;
-    if (C1 * C2 != 0) {
-        if (std::fabs(h1 - h2) <= kPi)
-            hm /= 2;
-        else
-            hm = (h1 + h2 < 2 * kPi) ? (h1 + h2 + 2 * kPi) / 2 : (h1 + h2 - 2 * kPi) / 2;
-    }
-    const double T = 1 - 0.17 * std::cos(hm - 30 * kDeg) + 0.24 * std::cos(2 * hm) +
-                     0.32 * std::cos(3 * hm + 6 * kDeg) - 0.20 * std::cos(4 * hm - 63 * kDeg);
-    const double dTheta = 30 * kDeg * std::exp(-std::pow((hm / kDeg - 275) / 25, 2));
-    const double Cm7 = std::pow(Cm, 7);
-    const double Rc = 2 * std::sqrt(Cm7 / (Cm7 + 6103515625.0));
-    const double Lm50 = (Lm - 50) * (Lm - 50);
-    const double Sl = 1 + 0.015 * Lm50 / std::sqrt(20 + Lm50);
-    const double Sc = 1 + 0.045 * Cm, Sh = 1 + 0.015 * Cm * T;
-    const double Rt = -std::sin(2 * dTheta) * Rc;
-    const double l = dL / Sl, c = dC / Sc, h = dH / Sh;
-    return std::sqrt(l * l + c * c + h * h + Rt * c * h);
-}
 
 // --- the views ----------------------------------------------------------------
 
@@ -197,11 +122,6 @@ void make_view(View& v, const char* picture, const char* scn)
         return;
     }
     screen_rgba(s, v);
-    // A picture the converters padded, or could not read again, has no
-    // pixels of its own to compare: the screen alone is shown.
-    View p;
-    if (read_rgba(picture, p) == PictureError::ok && p.width == s.width && p.height == s.height)
-        v.picture = std::move(p.picture);
     v.width = s.width;
     v.height = s.height;
 }
@@ -241,8 +161,9 @@ int vorne_run(const char* args)
     return status;
 }
 
-// The view of a conversion: `scn` is encscreen's screen file, or empty for
-// encsprite's screen of `picture`. Never null; check vorne_view_error.
+// The screen's view of a conversion: `scn` is encscreen's screen file, or
+// empty for encsprite's screen of `picture`. Null where memory ran out;
+// otherwise check vorne_view_error.
 View* vorne_view(const char* picture, const char* scn)
 {
     View* v = new (std::nothrow) View;
@@ -257,6 +178,22 @@ View* vorne_view(const char* picture, const char* scn)
     return v;
 }
 
+// Adds the picture's own pixels to the view: 0 when they are there, 1 when
+// the picture does not match the screen (one the converters padded, say), 2
+// when memory ran out.
+int vorne_view_read_picture(View* v, const char* picture)
+{
+    try {
+        View p;
+        if (read_rgba(picture, p) != PictureError::ok || p.width != v->width || p.height != v->height)
+            return 1;
+        v->picture = std::move(p.picture);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return 2;
+    }
+}
+
 // Fills the loss map: per symbol the mean CIEDE2000 between the picture's
 // pixels and the screen's. Returns false where memory ran out.
 bool vorne_view_loss(View* v)
@@ -266,30 +203,33 @@ bool vorne_view_loss(View* v)
     try {
         const size_t columns = v->width / 8, rows = v->height / 8;
         v->loss.resize(columns * rows);
-        LabTables t;
-        for (int i = 0; i < 256; ++i)
-            t.lin[i] = linear(uint8_t(i));
+        const std::array<float, 256> linear = linear_levels();
         // The screen has 256 colours at most: each one's L*a*b* is looked up.
-        std::vector<Lab> screen_lab(256);
+        std::array<Lab, 256> screen_lab{};
         for (unsigned a = 0; a < 256; ++a) {
             const Bgr c = expand_rgb332(uint8_t(a));
-            screen_lab[a] = to_lab(t, c[2], c[1], c[0]);
+            screen_lab[a] = to_lab(linear, c[2], c[1], c[0]);
         }
         const auto key = [](const uint8_t* px) { return uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | px[2]; };
-        uint32_t last_key = UINT32_MAX;
+        // Pictures repeat colours along a line, and screens more so: a pair
+        // seen just before costs nothing.
+        uint32_t last_key = UINT32_MAX, last_screen = UINT32_MAX;
         Lab last{};
+        float last_difference = 0;
         for (uint32_t y = 0; y < rows * 8; ++y) {
             const uint8_t* p = v->picture.data() + size_t(4) * v->width * y;
             const uint8_t* s = v->screen.data() + size_t(4) * v->width * y;
             float* row = v->loss.data() + (y / 8) * columns;
             for (uint32_t x = 0; x < columns * 8; ++x, p += 4, s += 4) {
-                // Pictures repeat colours along a line: a repeat costs no conversion.
-                if (key(p) != last_key) {
-                    last_key = key(p);
-                    last = to_lab(t, p[0], p[1], p[2]);
+                const uint32_t k = key(p), screen = pack_rgb332(s[0], s[1], s[2]);
+                if (k != last_key || screen != last_screen) {
+                    if (k != last_key)
+                        last = to_lab(linear, p[0], p[1], p[2]);
+                    last_key = k;
+                    last_screen = screen;
+                    last_difference = ciede2000(last, screen_lab[screen]) / 64;
                 }
-                const uint8_t rgb332 = pack_rgb332(s[0], s[1], s[2]);
-                row[x / 8] += float(ciede2000(last, screen_lab[rgb332]) / 64);
+                row[x / 8] += last_difference;
             }
         }
     } catch (const std::bad_alloc&) {
