@@ -8,26 +8,49 @@
 "use strict";
 
 var $ = function (id) { return document.getElementById(id); };
-var worker = null;
+// Two workers, one for each core: "view" makes the screen, the picture and
+// the loss map; "files" makes the downloads.
+var workers = {};
 var jobId = 0;
-var current = null; // the picture's bytes or pixels, kept to convert again when a choice changes
+// The picture, kept to convert again when a choice changes: a Blob of its
+// bytes, or of the browser's pixels. A Blob goes to a worker as a handle,
+// so the page's thread never copies a large picture.
+var current = null;
 var shown = null;   // {width, height, attributes, loss} of the view on screen
 var urls = [];
+var pending = null; // {view, files, notes, failed} of the conversion under way
 // Times of the last conversion, in ms from when it was asked for; the tests read them.
 window.vorneTimings = {};
 
-function startWorker() {
-  if (worker) worker.terminate();
+function startWorkers() {
   // From file:// Chromium refuses a worker script loaded from a file, so the
-  // worker is started from the text of a function that worker.js defines.
-  var source = "(" + vorneWorker.toString() + ")()";
-  worker = new Worker(URL.createObjectURL(new Blob([source], {type: "text/javascript"})));
-  worker.onmessage = onReply;
-  worker.onerror = function (e) {
-    e.preventDefault();
-    fail("the converters stopped: " + (e.message || "unknown error"));
-    startWorker();
-  };
+  // workers are started from the text of a function that worker.js defines.
+  var url = URL.createObjectURL(new Blob(["(" + vorneWorker.toString() + ")()"], {type: "text/javascript"}));
+  ["view", "files"].forEach(function (role) {
+    if (workers[role]) workers[role].terminate();
+    var w = new Worker(url);
+    w.onmessage = onReply;
+    w.onerror = function (e) {
+      e.preventDefault();
+      onReply({data: {id: jobId, step: "failed", fatal: true, message: "the converters stopped: " + (e.message || "unknown error")}});
+    };
+    workers[role] = w;
+  });
+  // The view worker draws the picture and the screen straight into the
+  // page's canvases. A canvas is handed over once, so a new worker gets new ones.
+  var handed = {};
+  ["picture", "screen"].forEach(function (name) {
+    var old = $("view-" + name), c = old.cloneNode(false);
+    old.replaceWith(c);
+    c.addEventListener("mousemove", function (e) { pointAt(c, e); });
+    handed[name] = c.transferControlToOffscreen();
+  });
+  $("view-screen").addEventListener("keydown", moveCursor);
+  $("view-screen").addEventListener("focus", function () {
+    if (shown && !cursor) moveCursor({key: "ArrowRight", preventDefault: function () {}});
+  });
+  workers.view.postMessage({canvases: handed}, [handed.picture, handed.screen]);
+  applyZoom();
 }
 
 function setState(state, message) {
@@ -51,12 +74,12 @@ function takeFile(file) {
   if (!file) return;
   var asked = performance.now();
   setState("busy", "Reading " + file.name);
-  file.arrayBuffer().then(function (buffer) {
+  file.slice(0, 4).arrayBuffer().then(function (buffer) {
     var bytes = new Uint8Array(buffer);
     var base = file.name.replace(/\.[^.]*$/, "") || "picture";
     if (bytes.length < 4 || isBmpOrPng(bytes)) {
       $("note").hidden = true;
-      current = {base: base, bytes: buffer};
+      current = {base: base, bytes: file};
       return convert(asked);
     }
     return createImageBitmap(file).then(function (bitmap) {
@@ -67,7 +90,7 @@ function takeFile(file) {
       g.fillStyle = "#000";
       g.fillRect(0, 0, c.width, c.height);
       g.drawImage(bitmap, 0, 0);
-      var pixels = g.getImageData(0, 0, c.width, c.height).data.buffer;
+      var pixels = new Blob([g.getImageData(0, 0, c.width, c.height).data]);
       current = {base: base, pixels: pixels, width: c.width, height: c.height};
       $("note").textContent = file.name + " was decoded by this browser and handed to the converters as " +
         "24-bit pixels (transparent parts on black); another decoder may give slightly different pixels, " +
@@ -77,7 +100,7 @@ function takeFile(file) {
     }, function () {
       // Not a picture the browser knows either: the converters say what it is not.
       $("note").hidden = true;
-      current = {base: base, bytes: buffer};
+      current = {base: base, bytes: file};
       convert(asked);
     });
   }, function () {
@@ -89,26 +112,24 @@ function convert(asked) {
   if (!current) return;
   var job = {
     id: ++jobId,
+    role: "view",
     perceptual: $("perceptual").checked,
     pad: $("pad").checked,
     prefix: $("prefix").value.trim(),
     sprites: $("mode-sprites").checked,
   };
-  var transfer = [];
-  // The kept copy stays with the page; the worker gets its own.
-  if (current.pixels) {
-    job.pixels = current.pixels.slice(0);
-    job.width = current.width;
-    job.height = current.height;
-    transfer.push(job.pixels);
-  } else {
-    job.bytes = current.bytes.slice(0);
-    transfer.push(job.bytes);
-  }
   window.vorneTimings = {asked: asked || performance.now()};
+  pending = {view: true, files: true, notes: [], failed: false};
   clearDownloads();
   setState("busy", "Converting");
-  worker.postMessage(job, transfer);
+  job.bytes = current.bytes;
+  job.pixels = current.pixels;
+  job.width = current.width;
+  job.height = current.height;
+  ["view", "files"].forEach(function (role) {
+    job.role = role;
+    workers[role].postMessage(job);
+  });
 }
 
 // --- what the worker sends back ---------------------------------------------------
@@ -116,43 +137,54 @@ function convert(asked) {
 function onReply(e) {
   var r = e.data;
   if (r.step === "ready") return;
-  if (r.id !== jobId) return; // a picture since replaced
+  if (r.id !== jobId || !pending) return; // a picture since replaced
   var t = window.vorneTimings;
   if (r.step === "failed") {
+    // Both workers meet the same fault: the first to tell it is enough.
+    if (pending.failed) return;
+    pending.failed = true;
     t.failed = performance.now() - t.asked;
     fail(r.message);
     // A module that ran out of memory keeps its 2 GiB, and one that broke may
-    // not work again: a fresh one takes the next picture.
-    if (r.fatal || r.message === "not enough memory") startWorker();
+    // not work again: fresh ones take the next picture.
+    if (r.fatal || r.message === "not enough memory") startWorkers();
     shown = null;
     cursor = null;
-    ["view-picture", "view-screen"].forEach(function (id) { show($(id), null); });
     $("view-loss").getContext("2d").clearRect(0, 0, $("view-loss").width, $("view-loss").height);
     placeCursor();
-  } else if (r.step === "screen") {
+    return;
+  }
+  if (pending.failed) return;
+  if (r.step === "screen") {
     var painting = performance.now();
     showScreen(r);
     t.view = performance.now() - t.asked;
     t.paint = performance.now() - painting;
-    $("status").textContent = "Converting: the picture, the loss map and the downloads follow";
+    t.workerView = r.ms;
+    if (pending.files) $("status").textContent = "Converting: the picture, the loss map and the downloads follow";
   } else if (r.step === "picture") {
-    show($("view-picture"), r.picture);
     t.picture = performance.now() - t.asked;
   } else if (r.step === "loss") {
     showLoss(r.loss);
     t.loss = performance.now() - t.asked;
+    t.workerView = r.ms;
+    pending.view = false;
+    pending.notes = pending.notes.concat(r.notes);
   } else if (r.step === "downloads") {
-    offer("download-scn", r.scn, current.base + ".scn", "application/octet-stream");
-    offer("download-asm", r.asm, current.base + ".asm", "text/plain");
-    offer("download-png", r.png, current.base + ".png", "image/png");
+    offer("download-scn", r.scn, current.base + ".scn");
+    offer("download-asm", r.asm, current.base + ".asm");
+    offer("download-png", r.png, current.base + ".png");
     t.downloads = performance.now() - t.asked;
-    t.worker = r.ms;
-    if (r.notes.length) {
-      fail(r.notes.join("\n"));
-    } else {
-      setState("done", "Done: " + shown.width + "\u00d7" + shown.height + " pixels, " +
-        (shown.width / 8) * (shown.height / 8) + " symbols. Downloads ready.");
-    }
+    t.workerFiles = r.ms;
+    pending.files = false;
+    pending.notes = pending.notes.concat(r.notes);
+  }
+  if (pending.view || pending.files) return;
+  if (pending.notes.length) {
+    fail(pending.notes.join("\n"));
+  } else {
+    setState("done", "Done: " + shown.width + "\u00d7" + shown.height + " pixels, " +
+      (shown.width / 8) * (shown.height / 8) + " symbols. Downloads ready.");
   }
 }
 
@@ -166,9 +198,9 @@ function clearDownloads() {
   });
 }
 
-function offer(id, bytes, name, type) {
-  if (!bytes) return;
-  var url = URL.createObjectURL(new Blob([bytes], {type: type}));
+function offer(id, blob, name) {
+  if (!blob) return;
+  var url = URL.createObjectURL(blob);
   urls.push(url);
   var a = $(id);
   a.href = url;
@@ -176,20 +208,8 @@ function offer(id, bytes, name, type) {
   a.setAttribute("aria-disabled", "false");
 }
 
-// A picture the worker made, handed over without a copy.
-function show(canvas, bitmap) {
-  var g = canvas.getContext("bitmaprenderer");
-  if (bitmap) {
-    canvas.width = bitmap.width;
-    canvas.height = bitmap.height;
-  }
-  g.transferFromImageBitmap(bitmap);
-}
-
 function showScreen(r) {
   shown = {width: r.width, height: r.height, attributes: new Uint8Array(r.attributes), loss: null};
-  show($("view-screen"), r.screen);
-  show($("view-picture"), null);
   var loss = $("view-loss");
   loss.width = r.width >> 3;
   loss.height = r.height >> 3;
@@ -321,7 +341,7 @@ function syncScroll(from) {
 
 // --- wiring ---------------------------------------------------------------------------
 
-startWorker();
+startWorkers();
 $("picture").addEventListener("change", function () {
   takeFile(this.files[0]);
   // The same file chosen again fires no change event unless the input is emptied.
@@ -333,13 +353,7 @@ $("picture").addEventListener("change", function () {
 $("prefix").addEventListener("change", function () { convert(); });
 $("zoom").addEventListener("change", function () { zoomChosen = true; applyZoom(); });
 $("grid").addEventListener("change", function () { document.body.classList.toggle("grid", this.checked); });
-document.querySelectorAll("#views canvas").forEach(function (c) {
-  c.addEventListener("mousemove", function (e) { pointAt(c, e); });
-});
-$("view-screen").addEventListener("keydown", moveCursor);
-$("view-screen").addEventListener("focus", function () {
-  if (shown && !cursor) moveCursor({key: "ArrowRight", preventDefault: function () {}});
-});
+$("view-loss").addEventListener("mousemove", function (e) { pointAt($("view-loss"), e); });
 document.querySelectorAll("#views .pane").forEach(function (p) {
   p.addEventListener("scroll", function () { syncScroll(p); });
 });

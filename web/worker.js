@@ -3,16 +3,21 @@
 // loss map and downloads. Concatenated after the module (createVorne) by
 // packaging/web.sh.
 //
-// Messages from the page: {id, name, bytes, pixels?, width?, height?,
+// The page runs two of these side by side, one for each core: the "view"
+// worker converts and makes the views, the "files" worker converts and makes
+// the downloads.
+//
+// Messages from the page: {id, role, bytes or pixels (Blobs), width?, height?,
 // perceptual, pad, prefix, sprites}. Replies carry the same id, so the page
 // drops those of a picture it has since replaced:
-//   {id, step: "screen", width, height, screen, attributes}
-//   {id, step: "picture", picture}    (null where it cannot be shown)
-//   {id, step: "loss", loss}
+//   {id, step: "screen", width, height, attributes}   (drawn into the canvases)
+//   {id, step: "picture"}
+//   {id, step: "loss", loss, notes}
 //   {id, step: "downloads", scn, asm, png, notes}
 //   {id, step: "failed", message}
 // `notes` are what a program said about a part that failed (an option it does
-// not know, say) while the rest went through. Pictures come as ImageBitmaps.
+// not know, say) while the rest went through. The view worker first gets
+// {canvases: {picture, screen}}, OffscreenCanvases of the page.
 
 var lines = [];
 var ready = createVorne({
@@ -73,11 +78,22 @@ function bmpOfPixels(rgba, width, height) {
   return b;
 }
 
-// Pixels in the module's memory as an ImageBitmap, which the page shows
-// without copying or painting on its own thread.
-function bitmapOf(M, ptr, w, h) {
-  if (!ptr) return Promise.resolve(null);
-  return createImageBitmap(new ImageData(new Uint8ClampedArray(M.HEAPU8.slice(ptr, ptr + 4 * w * h).buffer), w, h));
+// The page's picture and screen canvases, handed over to this worker: it
+// draws into them itself, so no picture is copied or painted on the page's
+// own thread, which stays free to answer.
+var canvases = null;
+
+// Draws pixels of the module's memory into a canvas of that size; none clears it.
+function draw(canvas, M, ptr, w, h) {
+  if (!canvas) return;
+  canvas.width = ptr ? w : 1;
+  canvas.height = ptr ? h : 1;
+  if (ptr) canvas.getContext("2d").putImageData(new ImageData(new Uint8ClampedArray(M.HEAPU8.buffer, ptr, 4 * w * h), w, h), 0, 0);
+}
+
+// Lets the canvases show what was drawn before the next step starts.
+function commit() {
+  return new Promise(function (resolve) { setTimeout(resolve, 0); });
 }
 
 async function convert(M, job) {
@@ -90,13 +106,18 @@ async function convert(M, job) {
     last = now;
   };
   var fail = function (message) {
+    if (canvases) {
+      draw(canvases.screen, null, 0);
+      draw(canvases.picture, null, 0);
+    }
     postMessage({id: job.id, step: "failed", message: message || "the conversion failed", notes: notes});
   };
   M.FS.mkdirTree("/work");
   removeFiles(M);
   // BMP or PNG as their bytes; the converters tell them apart by content.
   // The file takes the bytes as they are (canOwn), without a copy.
-  var data = job.pixels ? bmpOfPixels(new Uint8Array(job.pixels), job.width, job.height) : new Uint8Array(job.bytes);
+  var data = job.pixels ? bmpOfPixels(new Uint8Array(await job.pixels.arrayBuffer()), job.width, job.height)
+    : new Uint8Array(await job.bytes.arrayBuffer());
   var stream = M.FS.open("/work/picture", "w");
   M.FS.write(stream, data, 0, data.length, 0, true);
   M.FS.close(stream);
@@ -108,34 +129,44 @@ async function convert(M, job) {
   var enc = run(M, ["encscreen"].concat(job.perceptual ? ["--perceptual"] : [], pad, ["/work/picture", "/work/screen.scn"]));
   if (!enc.ok) return fail(enc.said);
   lap("encscreen");
+  if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail);
+  return makeFiles(M, job, notes, ms, lap, pad);
+}
+
+// The screen as soon as it is there; the picture and the loss map follow.
+async function showConversion(M, job, notes, ms, lap, fail) {
   var view = M.ccall("vorne_view", "number", ["string", "string"], ["/work/picture", job.sprites ? "" : "/work/screen.scn"]);
   if (!view) return fail("not enough memory");
   try {
     var error = M.ccall("vorne_view_error", "string", ["number"], [view]);
     if (error) return fail(error.trim());
     var w = M._vorne_view_width(view), h = M._vorne_view_height(view);
-    // The screen as soon as it is there; the picture and the loss map follow.
     var attributes = M.HEAPU8.slice(M._vorne_view_attributes(view), M._vorne_view_attributes(view) + w * h / 16).buffer;
-    var screen = await bitmapOf(M, M._vorne_view_screen(view), w, h);
+    draw(canvases.screen, M, M._vorne_view_screen(view), w, h);
+    draw(canvases.picture, null, 0);
+    await commit();
     lap("screen");
-    postMessage({id: job.id, step: "screen", width: w, height: h, screen: screen, attributes: attributes, ms: ms},
-      [screen, attributes]);
+    postMessage({id: job.id, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
 
     var read = M.ccall("vorne_view_read_picture", "number", ["number", "string"], [view, "/work/picture"]);
     if (read === 2) notes.push("not enough memory to show the picture beside the screen");
-    var picture = await bitmapOf(M, M._vorne_view_picture(view), w, h);
+    draw(canvases.picture, M, M._vorne_view_picture(view), w, h);
+    await commit();
     lap("picture");
-    postMessage({id: job.id, step: "picture", picture: picture}, picture ? [picture] : []);
+    postMessage({id: job.id, step: "picture"});
 
     if (!M._vorne_view_loss(view)) notes.push("not enough memory for the loss map");
     var lossPtr = M._vorne_view_loss_map(view);
     var loss = lossPtr ? M.HEAPF32.slice(lossPtr >> 2, (lossPtr >> 2) + w * h / 64).buffer : null;
     lap("loss");
-    postMessage({id: job.id, step: "loss", loss: loss}, loss ? [loss] : []);
+    postMessage({id: job.id, step: "loss", loss: loss, notes: notes, ms: ms}, loss ? [loss] : []);
   } finally {
     M._vorne_view_free(view);
+    removeFiles(M);
   }
+}
 
+function makeFiles(M, job, notes, ms, lap, pad) {
   // The preview PNG and the listing, each as its program writes it.
   var dec = run(M, ["decscreen", "/work/screen.scn", "/work/preview.png"]);
   if (!dec.ok) notes.push(dec.said);
@@ -143,20 +174,25 @@ async function convert(M, job) {
   var spr = run(M, ["encsprite"].concat(pad, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]));
   if (!spr.ok) notes.push(spr.said);
   lap("encsprite");
-  var files = {
-    scn: readFile(M, "/work/screen.scn"),
-    png: dec.ok ? readFile(M, "/work/preview.png") : null,
-    asm: spr.ok ? readFile(M, "/work/sprites.asm") : null,
+  // As Blobs, which reach the page as handles, not copies.
+  var blob = function (path, type) {
+    var bytes = readFile(M, path);
+    return bytes && new Blob([bytes], {type: type});
   };
+  var scn = blob("/work/screen.scn", "application/octet-stream");
+  var png = dec.ok ? blob("/work/preview.png", "image/png") : null;
+  var asm = spr.ok ? blob("/work/sprites.asm", "text/plain") : null;
   removeFiles(M);
-  var transfer = [];
-  for (var k in files) if (files[k]) transfer.push(files[k].buffer);
-  postMessage({id: job.id, step: "downloads", scn: files.scn, png: files.png, asm: files.asm, notes: notes, ms: ms}, transfer);
+  postMessage({id: job.id, step: "downloads", scn: scn, png: png, asm: asm, notes: notes, ms: ms});
 }
 
 var queue = Promise.resolve();
 onmessage = function (e) {
   var job = e.data;
+  if (job.canvases) {
+    canvases = job.canvases;
+    return;
+  }
   queue = queue.then(function () {
     return ready.then(function (M) {
       return convert(M, job).catch(function (err) {
