@@ -136,11 +136,20 @@ async function convert(M, job) {
 // The screen as soon as it is there; the picture and the loss map follow.
 async function showConversion(M, job, notes, ms, lap, fail) {
   var view = M.ccall("vorne_view", "number", ["string", "string"], ["/work/picture", job.sprites ? "" : "/work/screen.scn"]);
-  if (!view) return fail("not enough memory");
+  // A view too large for the module's memory or for a canvas is left out;
+  // the files worker makes the downloads all the same.
+  var noView = function (why) {
+    notes.push(why + "; the downloads are made all the same");
+    postMessage({id: job.id, step: "loss", loss: null, notes: notes, ms: ms});
+  };
+  if (!view) return noView("not enough memory to show this picture");
   try {
     var error = M.ccall("vorne_view_error", "string", ["number"], [view]);
+    if (error === "not enough memory") return noView("not enough memory to show this picture");
     if (error) return fail(error.trim());
     var w = M._vorne_view_width(view), h = M._vorne_view_height(view);
+    // Chromium draws no canvas larger than this.
+    if (w > 32767 || h > 32767 || w * h > 268435456) return noView("the picture is too large to show");
     var attributes = M.HEAPU8.slice(M._vorne_view_attributes(view), M._vorne_view_attributes(view) + w * h / 16).buffer;
     draw(canvases.screen, M, M._vorne_view_screen(view), w, h);
     draw(canvases.picture, null, 0);
