@@ -25,7 +25,7 @@ float hue(float b, float a)
 }
 } // namespace
 
-std::array<float, 256> linear_levels()
+std::array<float, 256> linear_levels() noexcept
 {
     std::array<float, 256> t{};
     for (int v = 0; v < 256; ++v) {
@@ -35,7 +35,7 @@ std::array<float, 256> linear_levels()
     return t;
 }
 
-Lab to_lab(const std::array<float, 256>& linear, uint8_t r, uint8_t g, uint8_t b)
+Lab to_lab(const std::array<float, 256>& linear, uint8_t r, uint8_t g, uint8_t b) noexcept
 {
     const float R = linear[r], G = linear[g], B = linear[b];
     const float x = (0.4124564f * R + 0.3575761f * G + 0.1804375f * B) / 0.95047f;
@@ -45,7 +45,7 @@ Lab to_lab(const std::array<float, 256>& linear, uint8_t r, uint8_t g, uint8_t b
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
 }
 
-float ciede2000(const Lab& p, const Lab& q)
+float ciede2000(const Lab& p, const Lab& q) noexcept
 {
     const float cm7 = pow7((std::sqrt(p.a * p.a + p.b * p.b) + std::sqrt(q.a * q.a + q.b * q.b)) / 2);
     const float g = 0.5f * (1 - std::sqrt(cm7 / (cm7 + k25pow7)));

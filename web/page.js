@@ -260,7 +260,7 @@ function applyZoom() {
     c.style.height = h + "px";
   });
   var line = "rgba(255,255,255,0.35)";
-  document.querySelectorAll("#views .grid").forEach(function (g) {
+  document.querySelectorAll("#views .symbol-grid").forEach(function (g) {
     g.style.backgroundImage = "linear-gradient(to right, " + line + " 1px, transparent 1px), " +
       "linear-gradient(to bottom, " + line + " 1px, transparent 1px)";
     g.style.backgroundSize = 8 * z + "px " + 8 * z + "px";
@@ -352,7 +352,7 @@ $("picture").addEventListener("change", function () {
 });
 $("prefix").addEventListener("change", function () { convert(); });
 $("zoom").addEventListener("change", function () { zoomChosen = true; applyZoom(); });
-$("grid").addEventListener("change", function () { document.body.classList.toggle("grid", this.checked); });
+$("grid").addEventListener("change", function () { document.body.classList.toggle("show-grid", this.checked); });
 $("view-loss").addEventListener("mousemove", function (e) { pointAt($("view-loss"), e); });
 document.querySelectorAll("#views .pane").forEach(function (p) {
   p.addEventListener("scroll", function () { syncScroll(p); });

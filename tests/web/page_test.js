@@ -300,6 +300,7 @@ async function bigPictures(page) {
 
   // Both pictures on the screenshot, not blank: the page itself counts the
   // colours of each canvas's area in the screenshot.
+  await page.check("#grid");
   await page.selectOption("#zoom", "2");
   await page.hover("#view-screen", {position: {x: 300, y: 200}});
   const shot = await page.screenshot({fullPage: true});
