@@ -31,7 +31,7 @@ TEST(ColourDifference, MatchesPublishedPairs)
 
 TEST(ColourDifference, LabOfSrgb)
 {
-    const auto linear = linear_levels();
+    const LabTables tables = lab_tables();
     struct Case {
         uint8_t r, g, b;
         Lab expected;
@@ -41,9 +41,11 @@ TEST(ColourDifference, LabOfSrgb)
         {0, 0, 0, {0, 0, 0}},
         {255, 0, 0, {53.24f, 80.09f, 67.20f}},
         {0, 0, 255, {32.30f, 79.19f, -107.86f}},
+        {1, 1, 1, {0.27f, 0, 0}},       // below the cube root's knee
+        {128, 128, 128, {53.59f, 0, 0}},
     };
     for (const Case& c : cases) {
-        const Lab lab = to_lab(linear, c.r, c.g, c.b);
+        const Lab lab = to_lab(tables, c.r, c.g, c.b);
         EXPECT_NEAR(lab.l, c.expected.l, 0.05) << int(c.r) << "," << int(c.g) << "," << int(c.b);
         EXPECT_NEAR(lab.a, c.expected.a, 0.05) << int(c.r) << "," << int(c.g) << "," << int(c.b);
         EXPECT_NEAR(lab.b, c.expected.b, 0.05) << int(c.r) << "," << int(c.g) << "," << int(c.b);

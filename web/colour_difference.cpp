@@ -1,6 +1,7 @@
 // CIE L*a*b* and CIEDE2000 for the page's loss map.
 #include "web/colour_difference.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -13,7 +14,18 @@ float pow7(float x)
     return x2 * x2 * x2 * x;
 }
 
-float lab_f(float t) { return t > 216.0f / 24389 ? std::cbrt(t) : (24389.0f / 27 * t + 16) / 116; }
+double lab_f(double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; }
+
+// Between the table's steps; X, Y and Z relative to white stay within 0 .. 1
+// but for rounding.
+float lab_f(const LabTables& t, float v)
+{
+    if (!(v < 1))
+        return float(lab_f(double(v)));
+    const float at = std::max(v, 0.0f) * kLabSteps;
+    const int i = int(at);
+    return t.f[size_t(i)] + (t.f[size_t(i) + 1] - t.f[size_t(i)]) * (at - float(i));
+}
 
 // The hue angle in [0, 2 pi); 0 for a grey.
 float hue(float b, float a)
@@ -25,23 +37,25 @@ float hue(float b, float a)
 }
 } // namespace
 
-std::array<float, 256> linear_levels() noexcept
+LabTables lab_tables() noexcept
 {
-    std::array<float, 256> t{};
+    LabTables t{};
     for (int v = 0; v < 256; ++v) {
         const double c = v / 255.0;
-        t[size_t(v)] = float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        t.linear[size_t(v)] = float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
     }
+    for (int i = 0; i <= kLabSteps; ++i)
+        t.f[size_t(i)] = float(lab_f(double(i) / kLabSteps));
     return t;
 }
 
-Lab to_lab(const std::array<float, 256>& linear, uint8_t r, uint8_t g, uint8_t b) noexcept
+Lab to_lab(const LabTables& t, uint8_t r, uint8_t g, uint8_t b) noexcept
 {
-    const float R = linear[r], G = linear[g], B = linear[b];
+    const float R = t.linear[r], G = t.linear[g], B = t.linear[b];
     const float x = (0.4124564f * R + 0.3575761f * G + 0.1804375f * B) / 0.95047f;
     const float y = 0.2126729f * R + 0.7151522f * G + 0.0721750f * B;
     const float z = (0.0193339f * R + 0.1191920f * G + 0.9503041f * B) / 1.08883f;
-    const float fx = lab_f(x), fy = lab_f(y), fz = lab_f(z);
+    const float fx = lab_f(t, x), fy = lab_f(t, y), fz = lab_f(t, z);
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
 }
 

@@ -203,12 +203,12 @@ bool vorne_view_loss(View* v)
     try {
         const size_t columns = v->width / 8, rows = v->height / 8;
         v->loss.resize(columns * rows);
-        const std::array<float, 256> linear = linear_levels();
+        const LabTables tables = lab_tables();
         // The screen has 256 colours at most: each one's L*a*b* is looked up.
         std::array<Lab, 256> screen_lab{};
         for (unsigned a = 0; a < 256; ++a) {
             const Bgr c = expand_rgb332(uint8_t(a));
-            screen_lab[a] = to_lab(linear, c[2], c[1], c[0]);
+            screen_lab[a] = to_lab(tables, c[2], c[1], c[0]);
         }
         const auto key = [](const uint8_t* px) { return uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | px[2]; };
         // Pictures repeat colours along a line, and screens more so: a pair
@@ -224,7 +224,7 @@ bool vorne_view_loss(View* v)
                 const uint32_t k = key(p), screen = pack_rgb332(s[0], s[1], s[2]);
                 if (k != last_key || screen != last_screen) {
                     if (k != last_key)
-                        last = to_lab(linear, p[0], p[1], p[2]);
+                        last = to_lab(tables, p[0], p[1], p[2]);
                     last_key = k;
                     last_screen = screen;
                     last_difference = ciede2000(last, screen_lab[screen]) / 64;
