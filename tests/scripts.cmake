@@ -43,3 +43,23 @@ add_test(NAME s390x_e2e
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/s390x_e2e.sh ${VORNE_S390X_BIN_DIR}
           ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-s390x)
 set_tests_properties(s390x_e2e PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+# The browser page, built by packaging/web.sh into build-web/site, in Debian's
+# headless Chromium driven by playwright-core (npm ci in tests/web), against
+# the programs built here. Alone, since it measures the page's speed.
+set(VORNE_WEB_SITE_DIR "${CMAKE_SOURCE_DIR}/build-web/site" CACHE PATH
+    "Where packaging/web.sh put the browser page")
+find_program(VORNE_NODE node)
+if(VORNE_SANITIZE OR VORNE_FUZZ)
+  # The page runs its own wasm build: nothing of it is sanitized, and the
+  # plain build's run of this test already compares it with the programs.
+elseif(VORNE_NODE)
+  add_test(NAME web_page
+    COMMAND ${VORNE_NODE} ${CMAKE_SOURCE_DIR}/tests/web/page_test.js ${VORNE_WEB_SITE_DIR}
+            ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-web)
+else()
+  add_test(NAME web_page COMMAND sh -c "echo 'SKIPPED: node is not installed'; exit 77")
+endif()
+if(TEST web_page)
+  set_tests_properties(web_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL ON)
+endif()

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds the browser page: the three converters compiled to WebAssembly with
+# Debian's emscripten, as one module run in a Web Worker, and the page's own
+# HTML, CSS and JavaScript, into build-web/site/; then zips that folder as
+# build-web/vorne-screen-tools-<version>-web.zip.
+#
+#   packaging/web.sh
+#
+# Needs: emscripten (emcc), zip, and for the first run apt-get source (deb-src
+# entries) with dpkg-dev, to build zlib and libpng for wasm from Debian's
+# source packages. Whatever is missing is installed with apt-get (as root).
+# The wasm zlib and libpng are kept in build-web-deps/ for the next runs.
+#
+# emscripten's own ports (-sUSE_ZLIB, -sUSE_LIBPNG) are not used: Debian's
+# emscripten has a frozen cache and fetches nothing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+apt_install() {
+  echo "installing $* (needed to build the page)"
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "$@" ||
+    { apt-get -o DPkg::Lock::Timeout=900 update && DEBIAN_FRONTEND=noninteractive \
+      apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "$@"; }
+}
+need=()
+command -v emcc >/dev/null || need+=(emscripten)
+command -v zip >/dev/null || need+=(zip)
+command -v dpkg-source >/dev/null || need+=(dpkg-dev)
+[ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
+# emcc runs on node; nodesource's node does not look in Debian's module folder.
+export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+version=$(sed -n 's/^project(vorne_screen_tools VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }
+
+# --- zlib and libpng for wasm, once ---------------------------------------------
+deps=$root/build-web-deps
+fetch_source() { # package: unpacks Debian's source package into the current folder
+  if ! grep -Eqs '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*; then
+    sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
+    [ -f /etc/apt/sources.list ] && sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/vorne-src.list
+    apt-get -o DPkg::Lock::Timeout=900 update
+  fi
+  # The newest version listed may be missing from the mirror for a while.
+  apt-get source "$1" || { apt-get -o DPkg::Lock::Timeout=900 update && apt-get source "$1"; } ||
+    for v in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rV); do
+      apt-get source "$1=$v" && break
+    done
+}
+if [ ! -f "$deps/lib/libpng16.a" ] || [ ! -f "$deps/lib/libz.a" ]; then
+  started=$SECONDS
+  rm -rf "$deps" && mkdir -p "$deps"
+  src=$(mktemp -d)
+  (cd "$src" && fetch_source zlib && fetch_source libpng1.6)
+  zlib_src=$(find "$src" -maxdepth 1 -type d -name 'zlib-*' | head -n1)
+  libpng_src=$(find "$src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -n1)
+  [ -n "$zlib_src" ] && [ -n "$libpng_src" ] || { echo "could not fetch zlib's and libpng's source packages" >&2; exit 1; }
+  # zlib's CMake build fails on Debian's source tree; its configure works.
+  (cd "$zlib_src" && emconfigure ./configure --static --prefix="$deps" && emmake make -j2 libz.a && emmake make install)
+  emcmake cmake -S "$libpng_src" -B "$src/png" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
+    -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF \
+    -DZLIB_LIBRARY="$deps/lib/libz.a" -DZLIB_INCLUDE_DIR="$deps/include"
+  cmake --build "$src/png" -j2
+  cmake --install "$src/png"
+  rm -rf "$src"
+  [ -f "$deps/lib/libpng16.a" ] || { echo "libpng for wasm was not built" >&2; exit 1; }
+  echo "built zlib and libpng for wasm in $((SECONDS - started)) s"
+fi
+
+# --- the module ---------------------------------------------------------------------
+# Every source of the programs' folders, so that what they gain later comes
+# along; each main() under its program's name, called by web/glue.cpp.
+started=$SECONDS
+out=$root/build-web
+site=$out/site
+rm -rf "$site" && mkdir -p "$out/obj" "$site"
+# An object is compiled again when a file it includes, the flags or this
+# script changed since (emcc's dependency lists in obj/*.d).
+up_to_date() { # object
+  [ -f "$1" ] && [ -f "$1.d" ] && [ "$(cat "$1.flags" 2>/dev/null)" = "${flags[*]} ${define[*]}" ] &&
+    [ ! packaging/web.sh -nt "$1" ] &&
+    ! sed -e 's/^[^:]*://' -e 's/\\$//' "$1.d" | tr ' ' '\n' | grep -v '^$' |
+      while read -r f; do [ "$f" -nt "$1" ] && echo newer; done | grep -q newer
+}
+flags=(-std=c++20 -O3 -Wall -Wextra -Wpedantic -fexceptions -I"$root" -I"$deps/include"
+  -DVORNE_VERSION="\"$version\"")
+objects=()
+pids=()
+for cpp in common/*.cpp cli/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cpp web/*.cpp; do
+  o=$out/obj/$(echo "$cpp" | tr / _).o
+  define=()
+  case $cpp in */main.cpp) define=(-DVORNE_MAIN="$(dirname "$cpp")_main") ;; esac
+  objects+=("$o")
+  up_to_date "$o" && continue
+  rm -f "$o"
+  echo "${flags[*]} ${define[*]}" >"$o.flags"
+  emcc "${flags[@]}" "${define[@]}" -MMD -MF "$o.d" -c "$cpp" -o "$o" 2>&1 | tee "$o.log" &
+  pids+=($!)
+  # Two compilers at a time: the machine has two cores.
+  if [ ${#pids[@]} -ge 2 ]; then wait "${pids[0]}"; pids=("${pids[@]:1}"); fi
+done
+wait
+for o in "${objects[@]}"; do [ -f "$o" ] || { echo "compiling failed: ${o##*/}" >&2; exit 1; }; done
+if cat "$out"/obj/*.log | grep -q "warning:"; then
+  echo "the wasm build has warnings" >&2
+  exit 1
+fi
+exports='["_vorne_run","_vorne_view","_vorne_view_loss","_vorne_view_read_picture","_vorne_view_error","_vorne_view_width","_vorne_view_height","_vorne_view_picture","_vorne_view_screen","_vorne_view_attributes","_vorne_view_loss_map","_vorne_view_free"]'
+# One file, the wasm inside it: a page opened from file:// may fetch nothing.
+# Memory grows to 2 GiB; past that a conversion says "not enough memory".
+emcc -O3 -fexceptions "${objects[@]}" "$deps/lib/libpng16.a" "$deps/lib/libz.a" -o "$out/module.js" \
+  -sMODULARIZE=1 -sEXPORT_NAME=createVorne -sENVIRONMENT=worker -sSINGLE_FILE=1 \
+  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=32MB -sMAXIMUM_MEMORY=2GB -sINVOKE_RUN=0 \
+  -sEXPORTED_FUNCTIONS="$exports" -sEXPORTED_RUNTIME_METHODS='["FS","ccall"]' \
+  --post-js web/memfs.js
+# The worker's code is one function in a script the page loads: from file://
+# Chromium starts no worker from a file, so the page starts it from a Blob
+# of this function's text.
+{
+  echo "// The converters' module and the worker around it; built by packaging/web.sh."
+  echo "function vorneWorker() {"
+  cat "$out/module.js"
+  cat web/worker.js
+  echo "}"
+} >"$site/worker.js"
+cp web/index.html web/page.css web/page.js "$site/"
+echo "built the page in $((SECONDS - started)) s: $site"
+du -b "$site"/* | sed 's/^/  /'
+echo "  gzipped, all of it: $(cat "$site"/* | gzip -9 | wc -c) bytes"
+
+# --- the release zip ----------------------------------------------------------------
+zip_name=vorne-screen-tools-$version-web
+rm -rf "$out/$zip_name" "$out/$zip_name.zip"
+cp -r "$site" "$out/$zip_name"
+cp LICENSE "$out/$zip_name/LICENSE.txt"
+(cd "$out" && zip -qrX "$zip_name.zip" "$zip_name")
+rm -rf "$out/$zip_name"
+echo "made $out/$zip_name.zip"

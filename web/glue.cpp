@@ -1,0 +1,251 @@
+// The browser page's door into the converters: the three programs, run by
+// name over files in the module's memory file system, and the views the page
+// draws (the picture as the converters read it, the screen as decscreen
+// shows it, and how far apart the two are, symbol by symbol).
+//
+// Each program is its own main(), compiled under another name, so the page
+// runs exactly what the command line runs, options and messages included.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "common/bigbuf.hpp"
+#include "common/picture.hpp"
+#include "common/scnfile.hpp"
+#include "common/screen.hpp"
+#include "decscreen/bmp_out.hpp"
+#include "encsprite/palette.hpp"
+#include "web/colour_difference.hpp"
+
+int encscreen_main(int argc, char** argv);
+int encsprite_main(int argc, char** argv);
+int decscreen_main(int argc, char** argv);
+
+namespace {
+
+// Everything the page draws of one conversion. Pixels are RGBA, top line
+// first, as a canvas takes them.
+struct View {
+    uint32_t width = 0, height = 0;
+    BigArray<uint8_t> picture;    // empty where the picture could not be read
+    BigArray<uint8_t> screen;
+    BigArray<uint8_t> attributes; // 4 a symbol, as in the screen
+    BigArray<float> loss;         // mean CIEDE2000 a symbol, after view_loss
+    std::string error;            // the program's words for what went wrong
+};
+
+constexpr const char* kNoMemory = "not enough memory";
+
+// --- the views ----------------------------------------------------------------
+
+// The picture's pixels as the converters read them, top line first.
+PictureError read_rgba(const char* path, View& v)
+{
+    return read_picture(path, [&](PictureStream& p) {
+        v.width = p.width;
+        v.height = p.height;
+        v.picture.resize(size_t(4) * p.width * p.height);
+        std::vector<uint8_t> band(size_t(3) * p.width * 8);
+        for (uint32_t done = 0; done < p.height; done += 8) {
+            if (const PictureError e = read_picture_lines(p, band.data(), 8); e != PictureError::ok)
+                return e;
+            for (uint32_t k = 0; k < 8; ++k) {
+                const uint32_t line = done + k, y = p.top_down ? line : p.height - 1 - line;
+                const uint8_t* s = band.data() + size_t(3) * p.width * k;
+                uint8_t* d = v.picture.data() + size_t(4) * p.width * y;
+                for (uint32_t x = 0; x < p.width; ++x, s += 3, d += 4) {
+                    d[0] = s[2];
+                    d[1] = s[1];
+                    d[2] = s[0];
+                    d[3] = 255;
+                }
+            }
+        }
+        return finish_picture(p);
+    });
+}
+
+// encsprite's screen: one palette, the same four attribute bytes everywhere.
+PictureError sprite_screen(const char* path, ScreenImage& s)
+{
+    SpritePicture sp;
+    if (const PictureError e = load_sprites(path, sp); e != PictureError::ok)
+        return e;
+    s = make_screen(sp.width, sp.height);
+    const size_t columns = symbol_columns(s);
+    for (uint32_t y = 0; y < sp.height; ++y)
+        code_words(sp.values.data() + size_t(y) * sp.width, columns, sp.palette, s.raster.data() + y * columns);
+    const uint8_t attributes[4] = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
+    for (size_t i = 0; i < s.attributes.size(); i += 4)
+        std::memcpy(s.attributes.data() + i, attributes, 4);
+    return PictureError::ok;
+}
+
+// The screen's pixels exactly as decscreen writes them, turned into RGBA.
+void screen_rgba(const ScreenImage& s, View& v)
+{
+    v.screen.resize(size_t(4) * s.width * s.height);
+    std::vector<uint8_t> row(bmp_row_size(s.width));
+    for (uint32_t i = 0; i < s.height; ++i) {
+        decode_bmp_row(s, i, row.data());
+        uint8_t* d = v.screen.data() + size_t(4) * s.width * (s.height - 1 - i);
+        for (uint32_t x = 0; x < s.width; ++x, d += 4) {
+            d[0] = row[3 * x + 2];
+            d[1] = row[3 * x + 1];
+            d[2] = row[3 * x];
+            d[3] = 255;
+        }
+    }
+    v.attributes = s.attributes;
+}
+
+void make_view(View& v, const char* picture, const char* scn)
+{
+    ScreenImage s;
+    if (scn) {
+        switch (load_screen_file(scn, s, [](uint32_t, uint32_t) { return true; })) {
+        case ScnError::ok:
+            break;
+        case ScnError::cannot_open:
+        case ScnError::truncated:
+        case ScnError::not_screen:
+        case ScnError::too_large:
+            v.error = "the screen file could not be read back";
+            return;
+        }
+    } else if (const PictureError e = sprite_screen(picture, s); e != PictureError::ok) {
+        v.error = picture_error_message(e).text;
+        return;
+    }
+    screen_rgba(s, v);
+    v.width = s.width;
+    v.height = s.height;
+}
+
+} // namespace
+
+extern "C" {
+
+// Runs encscreen, encsprite or decscreen with the arguments in `args`, one a
+// line, the first the program's name. Returns its exit status; what it says
+// reaches the page through the module's print and printErr.
+int vorne_run(const char* args)
+{
+    std::vector<std::string> words;
+    for (const char* p = args;;) {
+        const char* end = std::strchr(p, '\n');
+        words.emplace_back(p, end ? size_t(end - p) : std::strlen(p));
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = int(words.size());
+    int status = -1;
+    if (words[0] == "encscreen")
+        status = encscreen_main(argc, argv.data());
+    else if (words[0] == "encsprite")
+        status = encsprite_main(argc, argv.data());
+    else if (words[0] == "decscreen")
+        status = decscreen_main(argc, argv.data());
+    // A usage message ends without a line feed: flush it to the page too.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}
+
+// The screen's view of a conversion: `scn` is encscreen's screen file, or
+// empty for encsprite's screen of `picture`. Null where memory ran out;
+// otherwise check vorne_view_error.
+View* vorne_view(const char* picture, const char* scn)
+{
+    View* v = new (std::nothrow) View;
+    if (!v)
+        return nullptr;
+    try {
+        make_view(*v, picture, *scn ? scn : nullptr);
+    } catch (const std::bad_alloc&) {
+        *v = View{};
+        v->error = kNoMemory;
+    }
+    return v;
+}
+
+// Adds the picture's own pixels to the view: 0 when they are there, 1 when
+// the picture does not match the screen (one the converters padded, say), 2
+// when memory ran out.
+int vorne_view_read_picture(View* v, const char* picture)
+{
+    try {
+        View p;
+        if (read_rgba(picture, p) != PictureError::ok || p.width != v->width || p.height != v->height)
+            return 1;
+        v->picture = std::move(p.picture);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return 2;
+    }
+}
+
+// Fills the loss map: per symbol the mean CIEDE2000 between the picture's
+// pixels and the screen's. Returns false where memory ran out.
+bool vorne_view_loss(View* v)
+{
+    if (v->picture.empty())
+        return true;
+    try {
+        const size_t columns = v->width / 8, rows = v->height / 8;
+        v->loss.resize(columns * rows);
+        const MapLabTables tables = map_lab_tables();
+        // The screen has 256 colours at most: each one's L*a*b* is looked up.
+        std::array<MapLab, 256> screen_lab{};
+        for (unsigned a = 0; a < 256; ++a) {
+            const Bgr c = expand_rgb332(uint8_t(a));
+            screen_lab[a] = map_lab(tables, c[2], c[1], c[0]);
+        }
+        const auto key = [](const uint8_t* px) { return uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | px[2]; };
+        // Pictures repeat colours along a line, and screens more so: a pair
+        // seen just before costs nothing.
+        uint32_t last_key = UINT32_MAX, last_screen = UINT32_MAX;
+        MapLab last{};
+        float last_difference = 0;
+        for (uint32_t y = 0; y < rows * 8; ++y) {
+            const uint8_t* p = v->picture.data() + size_t(4) * v->width * y;
+            const uint8_t* s = v->screen.data() + size_t(4) * v->width * y;
+            float* row = v->loss.data() + (y / 8) * columns;
+            for (uint32_t x = 0; x < columns * 8; ++x, p += 4, s += 4) {
+                const uint32_t k = key(p), screen = pack_rgb332(s[0], s[1], s[2]);
+                if (k != last_key || screen != last_screen) {
+                    if (k != last_key)
+                        last = map_lab(tables, p[0], p[1], p[2]);
+                    last_key = k;
+                    last_screen = screen;
+                    last_difference = map_ciede2000(last, screen_lab[screen]) / 64;
+                }
+                row[x / 8] += last_difference;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        v->loss = {};
+        return false;
+    }
+    return true;
+}
+
+const char* vorne_view_error(const View* v) { return v->error.c_str(); }
+uint32_t vorne_view_width(const View* v) { return v->width; }
+uint32_t vorne_view_height(const View* v) { return v->height; }
+const uint8_t* vorne_view_picture(const View* v) { return v->picture.empty() ? nullptr : v->picture.data(); }
+const uint8_t* vorne_view_screen(const View* v) { return v->screen.data(); }
+const uint8_t* vorne_view_attributes(const View* v) { return v->attributes.data(); }
+const float* vorne_view_loss_map(const View* v) { return v->loss.empty() ? nullptr : v->loss.data(); }
+void vorne_view_free(View* v) { delete v; }
+
+} // extern "C"

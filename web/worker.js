@@ -1,0 +1,214 @@
+// The Web Worker: runs the converters on a picture and posts back what the
+// page shows, step by step, so that the screen appears before the slower
+// loss map and downloads. Concatenated after the module (createVorne) by
+// packaging/web.sh.
+//
+// The page runs two of these side by side, one for each core: the "view"
+// worker converts and makes the views, the "files" worker converts and makes
+// the downloads.
+//
+// Messages from the page: {id, role, bytes or pixels (Blobs), width?, height?,
+// perceptual, pad, prefix, sprites}. Replies carry the same id, so the page
+// drops those of a picture it has since replaced:
+//   {id, step: "screen", width, height, attributes}   (drawn into the canvases)
+//   {id, step: "picture"}
+//   {id, step: "loss", loss, notes}
+//   {id, step: "downloads", scn, asm, png, notes}
+//   {id, step: "failed", message}
+// `notes` are what a program said about a part that failed (an option it does
+// not know, say) while the rest went through. The view worker first gets
+// {canvases: {picture, screen}}, OffscreenCanvases of the page.
+
+var lines = [];
+var ready = createVorne({
+  print: function (text) { lines.push(text); },
+  printErr: function (text) { lines.push(text); },
+});
+
+// What each program's exit status means: encscreen ends with 1 on success,
+// as scripts that call it expect; the other two with 0.
+var SUCCESS = {encscreen: 1, encsprite: 0, decscreen: 0};
+
+function run(M, args) {
+  lines = [];
+  var status = M.ccall("vorne_run", "number", ["string"], [args.join("\n")]);
+  // The usage message rings the terminal's bell: no use on a page.
+  var said = lines.join("\n").replace(/[\x00-\x09\x0b-\x1f]/g, "").trim();
+  return {ok: status === SUCCESS[args[0]], said: said};
+}
+
+function readFile(M, path) {
+  try {
+    return M.FS.readFile(path);
+  } catch (e) {
+    return null;
+  }
+}
+
+function removeFiles(M) {
+  M.FS.readdir("/work").forEach(function (f) {
+    if (f !== "." && f !== "..") M.FS.unlink("/work/" + f);
+  });
+}
+
+// Pixels the browser decoded (JPEG, GIF, WebP) as a 24-bit top-down BMP:
+// the converters then read them as they read any BMP.
+function bmpOfPixels(rgba, width, height) {
+  var size = 54 + 3 * width * height + (width % 4) * height;
+  var b = new Uint8Array(size);
+  var v = new DataView(b.buffer);
+  b[0] = 0x42;
+  b[1] = 0x4d;
+  v.setUint32(2, size, true);
+  v.setUint32(10, 54, true);
+  v.setUint32(14, 40, true);
+  v.setInt32(18, width, true);
+  v.setInt32(22, -height, true);
+  v.setUint16(26, 1, true);
+  v.setUint16(28, 24, true);
+  var o = 54;
+  for (var y = 0; y < height; y++) {
+    for (var x = 0, i = 4 * width * y; x < width; x++, i += 4) {
+      b[o++] = rgba[i + 2];
+      b[o++] = rgba[i + 1];
+      b[o++] = rgba[i];
+    }
+    o += width % 4;
+  }
+  return b;
+}
+
+// The page's picture and screen canvases, handed over to this worker: it
+// draws into them itself, so no picture is copied or painted on the page's
+// own thread, which stays free to answer.
+var canvases = null;
+
+// Draws pixels of the module's memory into a canvas of that size; none clears it.
+function draw(canvas, M, ptr, w, h) {
+  if (!canvas) return;
+  canvas.width = ptr ? w : 1;
+  canvas.height = ptr ? h : 1;
+  if (ptr) canvas.getContext("2d").putImageData(new ImageData(new Uint8ClampedArray(M.HEAPU8.buffer, ptr, 4 * w * h), w, h), 0, 0);
+}
+
+// Lets the canvases show what was drawn before the next step starts.
+function commit() {
+  return new Promise(function (resolve) { setTimeout(resolve, 0); });
+}
+
+async function convert(M, job) {
+  var notes = [];
+  // How long each step took in the worker, for the tests and the documentation.
+  var ms = {}, last = performance.now();
+  var lap = function (step) {
+    var now = performance.now();
+    ms[step] = now - last;
+    last = now;
+  };
+  var fail = function (message) {
+    if (canvases) {
+      draw(canvases.screen, null, 0);
+      draw(canvases.picture, null, 0);
+    }
+    postMessage({id: job.id, step: "failed", message: message || "the conversion failed", notes: notes});
+  };
+  M.FS.mkdirTree("/work");
+  removeFiles(M);
+  // BMP or PNG as their bytes; the converters tell them apart by content.
+  // The file takes the bytes as they are (canOwn), without a copy.
+  var data = job.pixels ? bmpOfPixels(new Uint8Array(await job.pixels.arrayBuffer()), job.width, job.height)
+    : new Uint8Array(await job.bytes.arrayBuffer());
+  var stream = M.FS.open("/work/picture", "w");
+  M.FS.write(stream, data, 0, data.length, 0, true);
+  M.FS.close(stream);
+  data = null;
+  lap("write");
+  var pad = job.pad ? ["--pad"] : [];
+
+  // The screen file first: everything else follows from it.
+  var enc = run(M, ["encscreen"].concat(job.perceptual ? ["--perceptual"] : [], pad, ["/work/picture", "/work/screen.scn"]));
+  if (!enc.ok) return fail(enc.said);
+  lap("encscreen");
+  if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail);
+  return makeFiles(M, job, notes, ms, lap, pad);
+}
+
+// The screen as soon as it is there; the picture and the loss map follow.
+async function showConversion(M, job, notes, ms, lap, fail) {
+  var view = M.ccall("vorne_view", "number", ["string", "string"], ["/work/picture", job.sprites ? "" : "/work/screen.scn"]);
+  // A view too large for the module's memory or for a canvas is left out;
+  // the files worker makes the downloads all the same.
+  var noView = function (why) {
+    notes.push(why + "; the downloads are made all the same");
+    postMessage({id: job.id, step: "loss", loss: null, notes: notes, ms: ms});
+  };
+  if (!view) return noView("not enough memory to show this picture");
+  try {
+    var error = M.ccall("vorne_view_error", "string", ["number"], [view]);
+    if (error === "not enough memory") return noView("not enough memory to show this picture");
+    if (error) return fail(error.trim());
+    var w = M._vorne_view_width(view), h = M._vorne_view_height(view);
+    // Chromium draws no canvas larger than this.
+    if (w > 32767 || h > 32767 || w * h > 268435456) return noView("the picture is too large to show");
+    var attributes = M.HEAPU8.slice(M._vorne_view_attributes(view), M._vorne_view_attributes(view) + w * h / 16).buffer;
+    draw(canvases.screen, M, M._vorne_view_screen(view), w, h);
+    draw(canvases.picture, null, 0);
+    await commit();
+    lap("screen");
+    postMessage({id: job.id, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
+
+    var read = M.ccall("vorne_view_read_picture", "number", ["number", "string"], [view, "/work/picture"]);
+    if (read === 2) notes.push("not enough memory to show the picture beside the screen");
+    draw(canvases.picture, M, M._vorne_view_picture(view), w, h);
+    await commit();
+    lap("picture");
+    postMessage({id: job.id, step: "picture"});
+
+    if (!M._vorne_view_loss(view)) notes.push("not enough memory for the loss map");
+    var lossPtr = M._vorne_view_loss_map(view);
+    var loss = lossPtr ? M.HEAPF32.slice(lossPtr >> 2, (lossPtr >> 2) + w * h / 64).buffer : null;
+    lap("loss");
+    postMessage({id: job.id, step: "loss", loss: loss, notes: notes, ms: ms}, loss ? [loss] : []);
+  } finally {
+    M._vorne_view_free(view);
+    removeFiles(M);
+  }
+}
+
+function makeFiles(M, job, notes, ms, lap, pad) {
+  // The preview PNG and the listing, each as its program writes it.
+  var dec = run(M, ["decscreen", "/work/screen.scn", "/work/preview.png"]);
+  if (!dec.ok) notes.push(dec.said);
+  lap("decscreen");
+  var spr = run(M, ["encsprite"].concat(pad, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]));
+  if (!spr.ok) notes.push(spr.said);
+  lap("encsprite");
+  // As Blobs, which reach the page as handles, not copies.
+  var blob = function (path, type) {
+    var bytes = readFile(M, path);
+    return bytes && new Blob([bytes], {type: type});
+  };
+  var scn = blob("/work/screen.scn", "application/octet-stream");
+  var png = dec.ok ? blob("/work/preview.png", "image/png") : null;
+  var asm = spr.ok ? blob("/work/sprites.asm", "text/plain") : null;
+  removeFiles(M);
+  postMessage({id: job.id, step: "downloads", scn: scn, png: png, asm: asm, notes: notes, ms: ms});
+}
+
+var queue = Promise.resolve();
+onmessage = function (e) {
+  var job = e.data;
+  if (job.canvases) {
+    canvases = job.canvases;
+    return;
+  }
+  queue = queue.then(function () {
+    return ready.then(function (M) {
+      return convert(M, job).catch(function (err) {
+        // Whatever went wrong, the page must hear of it and not wait forever.
+        postMessage({id: job.id, step: "failed", fatal: true, message: String(err && err.message || err)});
+      });
+    });
+  });
+};
+ready.then(function () { postMessage({step: "ready"}); });
