@@ -2,6 +2,8 @@
 // see lab.hpp. Built with -ffp-contract=off.
 #include "common/lab.hpp"
 
+#include <cstring>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -138,6 +140,17 @@ inline double de2000(const Lab& x, const Lab& y)
     return std::sqrt(std::max(0.0, sum));
 }
 
+// A value's bits as another type of the same size (std::bit_cast, which the
+// browser build's C++ library lacks).
+template <class To, class From>
+To same_bits(From v)
+{
+    static_assert(sizeof(To) == sizeof(From));
+    To out;
+    std::memcpy(&out, &v, sizeof out);
+    return out;
+}
+
 } // namespace
 
 double pinned_cbrt(double x)
@@ -146,8 +159,8 @@ double pinned_cbrt(double x)
         return 0;
     // A first guess from the bits, about a third of the exponent (within a
     // few per cent), then four Newton steps, each squaring the relative error.
-    const uint64_t bits = std::bit_cast<uint64_t>(x);
-    double y = std::bit_cast<double>(bits / 3 + uint64_t(0x2A9F7893782DA1CE));
+    const uint64_t bits = same_bits<uint64_t>(x);
+    double y = same_bits<double>(bits / 3 + uint64_t(0x2A9F7893782DA1CE));
     for (int i = 0; i < 4; ++i)
         y -= (y * y * y - x) / (3 * y * y);
     return y;
@@ -166,7 +179,7 @@ double pinned_exp_neg(double x)
     for (size_t i = 14; i >= 1; --i)
         p = 1 - r * p * kReciprocal[i];
     // 2^-k built from its bits: exact.
-    return p * std::bit_cast<double>(uint64_t(1023 - k) << 52);
+    return p * same_bits<double>(uint64_t(1023 - k) << 52);
 }
 
 double pinned_atan2_deg(double y, double x)

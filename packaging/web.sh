@@ -81,7 +81,7 @@ up_to_date() { # object
     ! sed -e 's/^[^:]*://' -e 's/\\$//' "$1.d" | tr ' ' '\n' | grep -v '^$' |
       while read -r f; do [ "$f" -nt "$1" ] && echo newer; done | grep -q newer
 }
-flags=(-std=c++20 -O3 -Wall -Wextra -Wpedantic -fexceptions -I"$root" -I"$deps/include"
+flags=(-std=c++20 -O3 -ffp-contract=off -Wall -Wextra -Wpedantic -fexceptions -I"$root" -I"$deps/include"
   -DVORNE_VERSION="\"$version\"")
 objects=()
 pids=()
