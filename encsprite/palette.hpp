@@ -74,4 +74,4 @@ void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16
 
 // Reads the picture band by band into `out`.
 PictureError read_sprites(PictureStream& p, SpritePicture& out);
-PictureError load_sprites(const char* path, SpritePicture& out);
+PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});
