@@ -2,7 +2,9 @@
 // the programs' messages for a picture that cannot be read.
 #include "common/picture.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <span>
 
@@ -16,7 +18,25 @@ constexpr size_t kCoreHeaderEnd = kFileHeaderSize + 12;
 constexpr size_t kInfoHeaderEnd = kFileHeaderSize + 40;
 constexpr size_t kMasksEnd = kInfoHeaderEnd + 12;
 
-bool valid_side(int64_t v) { return v > 0 && v <= kMaxScreenSide && v % 8 == 0; }
+bool valid_side(int64_t v, const ReadOptions& opt)
+{
+    return v > 0 && v <= kMaxScreenSide && (opt.pad || v % 8 == 0);
+}
+
+// The picture's size, and the screen's: the picture's rounded up to
+// multiples of 8 (never past 65528, itself one).
+void set_size(PictureStream& p, uint32_t width, uint32_t height)
+{
+    p.source_width = width;
+    p.source_height = height;
+    p.width = (width + 7) & ~7u;
+    p.height = (height + 7) & ~7u;
+}
+
+bool padded(const PictureStream& p) { return p.width != p.source_width || p.height != p.source_height; }
+
+// A BMP line in the file: 3 bytes a pixel, padded to a multiple of 4.
+uint64_t file_line_bytes(uint32_t width) { return (3 * uint64_t(width) + 3) & ~uint64_t(3); }
 
 PictureError from_png(PngStatus s)
 {
@@ -33,22 +53,21 @@ PictureError from_png(PngStatus s)
     return PictureError::png_damaged;
 }
 
-PictureError start_png(PictureStream& p)
+PictureError start_png(PictureStream& p, const ReadOptions& opt)
 {
     PngReader* reader = nullptr;
     uint32_t w = 0, h = 0;
-    const PictureError e = from_png(png_read_start(p.in, reader, w, h));
+    const PictureError e = from_png(png_read_start(p.in, reader, w, h, opt.pad));
     if (e != PictureError::ok)
         return e;
     p.png = reader;
-    p.width = w;
-    p.height = h;
+    set_size(p, w, h);
     p.top_down = true;
     return PictureError::ok;
 }
 
 // The BMP headers after the 8 bytes in `hdr` that were read to tell a PNG.
-PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& hdr)
+PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& hdr, const ReadOptions& opt)
 {
     const auto rest = [&](size_t from, size_t to) {
         return read_bytes(p.in, std::span<uint8_t>(hdr.data() + from, to - from));
@@ -80,10 +99,9 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& h
     p.top_down = height < 0;
     if (p.top_down)
         height = -height;
-    if (!valid_side(width) || !valid_side(height))
+    if (!valid_side(width, opt) || !valid_side(height, opt))
         return PictureError::bad_size;
-    p.width = uint32_t(width);
-    p.height = uint32_t(height);
+    set_size(p, uint32_t(width), uint32_t(height));
 
     // The masks come after the 40-byte header, or inside a larger one; pixels
     // that start before them leave no room for them.
@@ -99,7 +117,7 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& h
 
     // With the size known, a file too short for its pixels is refused at once.
     const uint64_t gap = off_bits > read ? off_bits - read : 0;
-    const uint64_t pixels = 3 * uint64_t(p.width) * p.height;
+    const uint64_t pixels = file_line_bytes(p.source_width) * p.source_height;
     if (p.in.remaining != kUnknownSize && p.in.remaining < gap + pixels)
         return PictureError::truncated;
     if (!skip_bytes(p.in, gap))
@@ -107,16 +125,79 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& h
     return PictureError::ok;
 }
 
+// The next n lines of the file, each widened to the screen's width by
+// copies of its last pixel, line k at bgr + k * 3 * width. A BMP's n lines,
+// with the padding at their ends, are read in one go to the start of the
+// buffer, then moved to their places from the last one back: a file line is
+// never longer than a screen line here (a width short of a multiple of 8 by
+// one pixel or more leaves room for the 3 bytes of padding), so no line is
+// overwritten before it has moved.
+PictureError read_file_lines(PictureStream& p, uint8_t* bgr, uint32_t n)
+{
+    const size_t line = 3 * size_t(p.width), used = 3 * size_t(p.source_width);
+    if (p.png) {
+        if (const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(line), n)); e != PictureError::ok)
+            return e;
+    } else {
+        const size_t stored = size_t(file_line_bytes(p.source_width));
+        if (!read_bytes(p.in, std::span<uint8_t>(bgr, stored * n)))
+            return PictureError::truncated;
+        for (size_t k = n; k-- > 0;)
+            std::memmove(bgr + k * line, bgr + k * stored, used);
+    }
+    for (size_t k = 0; k < n; ++k) {
+        uint8_t* l = bgr + k * line;
+        for (size_t x = used; x < line; x += 3)
+            std::memcpy(l + x, l + used - 3, 3);
+    }
+    return PictureError::ok;
+}
+
+// The lines of a padded picture. The copies of its bottom line come after
+// it in a top-down file and before it in a bottom-up one, so that line is
+// kept in p.edge: read ahead of its copies, or saved as it passes.
+PictureError read_padded_lines(PictureStream& p, uint8_t* bgr, uint32_t count)
+{
+    const size_t line = 3 * size_t(p.width);
+    const uint32_t extra = p.height - p.source_height;
+    const auto copy_edge = [&](uint32_t i) { std::memcpy(bgr + (i - p.lines_read) * line, p.edge.data(), line); };
+    uint32_t i = p.lines_read;
+    const uint32_t end = i + count;
+    if (extra > 0 && p.edge.empty())
+        p.edge.resize(line);
+    if (extra > 0 && !p.top_down) {
+        // Lines 0 .. extra are the file's first line.
+        if (i == 0)
+            if (const PictureError e = read_file_lines(p, p.edge.data(), 1); e != PictureError::ok)
+                return e;
+        for (; i < end && i <= extra; ++i)
+            copy_edge(i);
+    }
+    // The file's lines, up to its last one in a top-down file.
+    const uint32_t last = p.top_down ? std::min(end, p.source_height) : end;
+    if (i < last) {
+        uint8_t* dst = bgr + (i - p.lines_read) * line;
+        if (const PictureError e = read_file_lines(p, dst, last - i); e != PictureError::ok)
+            return e;
+        if (extra > 0 && p.top_down && last == p.source_height)
+            std::memcpy(p.edge.data(), dst + (last - 1 - i) * line, line);
+        i = last;
+    }
+    for (; i < end; ++i)
+        copy_edge(i);
+    return PictureError::ok;
+}
+
 } // namespace
 
-PictureError read_picture_header(Input in, PictureStream& p)
+PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& opt)
 {
     p = PictureStream{};
     p.in = in;
     std::array<uint8_t, kMasksEnd> hdr{};
     PictureError e = PictureError::not_24bit;
     if (read_bytes(p.in, std::span<uint8_t>(hdr.data(), kPngSignatureSize)))
-        e = is_png_signature(hdr) ? start_png(p) : read_bmp_header(p, hdr);
+        e = is_png_signature(hdr) ? start_png(p, opt) : read_bmp_header(p, hdr, opt);
     if (e != PictureError::ok)
         close_picture(p);
     return e;
@@ -126,7 +207,10 @@ PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count)
 {
     if (count > p.height - p.lines_read)
         return PictureError::truncated;
-    if (p.png) {
+    if (padded(p)) {
+        if (const PictureError e = read_padded_lines(p, bgr, count); e != PictureError::ok)
+            return e;
+    } else if (p.png) {
         const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(3) * p.width, count));
         if (e != PictureError::ok)
             return e;

@@ -28,7 +28,8 @@
 // with its colours swapped.
 //
 // Each line holds the width's pixels of blue, green, red, padded to a multiple
-// of 4 bytes; screens are multiples of 8 pixels wide, so lines need no padding.
+// of 4 bytes; screens are multiples of 8 pixels wide, so their lines need no
+// padding, but the lines of a picture read with ReadOptions::pad may.
 //
 // A PNG is recognised by its 8-byte signature and decoded by common/pngio;
 // its rows arrive top line first, like those of a top-down BMP.
@@ -36,6 +37,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "common/input.hpp"
 #include "common/pngio.hpp"
@@ -44,7 +46,7 @@ enum class PictureError {
     ok,
     cannot_open, // the file cannot be opened
     not_24bit,   // shorter than its headers, not 24 bits a pixel, compressed, odd masks
-    bad_size,    // width or height not a positive multiple of 8 up to 65528
+    bad_size,    // width or height not a positive multiple of 8 up to 65528 (padded: 0 or above 65528)
     truncated,   // fewer pixel bytes than the header promises
     png_damaged, // a PNG that libpng cannot decode to its end
 };
@@ -60,21 +62,34 @@ struct PictureReport {
     uint64_t needed = 0;              // the bytes the headers or the picture need
 };
 
+// How a picture is read. With pad, a picture of any size from 1 to 65528
+// pixels a side is read as if its last column were repeated at its right and
+// its last line below it up to the next multiples of 8: the copies bring no
+// colour into the edge symbols that the picture does not have there.
+struct ReadOptions {
+    bool pad = false;
+    PictureReport* report = nullptr; // where a failure's details go, if anywhere
+};
+
 // An open picture whose header has been read. Lines arrive bottom line first
 // from a bottom-up BMP, top line first from a top-down BMP or a PNG.
 struct PictureStream {
     Input in;
-    uint32_t width = 0, height = 0;
+    uint32_t width = 0, height = 0;               // the screen's size, what the lines hold
+    uint32_t source_width = 0, source_height = 0; // the picture's own, as its header says
     bool top_down = false;
     PngReader* png = nullptr; // set while a PNG is being decoded
     uint32_t lines_read = 0;
+    std::vector<uint8_t> edge; // the picture's bottom line, widened, while it is to be repeated
 };
 
 // Reads and checks the header from an input already open; nothing of the
 // pixels is read. On failure the stream is closed.
-PictureError read_picture_header(Input in, PictureStream& p);
+PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& opt = {});
 
 // The next `count` lines in the order they arrive, line k at bgr + k * 3 * width.
+// A padded picture's copies of its bottom line arrive where that line lies:
+// after it from a top-down file, before it from a bottom-up one.
 PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count);
 
 // After the last line: a PNG is read to its end, where a damaged checksum
@@ -86,10 +101,10 @@ void close_picture(PictureStream& p);
 
 // Reads the header from `in`, then the rest with read(stream), and closes the input.
 template <class Read>
-PictureError read_picture(Input in, Read&& read)
+PictureError read_picture(Input in, Read&& read, const ReadOptions& opt = {})
 {
     PictureStream p;
-    PictureError e = read_picture_header(in, p);
+    PictureError e = read_picture_header(in, p, opt);
     if (e == PictureError::ok) {
         e = read(p);
         close_picture(p);
@@ -99,12 +114,12 @@ PictureError read_picture(Input in, Read&& read)
 
 // The same for the file at `path`.
 template <class Read>
-PictureError read_picture(const char* path, Read&& read)
+PictureError read_picture(const char* path, Read&& read, const ReadOptions& opt = {})
 {
     Input in;
     if (!open_input(path, in))
         return PictureError::cannot_open;
-    return read_picture(in, read);
+    return read_picture(in, read, opt);
 }
 
 // The message a program prints for a failure, and whether it goes to standard

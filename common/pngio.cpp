@@ -47,7 +47,10 @@ png_voidp on_malloc(png_structp png, png_alloc_size_t size)
 }
 void on_free(png_structp, png_voidp p) { std::free(p); }
 
-bool valid_side(png_uint_32 v) { return v > 0 && v <= kMaxScreenSide && v % 8 == 0; }
+bool valid_side(png_uint_32 v, bool any_size)
+{
+    return v > 0 && v <= kMaxScreenSide && (any_size || v % 8 == 0);
+}
 
 } // namespace
 
@@ -61,6 +64,7 @@ struct PngReader {
     size_t ihdr_given;
     bool out_of_memory;
     uint32_t width, height;
+    bool any_size;     // sides need not be multiples of 8
     bool sixteen;      // samples of 16 bits, big-endian, as PNG stores them
     bool alpha;        // a fourth sample per pixel, from an alpha channel or tRNS
     bool interlaced;
@@ -113,7 +117,9 @@ PngStatus check_size(PngReader* r)
     if (std::memcmp(r->ihdr + 4, "IHDR", 4) != 0)
         return PngStatus::ok; // libpng tells it is damaged
     auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; };
-    return valid_side(be32(r->ihdr + 8)) && valid_side(be32(r->ihdr + 12)) ? PngStatus::ok : PngStatus::bad_size;
+    return valid_side(be32(r->ihdr + 8), r->any_size) && valid_side(be32(r->ihdr + 12), r->any_size)
+               ? PngStatus::ok
+               : PngStatus::bad_size;
 }
 
 // Every colour type becomes RGB or RGBA at 8 or 16 bits. 1-, 2- and 4-bit
@@ -202,7 +208,7 @@ PngStatus read_header(PngReader* r)
     // The same IHDR as libpng read it, checked again rather than trusted.
     r->width = png_get_image_width(r->png, r->info);
     r->height = png_get_image_height(r->png, r->info);
-    if (!valid_side(r->width) || !valid_side(r->height))
+    if (!valid_side(r->width, r->any_size) || !valid_side(r->height, r->any_size))
         return PngStatus::bad_size;
 
     r->interlaced = png_get_interlace_type(r->png, r->info) != PNG_INTERLACE_NONE;
@@ -303,7 +309,10 @@ PngStatus decode_even_rows(PngReader* r)
     const int bits = png_get_channels(r->png, r->info) * r->depth;
     for (int p = 0; p < 6; ++p) {
         const size_t bytes = (uint64_t(PNG_PASS_COLS(r->width, p)) * unsigned(bits) + 7) / 8;
-        for (uint32_t k = 0; k < PNG_PASS_ROWS(r->height, p); ++k) {
+        // A pass without columns (a picture narrower than 5 pixels has some)
+        // has no rows in the file either: libpng goes on to the next pass.
+        const uint32_t rows = bytes ? PNG_PASS_ROWS(r->height, p) : 0;
+        for (uint32_t k = 0; k < rows; ++k) {
             // libpng copies a whole line's bytes, whatever the pass holds.
             png_read_row(r->png, r->row, nullptr);
             r->even[p][k] = static_cast<uint8_t*>(std::malloc(bytes));
@@ -378,7 +387,7 @@ PngStatus read_end(PngReader* r)
 
 } // namespace
 
-PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height)
+PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height, bool any_size)
 {
     reader = nullptr;
     width = height = 0;
@@ -386,6 +395,7 @@ PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_
     if (!r)
         return PngStatus::no_memory;
     r->in = &in;
+    r->any_size = any_size;
     r->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning, &r->out_of_memory,
                                       on_malloc, on_free);
     if (r->png)

@@ -24,7 +24,7 @@ bool is_png_signature(std::span<const uint8_t> head);
 enum class PngStatus {
     ok,
     damaged,   // bad CRC on a critical chunk, broken zlib data, missing chunks, ends early
-    bad_size,  // width or height not a positive multiple of 8 up to 65528
+    bad_size,  // width or height not a positive multiple of 8 up to 65528 (with any_size: 0 or above 65528)
     no_memory, // an allocation failed
 };
 
@@ -32,10 +32,11 @@ struct PngReader; // libpng's reading state; opaque
 
 // Starts reading a PNG from `in`, whose 8 signature bytes have already been
 // read. Checks the size from IHDR before libpng reads any further (bad_size,
-// even when nothing follows), then reads up to the first image data. On ok,
+// even when nothing follows), then reads up to the first image data. With
+// any_size, sides need not be multiples of 8 (the caller pads them). On ok,
 // `reader` must later go to png_read_finish or png_read_abort; on anything
 // else there is no reader.
-PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height);
+PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height, bool any_size = false);
 
 // The next `count` rows of the picture, top line first: row k goes to
 // bgr + k * stride (a negative stride fills upward), width pixels of blue,

@@ -7,7 +7,7 @@ PictureError encode_picture_luma(PictureStream& p, ScreenImage& s)
     return encode_picture(p, s, quantize_luma_bgr);
 }
 
-PictureError load_screen_luma(const char* path, ScreenImage& s)
+PictureError load_screen_luma(const char* path, ScreenImage& s, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return encode_picture_luma(p, s); });
+    return read_picture(path, [&](PictureStream& p) { return encode_picture_luma(p, s); }, opt);
 }

@@ -245,7 +245,7 @@ PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stat
     return PictureError::ok;
 }
 
-PictureError load_sprites(const char* path, SpritePicture& out)
+PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return read_sprites(p, out); });
+    return read_picture(path, [&](PictureStream& p) { return read_sprites(p, out); }, opt);
 }

@@ -81,4 +81,4 @@ void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCod
 // Reads the picture band by band into `out`; with `stats`, counts every
 // pixel's true colour into it as well.
 PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats = nullptr);
-PictureError load_sprites(const char* path, SpritePicture& out);
+PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});

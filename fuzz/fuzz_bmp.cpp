@@ -7,7 +7,8 @@
 // the result must also match the plain way: the whole picture in memory,
 // every symbol gathered and quantized step by step. encscreen's screen file
 // must read back as the screen it was written from, and encsprite's listing
-// must be the listing of the plainly built screen.
+// must be the listing of the plainly built screen. Read padded, pipe and file
+// agree as well, and a picture that needs no padding converts as without it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,11 +25,12 @@
 // The bytes read by `read` as from a file of `known_size` bytes, or as from a
 // pipe where that is kUnknownSize.
 template <class Read>
-static PictureError read_from(const uint8_t* data, size_t size, uint64_t known_size, Read&& read)
+static PictureError read_from(const uint8_t* data, size_t size, uint64_t known_size, Read&& read,
+                              const ReadOptions& opt = {})
 {
     Input in{open_bytes(data, size), known_size};
     require(in.stream != nullptr);
-    return read_picture(in, read);
+    return read_picture(in, read, opt);
 }
 
 // The luminance quantizer written plainly, one step after another, as the
@@ -123,6 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Input in{open_bytes(data, size), kUnknownSize};
     require(in.stream != nullptr);
     require(read_bmp24(in, bmp) == e);
+    ScreenImage padded_piped, padded_sized;
+    const ReadOptions pad{true};
+    const PictureError pe = read_from(data, size, kUnknownSize, luma(padded_piped), pad);
+    require(read_from(data, size, size, luma(padded_sized), pad) == pe);
+    require(pe != PictureError::ok || same(padded_piped, padded_sized));
+    require(e != PictureError::ok || (pe == PictureError::ok && same(padded_piped, piped)));
     if (e != PictureError::ok)
         return 0;
     require(same(piped, sized));

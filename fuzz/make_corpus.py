@@ -71,6 +71,10 @@ def bmp_seeds():
         "claims-65528-top-down": bmp_header(65528, -65528),
         "offset-into-header": bmp_header(8, 8, off_bits=14) + bytes(192),
         "offset-past-end": bmp_header(8, 8, off_bits=100000),
+        # Sizes off the multiples of 8, read padded: lines padded to 4 bytes.
+        "odd-7x9": make_bmp(picture(7, 9, lambda x, y: six[(x + 2 * y) % 6])),
+        "odd-5x3-top-down": make_bmp(picture(5, 3, lambda x, y: six[(x * y + x) % 6]), top_down=True),
+        "claims-65527": bmp_header(65527, 3),
     }
     return seeds
 
