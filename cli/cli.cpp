@@ -252,13 +252,15 @@ int picture_failed(const Run& run, PictureError e, const PictureReport& r)
     case PictureError::cannot_open:
         why = system_reason(r.error);
         break;
-    case PictureError::not_24bit:
-        why = describe_head(std::span<const uint8_t>(r.head.data(), r.head_size));
-        if (why.find("BMP") != std::string::npos && r.got < r.needed)
-            why = "the file ends after " + std::to_string(r.got) + " bytes, inside the BMP header";
+    case PictureError::not_24bit: {
+        const std::span<const uint8_t> head(r.head.data(), r.head_size);
+        const uint64_t has = r.size != kUnknownSize ? r.size : r.got;
+        if (r.head_size >= 2 && r.head[0] == 'B' && r.head[1] == 'M' && has < 54 && (has < 26 || r.head[14] != 12))
+            why = "the file has only " + std::to_string(has) + " bytes, too few for a BMP's headers";
         else
-            why = "it is " + why + ": convert it to PNG or to a 24-bit BMP";
+            why = "it is " + describe_head(head) + ": convert it to PNG or to a 24-bit BMP";
         break;
+    }
     case PictureError::bad_size:
         why = "the picture is " + std::to_string(r.width) + "x" + std::to_string(r.height);
         if (r.width > 0 && r.height > 0 && r.width <= kMaxScreenSide && r.height <= kMaxScreenSide &&

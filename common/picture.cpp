@@ -198,9 +198,42 @@ PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& 
     PictureError e = PictureError::not_24bit;
     if (read_bytes(p.in, std::span<uint8_t>(hdr.data(), kPngSignatureSize)))
         e = is_png_signature(hdr) ? start_png(p, opt) : read_bmp_header(p, hdr, opt);
+    else if (p.in.remaining != kUnknownSize) // shorter than a signature: what there is
+        read_bytes(p.in, std::span<uint8_t>(hdr.data(), size_t(p.in.remaining)));
+    // A PNG's first bytes went to libpng: its size is in IHDR, at 16 and 20.
+    p.head_size = size_t(std::min<uint64_t>(p.in.got, p.head.size()));
+    std::copy_n(hdr.begin(), std::min(p.head_size, hdr.size()), p.head.begin());
     if (e != PictureError::ok)
         close_picture(p);
     return e;
+}
+
+void report_failure(const PictureStream& p, uint64_t size, PictureReport& r)
+{
+    r.head = p.head;
+    r.head_size = p.head_size;
+    r.got = p.in.got;
+    r.size = size;
+    const std::span<const uint8_t> h(p.head.data(), p.head_size);
+    if (is_png_signature(h) && h.size() >= 24) {
+        const auto be32 = [&](size_t at) { return uint32_t(h[at]) << 24 | uint32_t(h[at + 1]) << 16 | uint32_t(h[at + 2]) << 8 | h[at + 3]; };
+        r.width = be32(16);
+        r.height = be32(20);
+        return;
+    }
+    if (h.size() < 26)
+        return;
+    const bool core = get_le32(h, 14) == 12;
+    r.width = core ? get_le16(h, 18) : int32_t(get_le32(h, 18));
+    r.height = core ? get_le16(h, 20) : int32_t(get_le32(h, 22));
+    r.height = r.height < 0 ? -r.height : r.height;
+    // The pixels start at bfOffBits, or where the headers end.
+    const uint64_t headers = kFileHeaderSize + get_le32(h, 14);
+    const uint64_t start = std::max<uint64_t>(get_le32(h, 10), headers);
+    if (r.width > 0)
+        r.needed = start + ((3 * uint64_t(r.width) + 3) & ~uint64_t(3)) * uint64_t(r.height);
+    else
+        r.needed = headers;
 }
 
 PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count)

@@ -54,7 +54,7 @@ enum class PictureError {
 // What the reader found where it failed, for the programs' diagnostics.
 struct PictureReport {
     int error = 0;                    // cannot_open: the system's reason (errno)
-    std::array<uint8_t, 32> head{};   // the file's first bytes, as far as they were read
+    std::array<uint8_t, 64> head{};   // the file's first bytes, as far as they were read
     size_t head_size = 0;
     uint64_t got = 0;                 // the bytes read before the failure
     int64_t width = 0, height = 0;    // bad_size: the size the header gives
@@ -81,6 +81,8 @@ struct PictureStream {
     PngReader* png = nullptr; // set while a PNG is being decoded
     uint32_t lines_read = 0;
     std::vector<uint8_t> edge; // the picture's bottom line, widened, while it is to be repeated
+    std::array<uint8_t, 64> head{}; // the file's first bytes, for a report of a failure
+    size_t head_size = 0;
 };
 
 // Reads and checks the header from an input already open; nothing of the
@@ -96,6 +98,10 @@ PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count);
 // would still show. Bytes after a BMP's pixels are not looked at.
 PictureError finish_picture(PictureStream& p);
 
+// What a failed read found, for the report: the first bytes, the size they
+// claim, the bytes the file has (`size`, where known) and those it needs.
+void report_failure(const PictureStream& p, uint64_t size, PictureReport& r);
+
 // Frees the decoder, if any, and closes the input.
 void close_picture(PictureStream& p);
 
@@ -103,12 +109,15 @@ void close_picture(PictureStream& p);
 template <class Read>
 PictureError read_picture(Input in, Read&& read, const ReadOptions& opt = {})
 {
+    const uint64_t size = in.remaining;
     PictureStream p;
     PictureError e = read_picture_header(in, p, opt);
     if (e == PictureError::ok) {
         e = read(p);
         close_picture(p);
     }
+    if (e != PictureError::ok && opt.report)
+        report_failure(p, size, *opt.report);
     return e;
 }
 
@@ -117,8 +126,11 @@ template <class Read>
 PictureError read_picture(const char* path, Read&& read, const ReadOptions& opt = {})
 {
     Input in;
-    if (!open_input(path, in))
+    if (!open_input(path, in)) {
+        if (opt.report)
+            opt.report->error = in.error;
         return PictureError::cannot_open;
+    }
     return read_picture(in, read, opt);
 }
 

@@ -99,7 +99,7 @@ std::string describe_head(std::span<const uint8_t> head)
         return "a 24-bit BMP";
     }
     if (starts_with(head, "BM"))
-        return "a BMP cut short in its header";
+        return "a BMP picture";
     if (kind_of(head) == FileKind::screen || starts_with(head, "SC"))
         return "a screen file";
     if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)

@@ -9,7 +9,7 @@
 #include <string>
 
 // As many first bytes as tell every kind below.
-inline constexpr size_t kSniffSize = 32;
+inline constexpr size_t kSniffSize = 64;
 
 enum class FileKind {
     other,

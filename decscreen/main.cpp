@@ -34,6 +34,15 @@ bool fits_bmp(uint32_t width, uint32_t height) { return bmp_file_size(width, hei
 // A PNG has no 4 GiB limit: every screen the file format can describe fits.
 bool fits_png(uint32_t, uint32_t) { return true; }
 
+// What a file whose header gives no size is, where its first bytes tell.
+std::string not_a_screen(std::span<const uint8_t> head)
+{
+    const std::string what = describe_head(head);
+    if (what == "not a picture" || what == "a screen file")
+        return "it is not a screen file: its width or height is 0";
+    return "it is " + what + ", not a screen file: encscreen makes one of a picture";
+}
+
 int decscreen(Run& run)
 {
     // 1. A screen at the output is kept: a mistake costs nothing.
@@ -62,8 +71,7 @@ int decscreen(Run& run)
         return fail(run, "scnfile is not a screen file\n", true, name,
                     report.got < kScreenHeaderSize
                         ? "the file ends after " + std::to_string(report.got) + " bytes, inside the header"
-                        : "it is " + describe_head(std::span<const uint8_t>(report.head, report.got)) +
-                              ", not a screen file (width or height 0)");
+                        : not_a_screen(std::span<const uint8_t>(report.head, kScreenHeaderSize)));
     case ScnError::too_large:
         return fail(run, "the picture is too large for a bmp file\n", true, name,
                     "a " + std::to_string(report.width) + "x" + std::to_string(report.height) +

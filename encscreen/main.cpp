@@ -46,8 +46,9 @@ int encscreen(Run& run)
     // arrives; only the screen is kept.
     ScreenImage screen;
     PictureReport report;
-    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen)
-                                                  : load_screen_luma(run.input, screen);
+    const ReadOptions read{run.options.pad, &report};
+    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen, read)
+                                                  : load_screen_luma(run.input, screen, read);
     if (e != PictureError::ok)
         return picture_failed(run, e, report);
 

@@ -46,7 +46,7 @@ SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride)
     return out;
 }
 
-PictureError load_screen_perceptual(const char* path, ScreenImage& s)
+PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return encode_picture(p, s, quantize_perceptual_bgr); });
+    return read_picture(path, [&](PictureStream& p) { return encode_picture(p, s, quantize_perceptual_bgr); }, opt);
 }

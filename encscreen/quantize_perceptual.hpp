@@ -22,4 +22,4 @@ SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride);
 
 // encscreen --perceptual: the picture read a band at a time and quantized
 // into `s` as it arrives.
-PictureError load_screen_perceptual(const char* path, ScreenImage& s);
+PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt = {});

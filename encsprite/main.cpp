@@ -53,8 +53,9 @@ int encsprite(Run& run)
     // choose the palette; the pixels are coded as the output is written.
     SpritePicture sprites;
     PictureReport report;
-    const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites)
-                                                  : load_sprites(run.input, sprites);
+    const ReadOptions read{run.options.pad, &report};
+    const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites, read)
+                                                  : load_sprites(run.input, sprites, read);
     if (e != PictureError::ok)
         return picture_failed(run, e, report);
 

@@ -33,10 +33,10 @@ void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp)
             sp.code_of[v] = codes[colour_of[v]];
 }
 
-PictureError load_sprites_perceptual(const char* path, SpritePicture& out)
+PictureError load_sprites_perceptual(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
     ValueStats stats;
-    const PictureError e = read_picture(path, [&](PictureStream& p) { return read_sprites(p, out, &stats); });
+    const PictureError e = read_picture(path, [&](PictureStream& p) { return read_sprites(p, out, &stats); }, opt);
     if (e == PictureError::ok)
         choose_perceptual_palette(stats, out);
     return e;

@@ -12,4 +12,4 @@
 void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp);
 
 // The picture at `path` read as load_sprites reads it, with the perceptual palette.
-PictureError load_sprites_perceptual(const char* path, SpritePicture& out);
+PictureError load_sprites_perceptual(const char* path, SpritePicture& out, const ReadOptions& opt = {});

@@ -139,7 +139,7 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
     write_file(dir / "cut.bmp", Bytes(whole.begin(), whole.end() - 100));
     ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
     const Bytes scn = read_file(dir / "a.scn");
-    write_file(dir / "cut.scn", Bytes(scn.begin(), scn.begin() + 100));
+    write_file(dir / "cut.scn", Bytes(scn.begin(), scn.end() - 5));
     write_file(dir / "zero.scn", Bytes(40, 0));
     const std::string no_bmp = "the file is not 24bit bmp \n";
     const struct {
@@ -165,8 +165,12 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
          "the file has " + std::to_string(whole.size() - 100) + " bytes; the picture needs " +
              std::to_string(whole.size())},
         {kDecscreen, "cut.scn", "x.bmp", "scnfile is truncated\n", true,
-         "the file has 100 bytes; a 16x8 screen needs " + std::to_string(scn.size())},
-        {kDecscreen, "zero.scn", "x.bmp", "scnfile is not a screen file\n", true, "not a screen file"},
+         "the file has " + std::to_string(scn.size() - 5) + " bytes; a 16x8 screen needs " +
+             std::to_string(scn.size())},
+        {kDecscreen, "zero.scn", "x.bmp", "scnfile is not a screen file\n", true,
+         "it is not a screen file: its width or height is 0"},
+        {kDecscreen, "a.bmp", "x.bmp", "scnfile is not a screen file\n", true,
+         "it is a BMP picture, not a screen file: encscreen makes one of a picture"},
         {kEncscreen, "a.bmp", "no-folder/x.scn", "scnfile was not opened\n", false, "No such file or directory"},
         {kDecscreen, "a.scn", "/dev/full", "bmpfile was not written\n", false, "No space left on device"},
     };
