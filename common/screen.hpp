@@ -52,6 +52,9 @@ using PixelCode = uint8_t;
 // Raster word with `code` at column c (0 = leftmost) of its eight pixels.
 inline uint16_t raster_bits(PixelCode code, unsigned c) { return uint16_t(code << (14 - 2 * c)); }
 
+// Allocates a zeroed screen of the given size.
+ScreenImage make_screen(uint32_t width, uint32_t height);
+
 // Swaps whole blocks of `block` elements end for end: block i with block count-1-i.
 template <class T>
 void reverse_blocks(T* v, size_t block, size_t count)

@@ -28,9 +28,6 @@ struct SymbolCodes {
     std::array<PixelCode, 64> codes;
 };
 
-// Allocates a zeroed screen of the given size.
-ScreenImage make_screen(uint32_t width, uint32_t height);
-
 
 // Header and body from an open input, as one read.
 ScnError read_screen_file(Input& in, ScreenImage& s);
