@@ -1,3 +1,6 @@
+// Files by name and the standard streams on Windows and POSIX: UTF-8 names,
+// binary mode, what kind of file a stream is, wider pipes and early
+// write-back; see files.hpp.
 #include "common/files.hpp"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Opening an input by name or as standard input, with its size where it is
+// known, and reading or skipping no more than it holds; see input.hpp.
 #include "common/input.hpp"
 
 #include <cerrno>

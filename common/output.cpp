@@ -44,16 +44,10 @@ uint64_t first_seed(unsigned pid)
     return mix(uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (uint64_t(pid) << 32));
 }
 
-void temporary_name(uint64_t seed, char (&name)[32]) { std::snprintf(name, sizeof name, ".vorne-%08x.tmp", unsigned(seed)); }
-
-} // namespace
-
-#ifdef _WIN32
-
-namespace {
-
-// Follows symbolic links to the file they name, as fopen does, so that the
-// temporary goes beside that file and the rename replaces it, not the link.
+// The file `p` names, its links followed as the system follows them (a
+// relative link from the folder it lies in), so that the temporary goes
+// beside that file and the rename replaces it, not the link. On POSIX this
+// only finds the folder and name of the file the kernel already opened.
 bool resolve_links(fs::path& p)
 {
     for (int hops = 0; hops < 40; ++hops) {
@@ -67,6 +61,14 @@ bool resolve_links(fs::path& p)
     }
     return false; // a loop of links, which fopen refuses too
 }
+
+void temporary_name(uint64_t seed, char (&name)[32]) { std::snprintf(name, sizeof name, ".vorne-%08x.tmp", unsigned(seed)); }
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
 
 // The read-only attribute stops fopen; it must stop the rename too.
 bool may_write(const fs::path& p) { return _waccess(p.c_str(), 2) == 0; }
@@ -204,22 +206,6 @@ int named_descriptor(const char* path)
     char* end = nullptr;
     const long n = std::strtol(digits, &end, 10);
     return *end == '\0' && n <= 1 << 20 ? int(n) : -1;
-}
-
-// The folder and name of the file `path` names, its links followed as the
-// kernel follows them: a relative link from the folder it lies in.
-bool resolve_links(fs::path& p)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(p, ec)))
-            return true;
-        const fs::path link = fs::read_symlink(p, ec);
-        if (ec)
-            return false;
-        p = link.is_absolute() ? link : p.parent_path() / link;
-    }
-    return false;
 }
 
 int open_folder(const fs::path& file)
