@@ -300,9 +300,14 @@ bool open_existing(const char* path, Output& out)
     fs::path p = path_from_utf8(path);
     struct stat dir, named;
     if (!resolve_links(p) || p.filename().empty() || (out.folder = open_folder(p)) < 0 ||
-        fstat(out.folder, &dir) != 0 || fstatat(out.folder, p.filename().c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
-        out.error = errno ? errno : EAGAIN; // changed while it was opened
+        fstat(out.folder, &dir) != 0) {
+        out.error = errno;
+        close(fd);
+        return false;
+    }
+    if (fstatat(out.folder, p.filename().c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != st.st_dev ||
+        named.st_ino != st.st_ino) {
+        out.error = EAGAIN; // replaced or moved while it was opened
         close(fd);
         return false;
     }
@@ -412,14 +417,23 @@ bool open_output(const char* path, OutputMode, Output& out)
         out.error = ENOENT;
         return false;
     }
-    struct stat st;
-    if (lstat(path, &st) == 0)
-        return open_existing(path, out) || (discard_output(out), false);
-    if (errno != ENOENT) {
-        out.error = errno;
-        return false;
+    // Another run replacing the same file between our open and our look at
+    // its folder shows as a changed file (EAGAIN): then simply again.
+    for (int attempt = 0;; ++attempt) {
+        struct stat st;
+        const bool exists = lstat(path, &st) == 0;
+        if (!exists && errno != ENOENT) {
+            out.error = errno;
+            return false;
+        }
+        if (exists ? open_existing(path, out) : open_new(path_from_utf8(path), out))
+            return true;
+        const int error = out.error;
+        discard_output(out);
+        out.error = error;
+        if (error != EAGAIN || attempt == 8)
+            return false;
     }
-    return open_new(path_from_utf8(path), out) || (discard_output(out), false);
 }
 
 #endif

@@ -79,7 +79,7 @@ function takeFile(file) {
     var base = file.name.replace(/\.[^.]*$/, "") || "picture";
     if (bytes.length < 4 || isBmpOrPng(bytes)) {
       $("note").hidden = true;
-      current = {base: base, bytes: file};
+      current = {base: base, bytes: file, name: file.name};
       return convert(asked);
     }
     return createImageBitmap(file).then(function (bitmap) {
@@ -100,7 +100,7 @@ function takeFile(file) {
     }, function () {
       // Not a picture the browser knows either: the converters say what it is not.
       $("note").hidden = true;
-      current = {base: base, bytes: file};
+      current = {base: base, bytes: file, name: file.name};
       convert(asked);
     });
   }, function () {
@@ -123,6 +123,7 @@ function convert(asked) {
   clearDownloads();
   setState("busy", "Converting");
   job.bytes = current.bytes;
+  job.name = current.name || "picture";
   job.pixels = current.pixels;
   job.width = current.width;
   job.height = current.height;

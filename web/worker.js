@@ -29,11 +29,13 @@ var ready = createVorne({
 // as scripts that call it expect; the other two with 0.
 var SUCCESS = {encscreen: 1, encsprite: 0, decscreen: 0};
 
-function run(M, args) {
+function run(M, args, name) {
   lines = [];
   var status = M.ccall("vorne_run", "number", ["string"], [args.join("\n")]);
-  // The usage message rings the terminal's bell: no use on a page.
-  var said = lines.join("\n").replace(/[\x00-\x09\x0b-\x1f]/g, "").trim();
+  // The usage message rings the terminal's bell: no use on a page. A
+  // diagnostic names the picture by the name it was chosen by, not by where
+  // it lies in the page's memory.
+  var said = lines.join("\n").replace(/[\x00-\x09\x0b-\x1f]/g, "").split("/work/picture").join(name || "picture").trim();
   return {ok: status === SUCCESS[args[0]], said: said};
 }
 
@@ -126,7 +128,7 @@ async function convert(M, job) {
   var pad = job.pad ? ["--pad"] : [];
 
   // The screen file first: everything else follows from it.
-  var enc = run(M, ["encscreen"].concat(job.perceptual ? ["--perceptual"] : [], pad, ["/work/picture", "/work/screen.scn"]));
+  var enc = run(M, ["encscreen"].concat(job.perceptual ? ["--perceptual"] : [], pad, ["/work/picture", "/work/screen.scn"]), job.name);
   if (!enc.ok) return fail(enc.said);
   lap("encscreen");
   if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail);
@@ -180,7 +182,7 @@ function makeFiles(M, job, notes, ms, lap, pad) {
   var dec = run(M, ["decscreen", "/work/screen.scn", "/work/preview.png"]);
   if (!dec.ok) notes.push(dec.said);
   lap("decscreen");
-  var spr = run(M, ["encsprite"].concat(pad, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]));
+  var spr = run(M, ["encsprite"].concat(pad, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]), job.name);
   if (!spr.ok) notes.push(spr.said);
   lap("encsprite");
   // As Blobs, which reach the page as handles, not copies.

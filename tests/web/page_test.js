@@ -113,8 +113,10 @@ async function compare(page, picture, label, options = {}) {
   if (!want.ok) {
     // The same lines; the page hears standard output and error as they come,
     // the native run keeps them apart.
+    // A diagnostic names the file: the page by the name it was chosen by.
     const lines = (t) => t.split("\n").map((l) => l.trim()).filter(Boolean).sort().join("\n");
-    check(got.state === "failed" && lines(got.status) === lines(want.said),
+    const said = want.said.split(file).join(path.basename(file));
+    check(got.state === "failed" && lines(got.status) === lines(said),
       `${label}: the page says "${got.status}" (${got.state}), the programs "${want.said}"`);
     return got;
   }
