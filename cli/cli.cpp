@@ -199,15 +199,10 @@ std::string kept_because(const Run& run)
 
 } // namespace
 
-int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert)(Run& run))
+namespace {
+
+int run_steps(int argc, ArgChar** argv, Run& run, int (*convert)(Run& run))
 {
-    Run run;
-    run.face = &face;
-    g_reserve = std::malloc(64 << 10);
-    if (!g_reserve)
-        return out_of_memory(run);
-    std::set_new_handler(release_reserve);
-    write_errors_instead_of_signals();
     try {
         Utf8Arguments utf8;
         char** args = utf8_arguments(argc, argv, utf8);
@@ -223,6 +218,23 @@ int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert
     } catch (const std::bad_alloc&) {
         return out_of_memory(run);
     }
+}
+
+} // namespace
+
+int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert)(Run& run))
+{
+    Run run;
+    run.face = &face;
+    g_reserve = std::malloc(64 << 10);
+    if (!g_reserve)
+        return out_of_memory(run);
+    std::set_new_handler(release_reserve);
+    write_errors_instead_of_signals();
+    const int status = run_steps(argc, argv, run, convert);
+    // The browser page runs the programs again and again in one process.
+    release_reserve();
+    return status;
 }
 
 std::string system_reason(int error)
