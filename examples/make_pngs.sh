@@ -2,8 +2,10 @@
 # Draws the README's pictures: the example picture and what the screen mode
 # makes of it (encscreen, then decscreen), side by side, whole and as a
 # close-up of 4x4 symbols with the symbol grid drawn in; one symbol up close;
-# two symbols of red over green, to show how encscreen picks colours; and the
-# rocket as drawn, by default and with --perceptual.
+# two symbols of red over green, to show how encscreen picks colours; the
+# rocket as drawn, by default and with --perceptual; the sprite sheet as the
+# screen shows it after encsprite; and a grey ramp with the tints the screen
+# gives it.
 #   examples/make_pngs.sh [BIN_DIR [OUT_DIR]]     (defaults: build/bin, docs)
 # docs/sunset-back.png is decscreen's own PNG preview, as a user gets it;
 # ImageMagick's convert draws the example picture as PNG, the close-ups and
@@ -61,5 +63,17 @@ for mode in default perceptual; do
   "$bin/encscreen" "${flag[@]}" "$here/rocket.png" "$tmp/rocket-$mode.scn" || [ $? -eq 1 ]
   "$bin/decscreen" "$tmp/rocket-$mode.scn" "$out/rocket-$mode.png"
 done
+# The sprite sheet through encsprite's screen file output and decscreen, four
+# times its size: four colours the screen shows exactly, so nothing is lost.
+"$bin/encsprite" "$here/sprites.png" "$tmp/sprites.scn"
+"$bin/decscreen" "$tmp/sprites.scn" "$tmp/sprites-back.png"
+png "$tmp/sprites-back.png" -scale 400% "$out/sprites.png"
+# A grey ramp, 0 to 255 from left to right, above what the screen makes of it:
+# RGB332 keeps 8 levels of red and green but only 4 of blue, each truncated,
+# so most greys come out tinted yellow or purple.
+convert -size 256x16 -define gradient:direction=east gradient:black-white -type truecolor BMP3:"$tmp/greys.bmp"
+"$bin/encscreen" "$tmp/greys.bmp" "$tmp/greys.scn" || [ $? -eq 1 ]
+"$bin/decscreen" "$tmp/greys.scn" "$tmp/greys-back.bmp"
+png "$tmp/greys.bmp" "$tmp/greys-back.bmp" -append -scale 200% "$out/greys.png"
 echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png, colours.png," \
-  "rocket.png, rocket-default.png and rocket-perceptual.png into $out"
+  "rocket.png, rocket-default.png, rocket-perceptual.png, sprites.png and greys.png into $out"

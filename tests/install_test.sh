@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the programs as a user or a package would and runs the installed
 # copies on the example picture; their files must match the build's own.
+# The prefix mode also runs the README's install and uninstall lines.
 #   install_test.sh prefix BUILD_DIR SOURCE_DIR WORK_DIR   cmake --install into WORK_DIR
 #   install_test.sh deb    BUILD_DIR SOURCE_DIR WORK_DIR   cpack -G DEB, then dpkg -x into WORK_DIR
 #   install_test.sh lintian BUILD_DIR SOURCE_DIR WORK_DIR  cpack -G DEB, then Debian's lintian on it
@@ -95,4 +96,23 @@ done
 # And they still say what is wrong, with encscreen's inverted status.
 "$root/bin/encscreen" "$work/none.bmp" "$out/n.scn" >"$work/stdout"
 [ $? -eq 0 ] && [ "$(cat "$work/stdout")" = "bmpfile was not opened" ] || fail "encscreen's failure is not reported"
+
+# The README's install and uninstall lines, as printed, into a home of the
+# test's own, with a package made in between: cpack rewrites the build's
+# install_manifest.txt with its own paths, and the uninstall must still
+# remove every file it installed.
+if [ "$mode" = prefix ]; then
+  install_line=$(grep -m1 -xF 'cmake --install build --prefix ~/.local' "$src/README.md") ||
+    fail "the README shows no cmake --install line"
+  uninstall_line=$(grep -m1 '^cmake --install build .*install_manifest.txt' "$src/README.md") ||
+    fail "the README shows no uninstall line"
+  mkdir -p "$work/user/home" && ln -s "$build" "$work/user/build"
+  in_home() { (cd "$work/user" && HOME=$work/user/home bash -c "$1") >"$work/user.log" 2>&1; }
+  in_home "$install_line" || { cat "$work/user.log"; fail "the README's install line failed"; }
+  [ -x "$work/user/home/.local/bin/encscreen" ] || fail "the README's install line installed no encscreen"
+  (cd "$build" && cpack -G TGZ -B "$work/pkg") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack failed"; }
+  in_home "$uninstall_line" || { cat "$work/user.log"; fail "the README's uninstall line failed"; }
+  left=$(find "$work/user/home/.local" -not -type d)
+  [ -z "$left" ] || fail "the README's uninstall line left: $left"
+fi
 echo "$mode: installed programs work"

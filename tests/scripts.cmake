@@ -15,10 +15,10 @@ add_test(NAME install_deb
 add_test(NAME deb_lintian
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install_test.sh lintian
           ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-lintian)
-# The two cpack runs share the build folder's install step: one at a time.
+# The cpack runs and the installs share the build folder's install step and
+# its install_manifest.txt: one at a time.
 set_tests_properties(install_prefix install_deb deb_lintian PROPERTIES
-  ENVIRONMENT "VERSION=${PROJECT_VERSION}" SKIP_RETURN_CODE 77)
-set_tests_properties(install_deb deb_lintian PROPERTIES RESOURCE_LOCK cpack)
+  ENVIRONMENT "VERSION=${PROJECT_VERSION}" SKIP_RETURN_CODE 77 RESOURCE_LOCK cpack)
 add_test(NAME windows_e2e
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows_e2e.sh ${VORNE_WINDOWS_BIN_DIR}
           ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-windows)
