@@ -24,13 +24,13 @@ Options:
                  the next multiples of 8
   --force        replace LISTING even where it holds a picture or a screen
                  file, which is otherwise left alone
+  --             the end of the options: a name after it may start with "-"
+  -h, --help     print this help
+  --version      print the version
 
 A LISTING name ending in .scn gets a screen file instead of the listing: the
 same raster words and attribute bytes behind a screen file's header, for a
 look at the sprites with decscreen.
-  --             the end of the options: a name after it may start with "-"
-  -h, --help     print this help
-  --version      print the version
 
 Exit status: 0 on success, 1 on failure. A failure prints its message and a
 line on standard error that says which file and why. More in: man encsprite
