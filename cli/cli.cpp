@@ -253,8 +253,11 @@ int fail(const Run& run, const char* message, bool to_stderr, const char* name, 
     return run.face->failure;
 }
 
-int picture_failed(const Run& run, PictureError e, const PictureReport& r)
+ReadOptions reading(Run& run) { return ReadOptions{run.options.pad, &run.report}; }
+
+int picture_failed(const Run& run, PictureError e)
 {
+    const PictureReport& r = run.report;
     const ErrorMessage m = picture_error_message(e);
     const std::string name = shown_name(run.input, false);
     std::string why;

@@ -70,6 +70,7 @@ struct Run {
     // The kind of file that the output must not replace without --force:
     // a picture for the encoders, a screen for decscreen and the listing.
     FileKind keep = FileKind::other;
+    PictureReport report; // what reading the picture found where it failed
 };
 
 // The whole program: the arguments in UTF-8, a broken pipe made a write
@@ -85,9 +86,13 @@ int run_program(int argc, ArgChar** argv, const ProgramFace& face, int (*convert
 int fail(const Run& run, const char* message, bool to_stderr, const char* name = nullptr,
          const std::string& reason = {});
 
+// How the encoders read the picture: padded with --pad, its failures
+// reported into run.report.
+ReadOptions reading(Run& run);
+
 // The failure of reading a picture, in the encoders' words, with what the
 // reader found.
-int picture_failed(const Run& run, PictureError e, const PictureReport& report);
+int picture_failed(const Run& run, PictureError e);
 
 // The system's reason for an error number, in its own words.
 std::string system_reason(int error);

@@ -45,12 +45,10 @@ int encscreen(Run& run)
     // 2. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    PictureReport report;
-    const ReadOptions read{run.options.pad, &report};
-    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen, read)
-                                                  : load_screen_luma(run.input, screen, read);
+    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
+                                                  : load_screen_luma(run.input, screen, reading(run));
     if (e != PictureError::ok)
-        return picture_failed(run, e, report);
+        return picture_failed(run, e);
 
     // 3. Only now, with the whole screen ready, create the output.
     if (!create_output(run, OutputMode::binary))

@@ -52,12 +52,10 @@ int encsprite(Run& run)
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.
     SpritePicture sprites;
-    PictureReport report;
-    const ReadOptions read{run.options.pad, &report};
-    const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites, read)
-                                                  : load_sprites(run.input, sprites, read);
+    const PictureError e = run.options.perceptual ? load_sprites_perceptual(run.input, sprites, reading(run))
+                                                  : load_sprites(run.input, sprites, reading(run));
     if (e != PictureError::ok)
-        return picture_failed(run, e, report);
+        return picture_failed(run, e);
 
     // 3. Create the output: the listing in text mode (CR LF line endings on
     // Windows), a screen file in binary.
