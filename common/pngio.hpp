@@ -42,9 +42,10 @@ PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_
 // bgr + k * stride (a negative stride fills upward), width pixels of blue,
 // green, red. 16-bit samples become 8-bit as floor(v / 257); alpha is
 // composited over black as floor(c * a / 255). A picture that is not
-// interlaced is decoded row by row into one row buffer; an interlaced one is
-// decoded whole by the first call (its rows allocated as the passes reach
-// them) and each row freed as it is handed out. After a failure only
+// interlaced is decoded row by row into one row buffer; of an interlaced one
+// the first call reads the six passes that hold the even lines, kept as
+// stored row by row as they arrive, and odd lines come from the last pass a
+// row at a time; each held row is freed once handed out. After a failure only
 // png_read_abort may follow. Asking for more rows than are left is damaged.
 PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count);
 
