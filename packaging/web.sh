@@ -75,11 +75,16 @@ site=$out/site
 rm -rf "$site" && mkdir -p "$out/obj" "$site"
 # An object is compiled again when a file it includes, the flags or this
 # script changed since (emcc's dependency lists in obj/*.d).
+# (A loop, not a pipeline ending in grep -q: under pipefail the loop that
+# grep stops early dies of SIGPIPE, and a changed source read as up to date.)
 up_to_date() { # object
   [ -f "$1" ] && [ -f "$1.d" ] && [ "$(cat "$1.flags" 2>/dev/null)" = "${flags[*]} ${define[*]}" ] &&
-    [ ! packaging/web.sh -nt "$1" ] &&
-    ! sed -e 's/^[^:]*://' -e 's/\\$//' "$1.d" | tr ' ' '\n' | grep -v '^$' |
-      while read -r f; do [ "$f" -nt "$1" ] && echo newer; done | grep -q newer
+    [ ! packaging/web.sh -nt "$1" ] || return 1
+  local f
+  for f in $(sed -e 's/^[^:]*://' -e 's/\\$//' "$1.d"); do
+    [ "$f" -nt "$1" ] && return 1
+  done
+  return 0
 }
 flags=(-std=c++20 -O3 -ffp-contract=off -Wall -Wextra -Wpedantic -fexceptions -I"$root" -I"$deps/include"
   -DVORNE_VERSION="\"$version\"")
