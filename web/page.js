@@ -162,12 +162,12 @@ function onReply(e) {
     t.view = performance.now() - t.asked;
     t.paint = performance.now() - painting;
     t.workerView = r.ms;
-    if (pending.files) $("status").textContent = "Converting: the picture, the loss map and the downloads follow";
-  } else if (r.step === "picture") {
-    t.picture = performance.now() - t.asked;
+    if (pending.files) $("status").textContent = "Converting: the loss map, the picture and the downloads follow";
   } else if (r.step === "loss") {
     showLoss(r.loss);
     t.loss = performance.now() - t.asked;
+  } else if (r.step === "picture") {
+    t.picture = performance.now() - t.asked;
     t.workerView = r.ms;
     pending.view = false;
     pending.notes = pending.notes.concat(r.notes);

@@ -11,8 +11,8 @@
 // perceptual, pad, prefix, sprites}. Replies carry the same id, so the page
 // drops those of a picture it has since replaced:
 //   {id, step: "screen", width, height, attributes}   (drawn into the canvases)
-//   {id, step: "picture"}
-//   {id, step: "loss", loss, notes}
+//   {id, step: "loss", loss}
+//   {id, step: "picture", notes}                      (the last of the view)
 //   {id, step: "downloads", scn, asm, png, notes}
 //   {id, step: "failed", message}
 // `notes` are what a program said about a part that failed (an option it does
@@ -135,14 +135,15 @@ async function convert(M, job) {
   return makeFiles(M, job, notes, ms, lap, pad);
 }
 
-// The screen as soon as it is there; the picture and the loss map follow.
+// The screen as soon as it is there; the loss map, then the picture follow
+// (the picture last: it is the one the artist already has).
 async function showConversion(M, job, notes, ms, lap, fail) {
   var view = M.ccall("vorne_view", "number", ["string", "string"], ["/work/picture", job.sprites ? "" : "/work/screen.scn"]);
   // A view too large for the module's memory or for a canvas is left out;
   // the files worker makes the downloads all the same.
   var noView = function (why) {
     notes.push(why + "; the downloads are made all the same");
-    postMessage({id: job.id, step: "loss", loss: null, notes: notes, ms: ms});
+    postMessage({id: job.id, step: "picture", notes: notes, ms: ms});
   };
   if (!view) return noView("not enough memory to show this picture");
   try {
@@ -161,16 +162,17 @@ async function showConversion(M, job, notes, ms, lap, fail) {
 
     var read = M.ccall("vorne_view_read_picture", "number", ["number", "string"], [view, "/work/picture"]);
     if (read === 2) notes.push("not enough memory to show the picture beside the screen");
-    draw(canvases.picture, M, M._vorne_view_picture(view), w, h);
-    await commit();
-    lap("picture");
-    postMessage({id: job.id, step: "picture"});
-
+    lap("read");
     if (!M._vorne_view_loss(view)) notes.push("not enough memory for the loss map");
     var lossPtr = M._vorne_view_loss_map(view);
     var loss = lossPtr ? M.HEAPF32.slice(lossPtr >> 2, (lossPtr >> 2) + w * h / 64).buffer : null;
     lap("loss");
-    postMessage({id: job.id, step: "loss", loss: loss, notes: notes, ms: ms}, loss ? [loss] : []);
+    postMessage({id: job.id, step: "loss", loss: loss}, loss ? [loss] : []);
+
+    draw(canvases.picture, M, M._vorne_view_picture(view), w, h);
+    await commit();
+    lap("picture");
+    postMessage({id: job.id, step: "picture", notes: notes, ms: ms});
   } finally {
     M._vorne_view_free(view);
     removeFiles(M);
