@@ -210,27 +210,32 @@ bool vorne_view_loss(View* v)
             const Bgr c = expand_rgb332(uint8_t(a));
             screen_lab[a] = map_lab(tables, c[2], c[1], c[0]);
         }
-        const auto key = [](const uint8_t* px) { return uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | px[2]; };
-        // Pictures repeat colours along a line, and screens more so: a pair
-        // seen just before costs nothing.
-        uint32_t last_key = UINT32_MAX, last_screen = UINT32_MAX;
-        MapLab last{};
-        float last_difference = 0;
+        // A line at a time: the two lines' colours as arrays, then all the
+        // line's differences in one go.
+        const size_t width = columns * 8;
+        std::vector<float> lab(6 * width), difference(width);
+        const MapLabLine picture{lab.data(), lab.data() + width, lab.data() + 2 * width};
+        const MapLabLine screen{lab.data() + 3 * width, lab.data() + 4 * width, lab.data() + 5 * width};
         for (uint32_t y = 0; y < rows * 8; ++y) {
             const uint8_t* p = v->picture.data() + size_t(4) * v->width * y;
             const uint8_t* s = v->screen.data() + size_t(4) * v->width * y;
-            float* row = v->loss.data() + (y / 8) * columns;
-            for (uint32_t x = 0; x < columns * 8; ++x, p += 4, s += 4) {
-                const uint32_t k = key(p), screen = pack_rgb332(s[0], s[1], s[2]);
-                if (k != last_key || screen != last_screen) {
-                    if (k != last_key)
-                        last = map_lab(tables, p[0], p[1], p[2]);
-                    last_key = k;
-                    last_screen = screen;
-                    last_difference = map_ciede2000(last, screen_lab[screen]) / 64;
-                }
-                row[x / 8] += last_difference;
+            // Pictures repeat colours along a line: one seen just before costs nothing.
+            MapLab last = map_lab(tables, p[0], p[1], p[2]);
+            for (size_t x = 0; x < width; ++x, p += 4, s += 4) {
+                if (x > 0 && (p[0] != p[-4] || p[1] != p[-3] || p[2] != p[-2]))
+                    last = map_lab(tables, p[0], p[1], p[2]);
+                const MapLab& on_screen = screen_lab[pack_rgb332(s[0], s[1], s[2])];
+                lab[x] = last.l;
+                lab[width + x] = last.a;
+                lab[2 * width + x] = last.b;
+                lab[3 * width + x] = on_screen.l;
+                lab[4 * width + x] = on_screen.a;
+                lab[5 * width + x] = on_screen.b;
             }
+            map_ciede2000_pairs(picture, screen, difference.data(), width);
+            float* row = v->loss.data() + (y / 8) * columns;
+            for (size_t x = 0; x < width; ++x)
+                row[x / 8] += difference[x] / 64;
         }
     } catch (const std::bad_alloc&) {
         v->loss = {};
