@@ -95,9 +95,10 @@ for cpp in common/*.cpp cli/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cp
   define=()
   case $cpp in
     */main.cpp) define=(-DVORNE_MAIN="$(dirname "$cpp")_main") ;;
-    # The loss map's loop, four pairs at a time (every browser since 2021
-    # has wasm SIMD). Only there: the converters' bytes stay those of the
-    # plain build.
+    # The loss map's loop, four pairs at a time: wasm SIMD, in Chromium and
+    # Firefox since 2021 and Safari since 16.4 (2023), as is the
+    # OffscreenCanvas the page draws with. Only there: the converters' bytes
+    # stay those of the plain build.
     web/colour_difference.cpp) define=(-msimd128) ;;
   esac
   objects+=("$o")
