@@ -38,8 +38,10 @@ constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.
 
 int encscreen(Run& run)
 {
-    // 1. A picture at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::picture))
+    // 1. A picture at the output is kept, and a screen file is not named like
+    // a picture: a mistake costs nothing.
+    if (!check_names(run, Writes::screen) || !guard_output(run, FileKind::picture) ||
+        !check_output_name(run, Writes::screen))
         return kEncscreen.failure;
 
     // 2. Read the picture a symbol row at a time, quantizing each as it

@@ -42,10 +42,13 @@ constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.
 
 int encsprite(Run& run)
 {
-    // 1. A picture at the output is kept, and a screen where a listing goes:
-    // a mistake costs nothing. A name ending in .scn gets a screen file.
+    // 1. A picture at the output is kept, and a screen where a listing goes,
+    // and a listing is not named like a picture: a mistake costs nothing. A
+    // name ending in .scn gets a screen file.
     const bool screen_file = wants_screen_output(run.output);
-    if (!guard_output(run, FileKind::picture) || (!screen_file && !guard_output(run, FileKind::screen)))
+    const Writes writes = screen_file ? Writes::screen : Writes::listing;
+    if (!check_names(run, writes) || !guard_output(run, FileKind::picture) ||
+        (!screen_file && !guard_output(run, FileKind::screen)) || !check_output_name(run, writes))
         return kEncsprite.failure;
     run.keep = !screen_file && kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
 
