@@ -18,7 +18,8 @@ may be "-", standard input or output.
 
 Options:
   --force       replace PICTURE even where it holds a screen file, which is
-                otherwise left alone
+                otherwise left alone, and write a BMP even where the name
+                says another format (.jpg, .gif, .webp, .tif)
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version

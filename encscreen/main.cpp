@@ -22,7 +22,8 @@ Options:
                 converted as if its last column and line were repeated up to
                 the next multiples of 8
   --force       replace SCREEN even where it holds a picture (BMP or PNG),
-                which is otherwise left alone
+                which is otherwise left alone, and write SCREEN even where
+                its name is a picture's (.png, .bmp, .jpg, ...)
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version

@@ -23,7 +23,8 @@ Options:
                  converted as if its last column and line were repeated up to
                  the next multiples of 8
   --force        replace LISTING even where it holds a picture or a screen
-                 file, which is otherwise left alone
+                 file, which is otherwise left alone, and write LISTING even
+                 where its name is a picture's (.png, .bmp, .jpg, ...)
   --             the end of the options: a name after it may start with "-"
   -h, --help     print this help
   --version      print the version
