@@ -463,6 +463,18 @@ bool names_a_file(const char* name)
     return !std::filesystem::exists(st) || std::filesystem::is_regular_file(st);
 }
 
+// What a regular file holds. Anything else is not opened at all: opening a
+// named pipe, even without waiting, would let its writer start into a pipe
+// that is closed again at once, and the input's data would be lost.
+FileKind kind_of_regular_file(const char* name)
+{
+    std::error_code ec;
+    return *name && !is_standard_stream_name(name) &&
+                   std::filesystem::is_regular_file(path_from_utf8(name), ec)
+               ? kind_of_file(name)
+               : FileKind::other;
+}
+
 bool refuse_output(Run& run, const std::string& why)
 {
     fail(run, run.face->not_opened, false, shown_name(run.output, true).c_str(), why);
@@ -477,12 +489,12 @@ bool check_names(Run& run, Writes what)
     // output and fail, after the guard had said only that the output holds a
     // picture (or a screen), which is true but not the point.
     const bool encoder = what != Writes::picture;
-    const FileKind input = kind_of_file(run.input);
+    const FileKind input = kind_of_regular_file(run.input);
     const bool swapped =
         encoder ? input == FileKind::screen &&
-                      (has_picture_name(run.output) || kind_of_file(run.output) == FileKind::picture)
+                      (has_picture_name(run.output) || kind_of_regular_file(run.output) == FileKind::picture)
                 : input == FileKind::picture &&
-                      (has_extension(run.output, ".scn") || kind_of_file(run.output) == FileKind::screen);
+                      (has_extension(run.output, ".scn") || kind_of_regular_file(run.output) == FileKind::screen);
     if (swapped)
         return refuse_output(run, "the names are the wrong way round: " + shown_name(run.input, false) +
                                       (encoder ? " is a screen file; the picture comes first, then the "
