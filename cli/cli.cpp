@@ -103,12 +103,97 @@ int out_of_memory(Run& run)
     return run.face->failure;
 }
 
+// The length of the UTF-8 sequence of a character a terminal shows as it is
+// at the start of `s`, or 0 where the first byte must be escaped: a control
+// character (C0, DEL, C1), or a byte that starts no valid sequence (a stray
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut
+// short).
+size_t printable_length(std::string_view s)
+{
+    const auto b = [&](size_t i) { return i < s.size() ? uint8_t(s[i]) : 0; };
+    const auto follows = [&](size_t i, uint8_t lo, uint8_t hi) { return b(i) >= lo && b(i) <= hi; };
+    const uint8_t c = b(0);
+    if (c >= 0x20 && c < 0x7F)
+        return 1;
+    if (c == 0xC2) // U+0080 to U+00BF: the C1 controls end at U+009F
+        return follows(1, 0xA0, 0xBF) ? 2 : 0;
+    if (c > 0xC2 && c <= 0xDF)
+        return follows(1, 0x80, 0xBF) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        const uint8_t lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+        return follows(1, lo, hi) && follows(2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        const uint8_t lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+        return follows(1, lo, hi) && follows(2, 0x80, 0xBF) && follows(3, 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+// `s` for a diagnostic. A name a user typed, or a file's name a glob found,
+// goes to a terminal: raw, ESC [2J would clear the screen and a line feed
+// would forge a line. Where `always` is false, a string a terminal shows as
+// it is stays as it is, spaces and all. Otherwise, and always for an empty
+// one, it is written as the shell would read it back: in single quotes, a
+// quote as '\'', and every byte a terminal would act on as $'\ooo' (or
+// $'\n' and the like), as GNU tools quote names.
+std::string quoted(std::string_view s, bool always)
+{
+    bool plain = !s.empty();
+    for (size_t i = 0, n = 0; plain && i < s.size(); i += n)
+        plain = (n = printable_length(s.substr(i))) > 0;
+    if (plain && !always)
+        return std::string(s);
+    std::string q = "'";
+    bool escaping = false; // inside $'...'
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = printable_length(s.substr(i));
+        if (n == 0) {
+            if (!escaping)
+                q += "'$'";
+            escaping = true;
+            static constexpr char kLetters[] = "abtnvfr"; // \a is 7 ... \r is 13
+            const uint8_t c = uint8_t(s[i++]);
+            q += '\\';
+            if (c >= 7 && c <= 13)
+                q += kLetters[c - 7];
+            else
+                q += {char('0' + (c >> 6)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7))};
+            continue;
+        }
+        if (s[i] == '\'') {
+            q += escaping ? "\\'" : "'\\''";
+        } else {
+            if (escaping)
+                q += "''";
+            escaping = false;
+            q.append(s.substr(i, n));
+        }
+        i += n;
+    }
+    return q + "'";
+}
+
 // A usage error: what was wrong on standard error, then the usage message as
 // ever, on standard output.
 int usage_error(const ProgramFace& face, const std::string& what)
 {
     print_line(std::string(face.name) + ": " + what + "\n");
     std::fputs(face.usage, stdout);
+    return face.failure;
+}
+
+// --help and --version: their text on standard output, with the success
+// status only where it got there. `encsprite --help >/dev/full` must not say
+// that it printed its help; a stdio stream keeps the text until the flush,
+// so the flush tells.
+int print_text(const ProgramFace& face, const std::string& text)
+{
+    errno = 0;
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return face.success;
+    print_line(std::string(face.name) + ": standard output: " + system_reason(errno) + "\n");
     return face.failure;
 }
 
@@ -134,14 +219,10 @@ std::optional<int> read_command_line(int argc, char** argv, Run& run)
             only_names = true;
             continue;
         }
-        if (a == "-h" || a == "--help") {
-            std::fputs(face.help, stdout);
-            return face.success;
-        }
-        if (a == "--version") {
-            std::fputs((std::string(face.name) + " " + VORNE_VERSION + "\n").c_str(), stdout);
-            return face.success;
-        }
+        if (a == "-h" || a == "--help")
+            return print_text(face, face.help);
+        if (a == "--version")
+            return print_text(face, std::string(face.name) + " " + VORNE_VERSION + "\n");
         const size_t eq = a.find('=');
         const std::string_view option = a.substr(0, eq);
         const bool has_value = eq != std::string_view::npos;
@@ -162,31 +243,37 @@ std::optional<int> read_command_line(int argc, char** argv, Run& run)
             else
                 return usage_error(face, "option '--prefix' needs a name");
             if (!face.prefix_ok(value))
-                return usage_error(face, "'--prefix " + std::string(value) +
-                                             "': the prefix must be an assembler name: a letter or underscore, then "
+                return usage_error(face, quoted("--prefix " + std::string(value), true) +
+                                             ": the prefix must be an assembler name: a letter or underscore, then "
                                              "letters, digits or underscores, at most 32 characters");
             run.options.prefix = value;
         } else {
-            return usage_error(face, "unknown option '" + std::string(a) + "'");
+            return usage_error(face, "unknown option " + quoted(a, true));
         }
     }
     if (names.size() != 2) {
         // A third name is most likely a glob that matched one file too many,
         // and that file must not be overwritten.
-        std::fputs(face.usage, stdout);
-        return face.failure;
+        const std::string help = "try '" + std::string(face.name) + " --help'";
+        return usage_error(face, names.empty()       ? help
+                                 : names.size() == 1 ? "one name given, two needed; " + help
+                                                     : std::to_string(names.size()) + " names given, two needed; " + help);
     }
     run.input = names[0];
     run.output = names[1];
     return std::nullopt;
 }
 
+} // namespace
+
 std::string shown_name(const char* name, bool output)
 {
     if (is_standard_stream_name(name))
         return output ? "standard output" : "standard input";
-    return *name ? name : "''";
+    return quoted(name, false);
 }
+
+namespace {
 
 // The guard's reason, where the output holds what it must not replace.
 std::string kept_because(const Run& run)
@@ -335,4 +422,121 @@ int finish_run(Run& run, bool written)
         why = system_reason(written ? run.out.error : write_error);
     discard_output(run.out);
     return fail(run, run.face->not_written, false, shown_name(run.output, true).c_str(), why);
+}
+
+namespace {
+
+// The extensions of the picture formats a user names files with.
+constexpr const char* kPictureExtensions[] = {".png", ".bmp", ".jpg", ".jpeg", ".gif", ".webp", ".tif", ".tiff"};
+
+// The format a picture's name says, for the formats decscreen does not write
+// (JPEG, GIF, WebP, TIFF); null for any other name.
+const char* other_picture_format(const char* name)
+{
+    static constexpr struct {
+        const char* extension;
+        const char* format;
+    } kOthers[] = {{".jpg", "JPEG"},  {".jpeg", "JPEG"}, {".gif", "GIF"},
+                   {".webp", "WebP"}, {".tif", "TIFF"},   {".tiff", "TIFF"}};
+    for (const auto& o : kOthers)
+        if (has_extension(name, o.extension))
+            return o.format;
+    return nullptr;
+}
+
+bool has_picture_name(const char* name)
+{
+    for (const char* e : kPictureExtensions)
+        if (has_extension(name, e))
+            return true;
+    return false;
+}
+
+// True where the output's name is the name of a file: not "-", nor a device,
+// pipe or folder that is there, whose name says nothing of a format.
+bool names_a_file(const char* name)
+{
+    if (!*name || is_standard_stream_name(name))
+        return false;
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path_from_utf8(name), ec);
+    return !std::filesystem::exists(st) || std::filesystem::is_regular_file(st);
+}
+
+// What a regular file holds. Anything else is not opened at all: opening a
+// named pipe, even without waiting, would let its writer start into a pipe
+// that is closed again at once, and the input's data would be lost.
+FileKind kind_of_regular_file(const char* name)
+{
+    std::error_code ec;
+    return *name && !is_standard_stream_name(name) &&
+                   std::filesystem::is_regular_file(path_from_utf8(name), ec)
+               ? kind_of_file(name)
+               : FileKind::other;
+}
+
+bool refuse_output(Run& run, const std::string& why)
+{
+    fail(run, run.face->not_opened, false, shown_name(run.output, true).c_str(), why);
+    return false;
+}
+
+} // namespace
+
+bool check_names(Run& run, Writes what)
+{
+    // A command line typed the wrong way round: the program would read the
+    // output and fail, after the guard had said only that the output holds a
+    // picture (or a screen), which is true but not the point.
+    const bool encoder = what != Writes::picture;
+    const FileKind input = kind_of_regular_file(run.input);
+    const bool swapped =
+        encoder ? input == FileKind::screen &&
+                      (has_picture_name(run.output) || kind_of_regular_file(run.output) == FileKind::picture)
+                : input == FileKind::picture &&
+                      (has_extension(run.output, ".scn") || kind_of_regular_file(run.output) == FileKind::screen);
+    if (swapped)
+        return refuse_output(run, "the names are the wrong way round: " + shown_name(run.input, false) +
+                                      (encoder ? " is a screen file; the picture comes first, then the "
+                                               : " is a picture; the screen comes first, then the picture") +
+                                      (what == Writes::screen ? "screen" : what == Writes::listing ? "listing" : ""));
+
+    // A missing folder, named, before anything is converted; the system's
+    // "No such file or directory" would not say which part of the name is
+    // missing.
+    if (!is_standard_stream_name(run.output)) {
+        const std::filesystem::path folder = path_from_utf8(run.output).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && std::filesystem::status(folder, ec).type() == std::filesystem::file_type::not_found) {
+            const std::u8string utf8 = folder.u8string();
+            return refuse_output(run, "the folder " +
+                                          quoted(std::string_view(reinterpret_cast<const char*>(utf8.data()),
+                                                                  utf8.size()),
+                                                 true) +
+                                          " does not exist");
+        }
+    }
+    return true;
+}
+
+bool check_output_name(Run& run, Writes what)
+{
+    if (run.options.force || !names_a_file(run.output))
+        return true;
+    // An encoder's output is a screen file or a listing whatever its name:
+    // under a picture's name every picture viewer fails on it. decscreen
+    // writes a BMP, or a PNG for .png, never the format another name says.
+    if (what == Writes::picture) {
+        if (const char* format = other_picture_format(run.output))
+            return refuse_output(run, std::string("it would be a BMP under a ") + format +
+                                          "'s name: name it .bmp, or .png for a PNG; --force writes the BMP all "
+                                          "the same");
+    } else if (has_picture_name(run.output)) {
+        return refuse_output(run, what == Writes::screen
+                                      ? "it would be a screen file under a picture's name: name it .scn, or --force "
+                                        "writes it all the same"
+                                      : "it would be a listing under a picture's name: name it .asm, or --force "
+                                        "writes it all the same");
+    }
+    return true;
 }

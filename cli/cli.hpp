@@ -97,6 +97,31 @@ int picture_failed(const Run& run, PictureError e);
 // The system's reason for an error number, in its own words.
 std::string system_reason(int error);
 
+// A file name as the diagnostics show it: "standard input" or "standard
+// output" for "-"; otherwise as it is, unless it holds what a terminal would
+// act on or not show (control characters, bytes that are not UTF-8) or
+// nothing at all: then in the shell's quotes, the way GNU tools show such
+// names, 'evil'$'\033''[2J.bmp' and '', which a user can paste back.
+std::string shown_name(const char* name, bool output);
+
+// What a program writes at its output, for the checks of the output's name.
+enum class Writes {
+    screen,  // a screen file
+    listing, // an assembler listing
+    picture, // a BMP, or a PNG for a name ending in .png
+};
+
+// Before the guard, --force or not: false, with the output's "was not
+// opened" message and the reason, where the two names stand the wrong way
+// round (a screen file given where the picture goes, or the other way) or
+// the output's folder does not exist.
+bool check_names(Run& run, Writes what);
+
+// After the guard, without --force: false, with the output's "was not
+// opened" message and the reason, where the output's name says a format the
+// program does not write there (a screen file named .png, a BMP named .jpg).
+bool check_output_name(Run& run, Writes what);
+
 // Sets the kind of existing file that the output must not replace (see Run)
 // and checks it a first time, before anything is converted: false, with the
 // output's "was not opened" message and the reason, where it holds one.

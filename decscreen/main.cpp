@@ -18,7 +18,8 @@ may be "-", standard input or output.
 
 Options:
   --force       replace PICTURE even where it holds a screen file, which is
-                otherwise left alone
+                otherwise left alone, and write a BMP even where the name
+                says another format (.jpg, .gif, .webp, .tif)
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version
@@ -45,8 +46,10 @@ std::string not_a_screen(std::span<const uint8_t> head)
 
 int decscreen(Run& run)
 {
-    // 1. A screen at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::screen))
+    // 1. A screen at the output is kept, and a BMP is not named like a JPEG:
+    // a mistake costs nothing.
+    if (!check_names(run, Writes::picture) || !guard_output(run, FileKind::screen) ||
+        !check_output_name(run, Writes::picture))
         return kDecscreen.failure;
 
     // 2. Read the screen file: its header is checked before anything else
@@ -55,7 +58,8 @@ int decscreen(Run& run)
     ScreenImage screen;
     ScreenReport report;
     const bool png = wants_png_output(run.output);
-    const char* name = run.input;
+    const std::string shown = shown_name(run.input, false);
+    const char* name = shown.c_str();
     switch (load_screen_file(run.input, screen, png ? fits_png : fits_bmp, &report)) {
     case ScnError::ok:
         break;

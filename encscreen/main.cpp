@@ -22,7 +22,8 @@ Options:
                 converted as if its last column and line were repeated up to
                 the next multiples of 8
   --force       replace SCREEN even where it holds a picture (BMP or PNG),
-                which is otherwise left alone
+                which is otherwise left alone, and write SCREEN even where
+                its name is a picture's (.png, .bmp, .jpg, ...)
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version
@@ -38,8 +39,10 @@ constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.
 
 int encscreen(Run& run)
 {
-    // 1. A picture at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::picture))
+    // 1. A picture at the output is kept, and a screen file is not named like
+    // a picture: a mistake costs nothing.
+    if (!check_names(run, Writes::screen) || !guard_output(run, FileKind::picture) ||
+        !check_output_name(run, Writes::screen))
         return kEncscreen.failure;
 
     // 2. Read the picture a symbol row at a time, quantizing each as it

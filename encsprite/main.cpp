@@ -23,7 +23,8 @@ Options:
                  converted as if its last column and line were repeated up to
                  the next multiples of 8
   --force        replace LISTING even where it holds a picture or a screen
-                 file, which is otherwise left alone
+                 file, which is otherwise left alone, and write LISTING even
+                 where its name is a picture's (.png, .bmp, .jpg, ...)
   --             the end of the options: a name after it may start with "-"
   -h, --help     print this help
   --version      print the version
@@ -42,10 +43,13 @@ constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.
 
 int encsprite(Run& run)
 {
-    // 1. A picture at the output is kept, and a screen where a listing goes:
-    // a mistake costs nothing. A name ending in .scn gets a screen file.
+    // 1. A picture at the output is kept, and a screen where a listing goes,
+    // and a listing is not named like a picture: a mistake costs nothing. A
+    // name ending in .scn gets a screen file.
     const bool screen_file = wants_screen_output(run.output);
-    if (!guard_output(run, FileKind::picture) || (!screen_file && !guard_output(run, FileKind::screen)))
+    const Writes writes = screen_file ? Writes::screen : Writes::listing;
+    if (!check_names(run, writes) || !guard_output(run, FileKind::picture) ||
+        (!screen_file && !guard_output(run, FileKind::screen)) || !check_output_name(run, writes))
         return kEncsprite.failure;
     run.keep = !screen_file && kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
 

@@ -3,6 +3,9 @@
 // the guard that keeps pictures and screens from being overwritten.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include <unistd.h>
 
 #include "common/le.hpp"
@@ -17,12 +20,13 @@ struct Program {
     std::string exe;
     int success, failure;
     const char* usage;
+    const char* not_opened; // the message about the output
 };
 
 const Program kPrograms[] = {
-    {"encscreen", q(ENCSCREEN_EXE), 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a"},
-    {"encsprite", q(ENCSPRITE_EXE), 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a"},
-    {"decscreen", q(DECSCREEN_EXE), 0, 1, "Usage: decscreen <>.scn <>.bmp \n\a"},
+    {"encscreen", q(ENCSCREEN_EXE), 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", "scnfile was not opened\n"},
+    {"encsprite", q(ENCSPRITE_EXE), 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", "sprfile was not opened\n"},
+    {"decscreen", q(DECSCREEN_EXE), 0, 1, "Usage: decscreen <>.scn <>.bmp \n\a", "bmpfile was not opened\n"},
 };
 const Program& kEncscreen = kPrograms[0];
 const Program& kEncsprite = kPrograms[1];
@@ -59,6 +63,14 @@ TEST(CommandLine, OptionsAndTheirErrors)
                                                                           "a letter or underscore, then letters, "
                                                                           "digits or underscores, at most 32 "
                                                                           "characters\n"},
+        {kEncsprite, "--prefix " + q("a\nb") + " a.bmp x", "encsprite: '--prefix a'$'\\n''b': the prefix must be an "
+                                                  "assembler name: a letter or underscore, then letters, digits or "
+                                                  "underscores, at most 32 characters\n"},
+        {kEncscreen, q("--\x1b[2J") + " a.bmp x", "encscreen: unknown option '--'$'\\033''[2J'\n"},
+        // Not two names: the usage message as ever, and where to look.
+        {kEncscreen, "", "encscreen: try 'encscreen --help'\n"},
+        {kDecscreen, "a.scn", "decscreen: one name given, two needed; try 'decscreen --help'\n"},
+        {kEncsprite, "a.bmp x y", "encsprite: 3 names given, two needed; try 'encsprite --help'\n"},
         {kEncsprite, "--prefix hero a.bmp x", ""},
         {kEncsprite, "a.bmp --prefix=hero_2 x", ""},
         {kEncscreen, "--perceptual --pad --force a.bmp x", ""},
@@ -117,6 +129,18 @@ TEST(CommandLine, HelpSaysWhatEachProgramTakes)
                 EXPECT_NE(r.out.find(w), std::string::npos) << w;
         }
     }
+    // Help that never arrived is no success.
+    for (const Program& p : kPrograms) {
+        for (const char* flag : {"--help", "--version"}) {
+            for (const auto& [to, reason] : {std::pair{">/dev/full", "No space left on device"},
+                                             std::pair{">&-", "Bad file descriptor"}}) {
+                SCOPED_TRACE(std::string(p.name) + " " + flag + " " + to);
+                const RunResult r = run(p.exe + " " + flag + " " + to);
+                EXPECT_EQ(r.status, p.failure);
+                EXPECT_EQ(r.diagnostics, std::string(p.name) + ": standard output: " + reason + "\n");
+            }
+        }
+    }
 }
 
 TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
@@ -141,6 +165,7 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
     const Bytes scn = read_file(dir / "a.scn");
     write_file(dir / "cut.scn", Bytes(scn.begin(), scn.end() - 5));
     write_file(dir / "zero.scn", Bytes(40, 0));
+    write_file(dir / "pic.png", small_bmp()); // a picture by its bytes
     const std::string no_bmp = "the file is not 24bit bmp \n";
     const struct {
         const Program& p;
@@ -171,7 +196,18 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
          "it is not a screen file: its width or height is 0"},
         {kDecscreen, "a.bmp", "x.bmp", "scnfile is not a screen file\n", true,
          "it is a BMP picture, not a screen file: encscreen makes one of a picture"},
-        {kEncscreen, "a.bmp", "no-folder/x.scn", "scnfile was not opened\n", false, "No such file or directory"},
+        {kEncscreen, "a.bmp", "no-folder/x.scn", "scnfile was not opened\n", false,
+         "the folder 'no-folder' does not exist"},
+        {kDecscreen, "a.scn", "no/such/x.bmp", "bmpfile was not opened\n", false, "the folder 'no/such' does not exist"},
+        // The names the wrong way round, told before the guard's "it holds a picture".
+        {kEncscreen, "a.scn", "pic.png", "scnfile was not opened\n", false,
+         "the names are the wrong way round: a.scn is a screen file; the picture comes first, then the screen"},
+        {kEncsprite, "a.scn", "x.bmp", "sprfile was not opened\n", false,
+         "the names are the wrong way round: a.scn is a screen file; the picture comes first, then the listing"},
+        {kDecscreen, "a.bmp", "a.scn", "bmpfile was not opened\n", false,
+         "the names are the wrong way round: a.bmp is a picture; the screen comes first, then the picture"},
+        {kDecscreen, "pic.png", "x.scn", "bmpfile was not opened\n", false,
+         "the names are the wrong way round: pic.png is a picture; the screen comes first, then the picture"},
         {kDecscreen, "a.scn", "/dev/full", "bmpfile was not written\n", false, "No space left on device"},
     };
     for (const auto& c : cases) {
@@ -179,14 +215,110 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
         const RunResult r = run("cd " + q(dir) + " && " + c.p.exe + " " + q(c.in) + " " + q(c.out));
         EXPECT_EQ(r.status, c.p.failure);
         EXPECT_EQ(c.message_on_stderr ? r.err : r.out, c.message);
-        const std::string name = c.message.find("not opened\n") != std::string::npos && c.message[0] != 'b'
-                                     ? c.out
-                                 : c.message.find("written") != std::string::npos ? c.out
-                                                                                  : c.in;
+        const bool about_output = c.message == c.p.not_opened || c.message.find("written") != std::string::npos;
+        const std::string name = about_output ? c.out : c.in;
         const std::string head = std::string(c.p.name) + ": " + name + ": ";
         EXPECT_EQ(r.diagnostics.rfind(head + c.diagnostic, 0), 0u) << r.diagnostics;
         EXPECT_EQ(r.diagnostics.back(), '\n');
         EXPECT_FALSE(fs::exists(dir / "x.scn") || fs::exists(dir / "x.asm") || fs::exists(dir / "x.bmp"));
+    }
+    EXPECT_EQ(read_file(dir / "pic.png"), small_bmp());
+    EXPECT_EQ(read_file(dir / "a.scn"), scn);
+}
+
+// A name goes to a terminal: what a terminal would act on (escape sequences,
+// line feeds, bytes that are not UTF-8) and an empty name are shown quoted as
+// the shell reads them, the same in every program; other names as they are.
+TEST(CommandLine, NamesInDiagnosticsAreQuotedWhereATerminalWouldActOnThem)
+{
+    const fs::path dir = scratch_dir();
+    const struct {
+        std::string name; // a missing input
+        std::string shown;
+    } cases[] = {
+        {"evil\x1b]2;title\a\x1b[2J.bmp", "'evil'$'\\033'']2;title'$'\\a\\033''[2J.bmp'"},
+        {"\x1b[2J", "''$'\\033''[2J'"},
+        {"a\nb\tc\x7f", "'a'$'\\n''b'$'\\t''c'$'\\177'"},
+        {"it's\r", "'it'\\''s'$'\\r'"},
+        {"bad\xff\xc3.bmp", "'bad'$'\\377\\303''.bmp'"},
+        {"c1\xc2\x9b.bmp", "'c1'$'\\302\\233''.bmp'"},         // a C1 control in UTF-8
+        {"over\xc0\xaf\xed\xa0\x80", "'over'$'\\300\\257\\355\\240\\200'"}, // overlong, surrogate
+        {"", "''"},
+        {"café 日本 it's.bmp", "café 日本 it's.bmp"},
+        {"-", "standard input"},
+    };
+    for (const Program& p : kPrograms) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(p.name) + " " + c.shown);
+            const RunResult r = run("cd " + q(dir) + " && " + p.exe + " " + q(c.name) + " out.x");
+            EXPECT_EQ(r.status, p.failure);
+            EXPECT_EQ(r.diagnostics.rfind(std::string(p.name) + ": " + c.shown + ": ", 0), 0u) << r.diagnostics;
+            EXPECT_EQ(std::count(r.diagnostics.begin(), r.diagnostics.end(), '\n'), 1);
+            EXPECT_EQ(r.diagnostics.find('\x1b'), std::string::npos);
+        }
+        // The output's name, and the folder a missing one names.
+        const RunResult r = run("cd " + q(dir) + " && " + p.exe + " in " + q("no\x1b[2J/x\n.scn"));
+        EXPECT_EQ(r.diagnostics, std::string(p.name) + ": 'no'$'\\033''[2J/x'$'\\n''.scn': the folder 'no'$'\\033''[2J' " +
+                                     "does not exist\n");
+    }
+}
+
+// A name says what a file holds: a screen file or a listing under a
+// picture's name, or a BMP under a JPEG's, is refused without --force.
+TEST(CommandLine, OutputsAreNotNamedLikeAnotherFormat)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "a.bmp", small_bmp());
+    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const std::vector<std::string> pictures = {"x.png", "x.bmp", "x.jpg", "x.jpeg", "x.gif", "x.webp", "x.tif",
+                                               "x.tiff", "X.PNG", "x.JpEg", "x.TIFF"};
+    const struct {
+        const Program& p;
+        const char* in;
+        std::vector<std::string> refused, written;
+        std::string reason;
+    } cases[] = {
+        {kEncscreen, "a.bmp", pictures, {"x.scn", "x.png.scn", "x", "png"},
+         "it would be a screen file under a picture's name: name it .scn, or --force writes it all the same"},
+        {kEncsprite, "a.bmp", pictures, {"x.asm", "x.scn", "x.png.asm", "x"},
+         "it would be a listing under a picture's name: name it .asm, or --force writes it all the same"},
+        {kDecscreen, "a.scn", {"x.jpg", "x.jpeg", "x.gif", "x.webp", "x.tif", "x.tiff", "X.JPG", "x.Gif"},
+         {"x.bmp", "x.png", "X.PNG", "x", "x.jpg.bmp"},
+         "it would be a BMP under a ## name: name it .bmp, or .png for a PNG; --force writes the BMP all the same"},
+    };
+    const auto format = [](const std::string& name) {
+        const std::string ext = name.substr(name.rfind('.') + 1);
+        const char f = char(std::tolower(ext[0]));
+        return std::string(f == 'j' ? "JPEG's" : f == 'g' ? "GIF's" : f == 'w' ? "WebP's" : "TIFF's");
+    };
+    for (const auto& c : cases) {
+        for (const std::string& name : c.refused) {
+            SCOPED_TRACE(std::string(c.p.name) + " " + name);
+            const std::string args = q(dir / c.in) + " " + q(dir / name);
+            RunResult r = run(c.p.exe + " " + args);
+            std::string reason = c.reason;
+            if (const size_t at = reason.find("##"); at != std::string::npos)
+                reason.replace(at, 2, format(name));
+            EXPECT_EQ(r.status, c.p.failure);
+            EXPECT_EQ(r.out, c.p.not_opened);
+            EXPECT_EQ(r.diagnostics, std::string(c.p.name) + ": " + (dir / name).string() + ": " + reason + "\n");
+            EXPECT_FALSE(fs::exists(dir / name));
+            r = run(c.p.exe + " --force " + args);
+            EXPECT_EQ(r.status, c.p.success) << r.diagnostics;
+            EXPECT_EQ(read_file(dir / name).at(0), &c.p == &kDecscreen ? 'B' : &c.p == &kEncscreen ? 'S' : ';');
+            fs::remove(dir / name);
+        }
+        for (const std::string& name : c.written) {
+            SCOPED_TRACE(std::string(c.p.name) + " " + name);
+            EXPECT_EQ(run(c.p.exe + " " + q(dir / c.in) + " " + q(dir / name)).status, c.p.success);
+            EXPECT_TRUE(fs::exists(dir / name));
+            fs::remove(dir / name);
+        }
+        // Standard output and devices have no format to say, whatever their names.
+        fs::create_symlink("/dev/null", dir / "null.jpg");
+        EXPECT_EQ(run(c.p.exe + " " + q(dir / c.in) + " " + q(dir / "null.jpg")).status, c.p.success);
+        EXPECT_EQ(run(c.p.exe + " " + q(dir / c.in) + " - >/dev/null").status, c.p.success);
+        fs::remove(dir / "null.jpg");
     }
 }
 

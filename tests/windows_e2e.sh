@@ -270,6 +270,35 @@ case_ decscreen-sunset.png decscreen $F/sunset.scn out.png
 case_ decscreen-small.PNG  decscreen $F/small.scn OUT.PNG
 # --- end of PNG in and out ------------------------------------------------------
 
+# Names: an output named for another format, refused without --force; names
+# the wrong way round; a name with escape sequences, shown quoted.
+case_ encscreen-named-png encscreen $F/small.bmp out.png
+case_ encscreen-named-png-force encscreen --force $F/small.bmp out.png
+case_ encsprite-named-jpg encsprite $F/small.bmp OUT.JPG
+case_ decscreen-named-tiff decscreen $F/small.scn out.TIFF
+case_ decscreen-named-webp-force decscreen --force $F/small.scn out.webp
+case_ encscreen-swapped encscreen $F/small.scn out.png
+case_ decscreen-swapped decscreen $F/small.bmp out.scn
+for p in encscreen encsprite decscreen; do
+  case_ $p-escapes $p $'evil\e]2;title\a\e[2J.bmp' out.scn
+  case_ $p-escapes-out $p $F/none $'no\e[2J/out.scn'
+done
+STDIN=/dev/null case_ decscreen-stdin-empty decscreen - out.bmp
+
+# --help and --version that cannot be written fail, as on Linux.
+for p in encscreen encsprite decscreen; do
+  for flag in --help --version; do
+    d=$work/cases/$p$flag-full && mkdir -p "$d"
+    "$lin/$p" $flag >/dev/full 2>"$d/lin.stderr"; ls=$?
+    wine "$win/$p.exe" $flag >/dev/full 2>"$d/win.stderr" </dev/null; ws=$?
+    if [ $ls = $ws ] && [ $ls != "$("$lin/$p" $flag >/dev/null; echo $?)" ] &&
+       crlf "$d/lin.stderr" | reasonless /dev/stdin | cmp -s - <(reasonless "$d/win.stderr"); then
+      passed=$((passed + 1)); echo "ok   $p $flag >/dev/full (status $ws)"
+    else
+      failed=$((failed + 1)); echo "FAIL $p $flag >/dev/full: status $ls vs $ws"; cat "$d/lin.stderr" "$d/win.stderr"
+    fi
+  done
+done
 # The listing really has CR LF on Windows and LF on Linux.
 c=$work/cases/encsprite-small
 if ! grep -q $'\r$' "$c/win/out.asm" || grep -q $'\r' "$c/lin/out.asm"; then
