@@ -8,6 +8,9 @@ add_test(NAME man_pages
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/man_pages.sh ${CMAKE_SOURCE_DIR}
           ${CMAKE_BINARY_DIR}/bin ${CMAKE_BINARY_DIR}/test-man)
 set_tests_properties(man_pages PROPERTIES ENVIRONMENT "VERSION=${PROJECT_VERSION}")
+add_test(NAME packaging_scripts
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging_scripts.sh ${CMAKE_SOURCE_DIR}
+          ${CMAKE_BINARY_DIR}/test-packaging)
 add_test(NAME install_prefix
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install_test.sh prefix
           ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-install)
