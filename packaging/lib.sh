@@ -92,7 +92,9 @@ vorne_debian_source() {
   local package=$1 folder=$2
   vorne_install dpkg-dev >&2
   vorne_enable_deb_src >&2
-  if ! apt-cache showsrc "$package" 2>/dev/null | grep -q '^Version: '; then
+  # (Not a pipe into grep -q: under pipefail the apt-cache that grep stops
+  # early dies of SIGPIPE, and lists that name the package read as lacking it.)
+  if [ -z "$(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p')" ]; then
     vorne_apt_updated=
     vorne_apt_update >&2
   fi
@@ -120,7 +122,7 @@ vorne_apt_fetch() {
   vorne_apt "$@" >"$log" 2>&1 || status=$?
   if [ $status -ne 0 ] && grep -q '^E: Failed to fetch .* 404 ' "$log" &&
      ! grep '^E: ' "$log" | grep -v '^E: Failed to fetch .* 404 ' |
-       grep -qvxE 'E: (Failed to fetch some files|Unable to fetch some archives.*)\.?'; then
+       grep -qvxE 'E: (Failed to fetch some (archives|files)|Unable to fetch some archives.*)\.?'; then
     echo "apt-get $*: not on the mirror (404), as happens while apt's lists and the mirror disagree; trying on"
   else
     cat "$log"

@@ -82,10 +82,12 @@ lib "$work/pass" vorne_enable_deb_src || fail "vorne_enable_deb_src failed the s
 for case in "404 0" "other 1"; do
   set -- $case
   if [ "$1" = 404 ]; then
-    body='echo "Err:1 http://deb.debian.org/debian bookworm/main libpng1.6 1.6.39-2 (dsc)"
+    # As apt-get source says it on Debian 12.
+    body='echo "Err:1 http://deb.debian.org/debian-security bookworm-security/main libpng1.6 1.6.39-2 (dsc)"
 echo "  404  Not Found [IP: 192.0.2.1 80]"
-echo "E: Failed to fetch http://deb.debian.org/debian/pool/main/libp/libpng1.6/libpng1.6_1.6.39-2.dsc  404  Not Found [IP: 192.0.2.1 80]" >&2
-echo "E: Failed to fetch some files." >&2
+echo "W: Download is performed unsandboxed as root as file '"'"'libpng1.6_1.6.39-2.dsc'"'"' couldn'"'"'t be accessed by user '"'"'_apt'"'"'." >&2
+echo "E: Failed to fetch http://deb.debian.org/debian-security/pool/updates/main/libp/libpng1.6/libpng1.6_1.6.39-2.dsc  404  Not Found [IP: 192.0.2.1 80]" >&2
+echo "E: Failed to fetch some archives." >&2
 exit 100'
   else
     body='echo "E: Unable to find a source package for libpng1.6=9" >&2; exit 100'
