@@ -53,10 +53,10 @@ for prog in encscreen encsprite decscreen; do
     failed=$((failed + 1))
   fi
   command -v man >/dev/null || continue
-  shown=$(MANWIDTH=80 man --warnings -l "$page" 2>&1)
-  if [ -n "$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)" ] ||
-     ! echo "$shown" | tail -1 | grep -q "^vorne-screen-tools $version "; then
-    echo "FAIL: man -l $prog.1 warns or shows another footer: $(echo "$shown" | tail -1)"
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  footer=$(MANWIDTH=80 man -l "$page" 2>/dev/null | tail -1)
+  if [ -n "$warnings" ] || [[ $footer != "vorne-screen-tools $version "* ]]; then
+    echo "FAIL: man --warnings -l $prog.1 warns or shows another footer: $warnings$footer"
     failed=$((failed + 1))
   fi
 done
