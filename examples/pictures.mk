@@ -3,18 +3,24 @@
 #
 #   cd my-pictures && make -j"$(nproc)" -f /path/to/examples/pictures.mk
 #
+# The extensions count in any case: cameras and phones write IMG_0001.JPG.
 # Only pictures that changed since their screen file are converted again.
-# File names must not contain spaces (make cannot handle them).
+# File names must not contain spaces or colons (make cannot handle them).
 ENCSCREEN ?= encscreen
 CONVERT ?= convert
 
-PICTURES := $(wildcard *.bmp *.png *.gif *.jpg *.jpeg)
+# make's wildcards and pattern rules tell .JPG from .jpg, so every case of an
+# extension is spelled out as a glob here, and each screen file gets a rule
+# of its own below instead of a pattern rule for each extension.
+DIRECT := $(wildcard *.[bB][mM][pP] *.[pP][nN][gG])
+VIA_BMP := $(wildcard *.[gG][iI][fF] *.[jJ][pP][gG] *.[jJ][pP][eE][gG])
+PICTURES := $(DIRECT) $(VIA_BMP)
 STEMS := $(basename $(PICTURES))
-# a.bmp and a.png would both make a.scn, and make would pick one of them
+# a.bmp and a.PNG would both make a.scn, and make would pick one of them
 # without a word: name the clash instead of guessing.
 CLASHES := $(sort $(foreach s,$(STEMS),$(if $(word 2,$(filter $(s),$(STEMS))),$(s))))
 ifneq ($(CLASHES),)
-$(error these pictures would make the same screen file: $(foreach s,$(CLASHES),$(filter $(s).%,$(PICTURES))); rename one of each)
+$(error these pictures would make the same screen file: $(strip $(foreach p,$(PICTURES),$(if $(filter $(CLASHES),$(basename $(p))),$(p)))); rename one of each)
 endif
 SCREENS := $(addsuffix .scn,$(STEMS))
 
@@ -26,28 +32,25 @@ all: $(SCREENS)
 # and a failure there can leave a fragment.
 .DELETE_ON_ERROR:
 
+# Each screen file is made from its own picture, whatever the case of its
+# extension; $< in the recipes below is that picture.
+$(foreach p,$(PICTURES),$(eval $(basename $(p)).scn: $(p)))
+
 # encscreen reads BMP and PNG itself, exactly: 16-bit samples and partial
 # alpha as it defines them, not as another converter would round them.
 # encscreen exits with 1 on success and 0 on failure; make wants 0 for success.
-%.scn: %.bmp
+ifneq ($(DIRECT),)
+$(addsuffix .scn,$(basename $(DIRECT))):
 	$(ENCSCREEN) $< $@; test $$? -eq 1
-
-%.scn: %.png
-	$(ENCSCREEN) $< $@; test $$? -eq 1
+endif
 
 # Other formats go through ImageMagick, the first frame only (an animated GIF
 # has many). A picture of few colours would come out as a palette BMP, which
 # encscreen refuses: -type truecolor keeps 24 bits.
-TO_BMP = $(CONVERT) '$<[0]' -type truecolor bmp:- | $(ENCSCREEN) - $@; test $$? -eq 1
-
-%.scn: %.gif
-	$(TO_BMP)
-
-%.scn: %.jpg
-	$(TO_BMP)
-
-%.scn: %.jpeg
-	$(TO_BMP)
+ifneq ($(VIA_BMP),)
+$(addsuffix .scn,$(basename $(VIA_BMP))):
+	$(CONVERT) '$<[0]' -type truecolor bmp:- | $(ENCSCREEN) - $@; test $$? -eq 1
+endif
 
 clean:
 	rm -f $(SCREENS)

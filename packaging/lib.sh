@@ -91,11 +91,10 @@ vorne_build() {
 vorne_debian_source() {
   local package=$1 folder=$2
   vorne_install dpkg-dev >&2
-  if ! grep -Eqs '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-       /etc/apt/sources.list.d/*.sources; then
-    vorne_enable_deb_src >&2
-  fi
-  if ! apt-cache showsrc "$package" 2>/dev/null | grep -q '^Version: '; then
+  vorne_enable_deb_src >&2
+  # (Not a pipe into grep -q: under pipefail the apt-cache that grep stops
+  # early dies of SIGPIPE, and lists that name the package read as lacking it.)
+  if [ -z "$(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p')" ]; then
     vorne_apt_updated=
     vorne_apt_update >&2
   fi
@@ -104,26 +103,52 @@ vorne_debian_source() {
     cd "$folder" || exit 1
     local v
     for v in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -ruV); do
-      vorne_apt source "$package=$v" >&2 && exit 0
+      vorne_apt_fetch source "$package=$v" >&2 && exit 0
     done
     exit 1
   ) || { echo "could not fetch Debian's source package $package" >&2; return 1; }
   find "$folder" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n1
 }
 
-# Adds deb-src to the entries of Debian's own archive (deb.debian.org and
-# the other debian.org mirrors), not to any other archive, which may have no
-# sources.
+# vorne_apt_fetch ARG...: vorne_apt for a fetch (apt-get source or download)
+# that the mirror may answer with 404: it drops a version before the lists
+# that name it are refreshed, and the callers then take an older version or
+# refresh the lists and try again. apt's output is shown as it is, but for a
+# failure of 404s alone, whose "E: Failed to fetch" lines would read as the
+# end of the run, one line says what happened instead. The status is apt's.
+vorne_apt_fetch() {
+  local log status=0
+  log=$(mktemp) || return 1
+  vorne_apt "$@" >"$log" 2>&1 || status=$?
+  if [ $status -ne 0 ] && grep -q '^E: Failed to fetch .* 404 ' "$log" &&
+     ! grep '^E: ' "$log" | grep -v '^E: Failed to fetch .* 404 ' |
+       grep -qvxE 'E: (Failed to fetch some (archives|files)|Unable to fetch some archives.*)\.?'; then
+    echo "apt-get $*: not on the mirror (404), as happens while apt's lists and the mirror disagree; trying on"
+  else
+    cat "$log"
+  fi
+  rm -f "$log"
+  return $status
+}
+
+# vorne_enable_deb_src: where no entry of /etc/apt has deb-src, adds it to
+# the entries of Debian's own archive (deb.debian.org and the other debian.org
+# mirrors), not to any other archive, which may have no sources. Each change
+# is said before it is made. VORNE_APT_ETC names another folder than /etc/apt.
 vorne_enable_deb_src() {
-  local f
-  for f in /etc/apt/sources.list.d/*.sources; do
+  local etc=${VORNE_APT_ETC:-/etc/apt} f
+  if grep -Eqs '^(Types:.*deb-src|deb-src )' "$etc/sources.list" "$etc"/sources.list.d/*.list \
+       "$etc"/sources.list.d/*.sources; then
+    return 0
+  fi
+  for f in "$etc"/sources.list.d/*.sources; do
     if [ ! -f "$f" ] || ! grep -q '^URIs:.*debian\.org' "$f"; then continue; fi
     echo "adding deb-src to the Types of $f, for apt-get source"
     vorne_as_root sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
   done
-  if [ -f /etc/apt/sources.list ] && grep -q '^deb .*debian\.org' /etc/apt/sources.list; then
-    echo "writing deb-src entries for /etc/apt/sources.list into /etc/apt/sources.list.d/vorne-src.list"
-    sed -n 's/^deb \(.*debian\.org.*\)/deb-src \1/p' /etc/apt/sources.list |
-      vorne_as_root tee /etc/apt/sources.list.d/vorne-src.list >/dev/null
+  if [ -f "$etc/sources.list" ] && grep -q '^deb .*debian\.org' "$etc/sources.list"; then
+    echo "writing deb-src entries for $etc/sources.list into $etc/sources.list.d/vorne-src.list"
+    sed -n 's/^deb \(.*debian\.org.*\)/deb-src \1/p' "$etc/sources.list" |
+      vorne_as_root tee "$etc/sources.list.d/vorne-src.list" >/dev/null
   fi
 }

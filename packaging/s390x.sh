@@ -44,7 +44,7 @@ fetch_sysroot() {
   rm -rf build-s390x/debs "$sysroot" && mkdir -p build-s390x/debs
   local debs=(libpng-dev:s390x libpng16-16:s390x zlib1g-dev:s390x zlib1g:s390x)
   # apt's lists may be older than the mirror, which then lacks the files.
-  (cd build-s390x/debs && { vorne_apt download "${debs[@]}" ||
+  (cd build-s390x/debs && { vorne_apt_fetch download "${debs[@]}" ||
     { vorne_apt_updated= && vorne_apt_update && vorne_apt download "${debs[@]}"; }; })
   local deb
   for deb in build-s390x/debs/*.deb; do dpkg -x "$deb" "$sysroot"; done

@@ -14,19 +14,40 @@
 # emscripten's own ports (-sUSE_ZLIB, -sUSE_LIBPNG) are not used: Debian's
 # emscripten has a frozen cache and fetches nothing.
 set -euo pipefail
+shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
-root=$PWD
-apt_install() {
-  echo "installing $* (needed to build the page)"
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "$@" ||
-    { apt-get -o DPkg::Lock::Timeout=900 update && DEBIAN_FRONTEND=noninteractive \
-      apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "$@"; }
+. packaging/lib.sh
+
+usage() {
+  cat <<'EOF'
+Usage: packaging/web.sh
+
+Builds the browser page into build-web/site/ and zips it as
+build-web/vorne-screen-tools-<version>-web.zip, from this checkout. Needs
+Debian 12; the first run needs root (or sudo) and Debian's archive on the
+network, and takes some minutes; later runs reuse build-web-deps/ and
+compile again only what changed.
+
+1. installs what is missing of: emscripten (emcc), zip, and dpkg-dev
+   (apt-get source);
+2. where build-web-deps/ holds no zlib and libpng for wasm yet: fetches
+   Debian's source packages zlib and libpng1.6 (adding deb-src to Debian's
+   entries in /etc/apt where there are none, and saying so first) and builds
+   them with emscripten into build-web-deps/, which later runs keep;
+3. compiles the converters and web/glue.cpp into one WebAssembly module,
+   failing on any warning, and puts it beside the page's HTML, CSS and
+   JavaScript in build-web/site/;
+4. makes the zip in build-web/.
+EOF
 }
+vorne_arguments "$@"
+
+root=$PWD
 need=()
 command -v emcc >/dev/null || need+=(emscripten)
 command -v zip >/dev/null || need+=(zip)
 command -v dpkg-source >/dev/null || need+=(dpkg-dev)
-[ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
+[ ${#need[@]} -eq 0 ] || vorne_install "${need[@]}"
 # emcc runs on node; nodesource's node does not look in Debian's module folder.
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 version=$(sed -n 's/^project(vorne_screen_tools VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -34,25 +55,12 @@ version=$(sed -n 's/^project(vorne_screen_tools VERSION \([0-9.]*\).*/\1/p' CMak
 
 # --- zlib and libpng for wasm, once ---------------------------------------------
 deps=$root/build-web-deps
-fetch_source() { # package: unpacks Debian's source package into the current folder
-  if ! grep -Eqs '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*; then
-    sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
-    [ -f /etc/apt/sources.list ] && sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/vorne-src.list
-    apt-get -o DPkg::Lock::Timeout=900 update
-  fi
-  # The newest version listed may be missing from the mirror for a while.
-  apt-get source "$1" || { apt-get -o DPkg::Lock::Timeout=900 update && apt-get source "$1"; } ||
-    for v in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rV); do
-      apt-get source "$1=$v" && break
-    done
-}
 if [ ! -f "$deps/lib/libpng16.a" ] || [ ! -f "$deps/lib/libz.a" ]; then
   started=$SECONDS
   rm -rf "$deps" && mkdir -p "$deps"
   src=$(mktemp -d)
-  (cd "$src" && fetch_source zlib && fetch_source libpng1.6)
-  zlib_src=$(find "$src" -maxdepth 1 -type d -name 'zlib-*' | head -n1)
-  libpng_src=$(find "$src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -n1)
+  zlib_src=$(vorne_debian_source zlib "$src")
+  libpng_src=$(vorne_debian_source libpng1.6 "$src")
   [ -n "$zlib_src" ] && [ -n "$libpng_src" ] || { echo "could not fetch zlib's and libpng's source packages" >&2; exit 1; }
   # zlib's CMake build fails on Debian's source tree; its configure works.
   (cd "$zlib_src" && emconfigure ./configure --static --prefix="$deps" && emmake make -j2 libz.a && emmake make install)

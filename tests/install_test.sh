@@ -69,6 +69,14 @@ head -1 "$doc/copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/
 newest=$(gzip -dc "$doc/changelog.gz" 2>/dev/null | head -1)
 [ "$newest" = "vorne-screen-tools ($version) unstable; urgency=medium" ] ||
   fail "the changelog's newest entry is not version $version: $newest"
+# The folder recipes, where encscreen's page says they are.
+for f in pictures.mk pictures.sh; do
+  cmp -s "$doc/examples/$f" "$src/examples/$f" || fail "$doc/examples/$f is missing or differs from examples/$f"
+done
+if [ "$mode" = deb ]; then
+  sed 's/\\-/-/g' "$work/encscreen.1" | grep -qF "${doc#"$work/root"}/examples/pictures.mk" ||
+    fail "encscreen.1 does not name ${doc#"$work/root"}/examples/pictures.mk"
+fi
 
 # The installed programs convert the example exactly as the build's do.
 ref=$work/ref out=$work/out

@@ -5,7 +5,12 @@ set(VORNE_WINDOWS_BIN_DIR "${CMAKE_SOURCE_DIR}/build-mingw/bin" CACHE PATH
     "Where the MinGW-w64 build put encscreen.exe, encsprite.exe and decscreen.exe")
 
 add_test(NAME man_pages
-  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/man_pages.sh ${CMAKE_SOURCE_DIR})
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/man_pages.sh ${CMAKE_SOURCE_DIR}
+          ${CMAKE_BINARY_DIR}/bin ${CMAKE_BINARY_DIR}/test-man)
+set_tests_properties(man_pages PROPERTIES ENVIRONMENT "VERSION=${PROJECT_VERSION}")
+add_test(NAME packaging_scripts
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging_scripts.sh ${CMAKE_SOURCE_DIR}
+          ${CMAKE_BINARY_DIR}/test-packaging)
 add_test(NAME install_prefix
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install_test.sh prefix
           ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/test-install)
