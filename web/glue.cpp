@@ -18,7 +18,6 @@
 #include "common/scnfile.hpp"
 #include "common/screen.hpp"
 #include "decscreen/bmp_out.hpp"
-#include "encsprite/palette.hpp"
 #include "web/colour_difference.hpp"
 
 int encscreen_main(int argc, char** argv);
@@ -43,8 +42,10 @@ constexpr const char* kNoMemory = "not enough memory";
 // --- the views ----------------------------------------------------------------
 
 // The picture's pixels as the converters read them, top line first.
-PictureError read_rgba(const char* path, View& v)
+PictureError read_rgba(const char* path, View& v, bool pad)
 {
+    ReadOptions options;
+    options.pad = pad;
     return read_picture(path, [&](PictureStream& p) {
         v.width = p.width;
         v.height = p.height;
@@ -66,23 +67,7 @@ PictureError read_rgba(const char* path, View& v)
             }
         }
         return finish_picture(p);
-    });
-}
-
-// encsprite's screen: one palette, the same four attribute bytes everywhere.
-PictureError sprite_screen(const char* path, ScreenImage& s)
-{
-    SpritePicture sp;
-    if (const PictureError e = load_sprites(path, sp); e != PictureError::ok)
-        return e;
-    s = make_screen(sp.width, sp.height);
-    const size_t columns = symbol_columns(s);
-    for (uint32_t y = 0; y < sp.height; ++y)
-        code_words(sp.values.data() + size_t(y) * sp.width, columns, sp.palette, s.raster.data() + y * columns);
-    const uint8_t attributes[4] = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
-    for (size_t i = 0; i < s.attributes.size(); i += 4)
-        std::memcpy(s.attributes.data() + i, attributes, 4);
-    return PictureError::ok;
+    }, options);
 }
 
 // The screen's pixels exactly as decscreen writes them, turned into RGBA.
@@ -103,22 +88,17 @@ void screen_rgba(const ScreenImage& s, View& v)
     v.attributes = s.attributes;
 }
 
-void make_view(View& v, const char* picture, const char* scn)
+void make_view(View& v, const char* scn)
 {
     ScreenImage s;
-    if (scn) {
-        switch (load_screen_file(scn, s, [](uint32_t, uint32_t) { return true; })) {
-        case ScnError::ok:
-            break;
-        case ScnError::cannot_open:
-        case ScnError::truncated:
-        case ScnError::not_screen:
-        case ScnError::too_large:
-            v.error = "the screen file could not be read back";
-            return;
-        }
-    } else if (const PictureError e = sprite_screen(picture, s); e != PictureError::ok) {
-        v.error = picture_error_message(e).text;
+    switch (load_screen_file(scn, s, [](uint32_t, uint32_t) { return true; })) {
+    case ScnError::ok:
+        break;
+    case ScnError::cannot_open:
+    case ScnError::truncated:
+    case ScnError::not_screen:
+    case ScnError::too_large:
+        v.error = "the screen file could not be read back";
         return;
     }
     screen_rgba(s, v);
@@ -161,16 +141,17 @@ int vorne_run(const char* args)
     return status;
 }
 
-// The screen's view of a conversion: `scn` is encscreen's screen file, or
-// empty for encsprite's screen of `picture`. Null where memory ran out;
-// otherwise check vorne_view_error.
-View* vorne_view(const char* picture, const char* scn)
+// The screen's view of a conversion: `scn` is the screen file encscreen
+// wrote, or encsprite (given an output name ending in .scn), each with all
+// the page's options. Null where memory ran out; otherwise check
+// vorne_view_error.
+View* vorne_view(const char* scn)
 {
     View* v = new (std::nothrow) View;
     if (!v)
         return nullptr;
     try {
-        make_view(*v, picture, *scn ? scn : nullptr);
+        make_view(*v, scn);
     } catch (const std::bad_alloc&) {
         *v = View{};
         v->error = kNoMemory;
@@ -178,14 +159,14 @@ View* vorne_view(const char* picture, const char* scn)
     return v;
 }
 
-// Adds the picture's own pixels to the view: 0 when they are there, 1 when
-// the picture does not match the screen (one the converters padded, say), 2
-// when memory ran out.
-int vorne_view_read_picture(View* v, const char* picture)
+// Adds the picture's own pixels to the view, read as the converters read
+// it (padded with its last column and line where `pad`): 0 when they are
+// there, 1 when the picture does not match the screen, 2 when memory ran out.
+int vorne_view_read_picture(View* v, const char* picture, int pad)
 {
     try {
         View p;
-        if (read_rgba(picture, p) != PictureError::ok || p.width != v->width || p.height != v->height)
+        if (read_rgba(picture, p, pad != 0) != PictureError::ok || p.width != v->width || p.height != v->height)
             return 1;
         v->picture = std::move(p.picture);
         return 0;

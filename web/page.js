@@ -19,37 +19,59 @@ var current = null;
 var shown = null;   // {width, height, attributes, loss} of the view on screen
 var urls = [];
 var pending = null; // {view, files, notes, failed} of the conversion under way
+var choice = 0;     // counts the pictures chosen: a decode of one since replaced is dropped
+var wanted = null;  // a download clicked before it was ready: it follows once it is
 // Times of the last conversion, in ms from when it was asked for; the tests read them.
 window.vorneTimings = {};
 
-function startWorkers() {
+// Ends the workers of `roles` (both where none are named), whatever they are
+// doing, and starts fresh ones: a worker's memory goes back to the system only
+// with the worker.
+var workerUrl = null;
+function startWorkers(roles) {
+  roles = roles || ["view", "files"];
   // From file:// Chromium refuses a worker script loaded from a file, so the
   // workers are started from the text of a function that worker.js defines.
-  var url = URL.createObjectURL(new Blob(["(" + vorneWorker.toString() + ")()"], {type: "text/javascript"}));
-  ["view", "files"].forEach(function (role) {
+  workerUrl = workerUrl || URL.createObjectURL(new Blob(["(" + vorneWorker.toString() + ")()"], {type: "text/javascript"}));
+  var url = workerUrl;
+  roles.forEach(function (role) {
     if (workers[role]) workers[role].terminate();
     var w = new Worker(url);
     w.onmessage = onReply;
     w.onerror = function (e) {
       e.preventDefault();
-      onReply({data: {id: jobId, step: "failed", fatal: true, message: "the converters stopped: " + (e.message || "unknown error")}});
+      onReply({data: {id: jobId, role: role, step: "failed", fatal: true, message: "the converters stopped: " + (e.message || "unknown error")}});
     };
     workers[role] = w;
   });
-  // The view worker draws the picture and the screen straight into the
-  // page's canvases. A canvas is handed over once, so a new worker gets new ones.
+  // A new view worker gets the canvases with its first picture; the old
+  // worker's last frames stay on them until then.
+  if (roles.indexOf("view") >= 0) canvasesHanded = false;
+}
+
+// The view worker draws the picture and the screen straight into the
+// page's canvases. A canvas is handed over once: new canvases (blank) take
+// the place of the old ones, and go to the view worker as it converts next.
+var canvasesHanded = false;
+function newCanvases() {
   var handed = {};
   ["picture", "screen"].forEach(function (name) {
     var old = $("view-" + name), c = old.cloneNode(false);
     old.replaceWith(c);
     c.addEventListener("mousemove", function (e) { pointAt(c, e); });
-    handed[name] = c.transferControlToOffscreen();
+    handed[name] = c;
   });
   $("view-screen").addEventListener("keydown", moveCursor);
   $("view-screen").addEventListener("focus", function () {
     if (shown && !cursor) moveCursor({key: "ArrowRight", preventDefault: function () {}});
   });
+  canvasesHanded = false;
+  return handed;
+}
+function handCanvases() {
+  var c = newCanvases(), handed = {picture: c.picture.transferControlToOffscreen(), screen: c.screen.transferControlToOffscreen()};
   workers.view.postMessage({canvases: handed}, [handed.picture, handed.screen]);
+  canvasesHanded = true;
   applyZoom();
 }
 
@@ -64,25 +86,140 @@ function fail(message) {
 
 // --- choosing a picture ---------------------------------------------------------
 
-function isBmpOrPng(b) {
-  return (b[0] === 0x42 && b[1] === 0x4d) || (b[0] === 0x89 && b[1] === 0x50 && b[2] === 0x4e && b[3] === 0x47);
+// The browser decodes a picture whole, four bytes a pixel, before the page
+// sees any of it, and a 43-byte GIF may claim a 20000x20000 screen: 1.6 GB.
+// So the page reads the size from the file's own header first and refuses
+// a picture beyond these limits before anything is decoded. (BMP and PNG go
+// to the converters undecoded, within the module's 2 GiB.)
+var DECODE_LIMIT = {side: 16384, pixels: 8192 * 8192};
+
+// {format, width, height} of a GIF, JPEG or WebP as its header gives them
+// (0 by 0 where the bytes end before the size), or null for other files.
+function decodedSize(b) {
+  var ascii = function (i, n) { return String.fromCharCode.apply(null, b.subarray(i, i + n)); };
+  var u16le = function (i) { return i + 2 <= b.length ? b[i] | b[i + 1] << 8 : 0; };
+  var u16be = function (i) { return i + 2 <= b.length ? b[i] << 8 | b[i + 1] : 0; };
+  var u24le = function (i) { return i + 3 <= b.length ? b[i] | b[i + 1] << 8 | b[i + 2] << 16 : -1; };
+  var size = {width: 0, height: 0};
+  if (ascii(0, 6) === "GIF87a" || ascii(0, 6) === "GIF89a") {
+    // The logical screen's size, then the blocks up to the first image, whose
+    // place and size may reach beyond the screen: decoders grow the picture
+    // to hold it, so the larger of the two counts.
+    size.format = "GIF";
+    if (b.length < 13) return size;
+    var w = u16le(6), h = u16le(8), i = 13;
+    if (b[10] & 0x80) i += 3 << ((b[10] & 7) + 1); // the global colour table
+    while (i < b.length) {
+      if (b[i] === 0x2c) { // an image descriptor: left, top, width, height
+        if (i + 9 > b.length) break;
+        size.width = Math.max(w, u16le(i + 1) + u16le(i + 5));
+        size.height = Math.max(h, u16le(i + 3) + u16le(i + 7));
+        return size;
+      }
+      if (b[i] !== 0x21) break; // not an extension: no image follows
+      for (i += 2; i < b.length && b[i] !== 0; i += b[i] + 1); // its sub-blocks
+      i++;
+    }
+    return size;
+  }
+  if (b[0] === 0xff && b[1] === 0xd8) {
+    // The markers up to the frame header (SOF0 to SOF15 but DHT, JPG and DAC):
+    // its height, then its width, big-endian.
+    size.format = "JPEG";
+    for (var j = 2; j + 4 <= b.length && b[j] === 0xff;) {
+      var m = b[j + 1];
+      if (m === 0xff) { j++; continue; } // fill bytes
+      if (m >= 0xc0 && m <= 0xcf && m !== 0xc4 && m !== 0xc8 && m !== 0xcc) {
+        if (j + 9 <= b.length) {
+          size.height = u16be(j + 5);
+          size.width = u16be(j + 7);
+        }
+        return size;
+      }
+      j += m === 0x01 || (m >= 0xd0 && m <= 0xd8) ? 2 : 2 + u16be(j + 2);
+    }
+    return size;
+  }
+  if (ascii(0, 4) === "RIFF" && ascii(8, 4) === "WEBP") {
+    // The first chunk: the extended header's canvas, a lossless or a lossy frame.
+    size.format = "WebP";
+    var chunk = ascii(12, 4);
+    if (chunk === "VP8X" && b.length >= 30) {
+      size.width = u24le(24) + 1;
+      size.height = u24le(27) + 1;
+    } else if (chunk === "VP8L" && b.length >= 25 && b[20] === 0x2f) {
+      var bits = (b[21] | b[22] << 8 | b[23] << 16 | b[24] << 24) >>> 0;
+      size.width = (bits & 0x3fff) + 1;
+      size.height = ((bits >>> 14) & 0x3fff) + 1;
+    } else if (chunk === "VP8 " && b.length >= 30) {
+      size.width = u16le(26) & 0x3fff;
+      size.height = u16le(28) & 0x3fff;
+    }
+    return size;
+  }
+  return null;
 }
 
-// BMP and PNG go to the converters as they are; other pictures the browser
-// decodes, and the converters get their 24-bit pixels.
+function tooLargeToDecode(width, height) {
+  return width > DECODE_LIMIT.side || height > DECODE_LIMIT.side || width * height > DECODE_LIMIT.pixels;
+}
+
+// The views and the symbol of the picture before go.
+function clearViews() {
+  shown = null;
+  newCanvases();
+  var loss = $("view-loss");
+  loss.getContext("2d").clearRect(0, 0, loss.width, loss.height);
+  describeSymbol();
+  placeCursor();
+}
+
+// A picture the page refuses before converting: a conversion under way is
+// dropped, the views are emptied and nothing is offered.
+function refuse(message) {
+  if (pending && (pending.view || pending.files)) startWorkers();
+  current = null;
+  pending = null;
+  wanted = null;
+  clearDownloads();
+  clearViews();
+  fail(message);
+}
+
+// BMP and PNG go to the converters as they are; GIF, JPEG and WebP the
+// browser decodes, once their size is known to fit, and the converters get
+// their 24-bit pixels. Anything else goes to the converters too, which say
+// what it is not.
 function takeFile(file) {
   if (!file) return;
-  var asked = performance.now();
+  var asked = performance.now(), mine = ++choice;
+  var base = file.name.replace(/\.[^.]*$/, "") || "picture";
+  $("picture-name").textContent = file.name;
+  wanted = null;
   setState("busy", "Reading " + file.name);
-  file.slice(0, 4).arrayBuffer().then(function (buffer) {
-    var bytes = new Uint8Array(buffer);
-    var base = file.name.replace(/\.[^.]*$/, "") || "picture";
-    if (bytes.length < 4 || isBmpOrPng(bytes)) {
-      $("note").hidden = true;
-      current = {base: base, bytes: file, name: file.name};
-      return convert(asked);
-    }
+  var asBytes = function () {
+    $("note").hidden = true;
+    current = {base: base, bytes: file, name: file.name};
+    convert(asked);
+  };
+  var tooLarge = function (format, width, height) {
+    refuse(file.name + ": the picture is " + width + "x" + height + ", more than this page decodes: a " + format +
+      " picture may have at most " + DECODE_LIMIT.side + " pixels a side and " + DECODE_LIMIT.pixels + " in all");
+  };
+  // The header, and for a GIF or JPEG the blocks before the size: 4 MiB
+  // holds them in any picture but a contrived one, which then goes undecoded.
+  file.slice(0, 4 << 20).arrayBuffer().then(function (buffer) {
+    if (mine !== choice) return;
+    var size = decodedSize(new Uint8Array(buffer));
+    if (!size || !size.width || !size.height) return asBytes();
+    if (tooLargeToDecode(size.width, size.height)) return tooLarge(size.format, size.width, size.height);
     return createImageBitmap(file).then(function (bitmap) {
+      if (mine !== choice) return bitmap.close();
+      // A decoder that made it larger than its header said still meets the limit.
+      if (tooLargeToDecode(bitmap.width, bitmap.height)) {
+        bitmap.close();
+        return tooLarge(size.format, bitmap.width, bitmap.height);
+      }
       var c = document.createElement("canvas");
       c.width = bitmap.width;
       c.height = bitmap.height;
@@ -90,26 +227,37 @@ function takeFile(file) {
       g.fillStyle = "#000";
       g.fillRect(0, 0, c.width, c.height);
       g.drawImage(bitmap, 0, 0);
+      bitmap.close();
       var pixels = new Blob([g.getImageData(0, 0, c.width, c.height).data]);
-      current = {base: base, pixels: pixels, width: c.width, height: c.height};
+      current = {base: base, name: file.name, pixels: pixels, width: c.width, height: c.height};
+      c.width = c.height = 0; // its pixels are in the Blob now
       $("note").textContent = file.name + " was decoded by this browser and handed to the converters as " +
         "24-bit pixels (transparent parts on black); another decoder may give slightly different pixels, " +
         "so for files to keep, convert a BMP or PNG.";
       $("note").hidden = false;
       convert(asked);
     }, function () {
-      // Not a picture the browser knows either: the converters say what it is not.
-      $("note").hidden = true;
-      current = {base: base, bytes: file, name: file.name};
-      convert(asked);
+      // Not a picture the browser can decode: the converters say what it is not.
+      if (mine === choice) asBytes();
     });
   }, function () {
-    fail("the file could not be read");
+    if (mine === choice) refuse(file.name + ": the file could not be read");
   });
 }
 
+// A module's memory grows and never shrinks, and what a worker let go of
+// waits for its garbage collector: memory goes back to the system for sure
+// only with the worker. So a worker whose conversion held more than this
+// (the module, the picture and the outputs) is replaced once its part is
+// done; the views and downloads it made are the page's, and stay.
+var HELD_MEMORY = 96 << 20;
+
 function convert(asked) {
   if (!current) return;
+  // A conversion under way is dropped: its workers are ended, fresh ones
+  // take this one at once.
+  if (pending && (pending.view || pending.files)) startWorkers();
+  if (!canvasesHanded) handCanvases();
   var job = {
     id: ++jobId,
     role: "view",
@@ -123,7 +271,7 @@ function convert(asked) {
   clearDownloads();
   setState("busy", "Converting");
   job.bytes = current.bytes;
-  job.name = current.name || "picture";
+  job.name = current.name;
   job.pixels = current.pixels;
   job.width = current.width;
   job.height = current.height;
@@ -140,19 +288,27 @@ function onReply(e) {
   if (r.step === "ready") return;
   if (r.id !== jobId || !pending) return; // a picture since replaced
   var t = window.vorneTimings;
+  var last = r.step === "failed" || r.step === "picture" || r.step === "downloads";
+  if (last) {
+    pending[r.role] = false;
+    (t.memory = t.memory || {})[r.role] = r.memory;
+    if (r.memory > HELD_MEMORY) startWorkers([r.role]);
+  }
   if (r.step === "failed") {
     // Both workers meet the same fault: the first to tell it is enough.
     if (pending.failed) return;
     pending.failed = true;
     t.failed = performance.now() - t.asked;
+    wanted = null;
     fail(r.message);
     // A module that ran out of memory keeps its 2 GiB, and one that broke may
     // not work again: fresh ones take the next picture.
-    if (r.fatal || r.message === "not enough memory") startWorkers();
-    shown = null;
+    if (r.fatal || r.message === "not enough memory") {
+      pending.view = pending.files = false;
+      startWorkers();
+    }
     cursor = null;
-    $("view-loss").getContext("2d").clearRect(0, 0, $("view-loss").width, $("view-loss").height);
-    placeCursor();
+    clearViews();
     return;
   }
   if (pending.failed) return;
@@ -167,6 +323,7 @@ function onReply(e) {
     showLoss(r.loss);
     t.loss = performance.now() - t.asked;
   } else if (r.step === "picture") {
+    if (r.noView) clearViews();
     t.picture = performance.now() - t.asked;
     t.workerView = r.ms;
     pending.view = false;
@@ -174,19 +331,26 @@ function onReply(e) {
   } else if (r.step === "downloads") {
     offer("download-scn", r.scn, current.base + ".scn");
     offer("download-asm", r.asm, current.base + ".asm");
-    offer("download-png", r.png, current.base + ".png");
+    // Not <name>.png: saved beside the picture, it would replace a PNG chosen.
+    offer("download-png", r.png, current.base + "-screen.png");
     t.downloads = performance.now() - t.asked;
     t.workerFiles = r.ms;
     pending.files = false;
     pending.notes = pending.notes.concat(r.notes);
+    if (wanted) {
+      var id = wanted;
+      wanted = null;
+      if ($(id).getAttribute("aria-disabled") === "false") $(id).click();
+    }
   }
   if (pending.view || pending.files) return;
-  if (pending.notes.length) {
-    fail(pending.notes.join("\n"));
-  } else {
-    setState("done", "Done: " + shown.width + "\u00d7" + shown.height + " pixels, " +
-      (shown.width / 8) * (shown.height / 8) + " symbols. Downloads ready.");
-  }
+  // "failed" only where nothing came of it; what did not, the notes say.
+  var made = ["download-scn", "download-asm", "download-png"].some(function (id) {
+    return $(id).getAttribute("aria-disabled") === "false";
+  });
+  if (!made) return fail(pending.notes.join("\n") || "the conversion failed");
+  setState("done", [(shown ? "Done: " + shown.width + "\u00d7" + shown.height + " pixels, " +
+    (shown.width / 8) * (shown.height / 8) + " symbols. " : "Done. ") + "Downloads ready."].concat(pending.notes).join("\n"));
 }
 
 function clearDownloads() {
@@ -216,7 +380,12 @@ function showScreen(r) {
   loss.height = r.height >> 3;
   loss.getContext("2d").clearRect(0, 0, loss.width, loss.height);
   if (!zoomChosen) $("zoom").value = String(fittingZoom(r.width, r.height));
+  // The symbol pointed at stays where it was, within the new picture.
+  if (cursor) {
+    cursor = {col: Math.min(cursor.col, (r.width >> 3) - 1), row: Math.min(cursor.row, (r.height >> 3) - 1)};
+  }
   applyZoom();
+  describeSymbol();
 }
 
 // Black through red and yellow to white as the mean CIEDE2000 goes from 0 to 30.
@@ -238,6 +407,7 @@ function showLoss(buffer) {
     rgba[4 * i + 3] = 255;
   }
   $("view-loss").getContext("2d").putImageData(new ImageData(rgba, cols, rows), 0, 0);
+  describeSymbol();
 }
 
 // --- zoom, grid, the symbol pointed at ---------------------------------------------
@@ -278,9 +448,14 @@ function rgb332(a) {
 
 function hex2(v) { return (v < 16 ? "0" : "") + v.toString(16).toUpperCase(); }
 
+var symbolHint = $("symbol").innerHTML;
+
 function describeSymbol() {
   var box = $("symbol");
-  if (!shown || !cursor) return;
+  if (!shown || !cursor) {
+    box.innerHTML = symbolHint;
+    return;
+  }
   var cols = shown.width >> 3, i = cursor.row * cols + cursor.col;
   var html = "<p>Symbol column " + cursor.col + ", row " + cursor.row + " (pixels " + cursor.col * 8 + "\u2013" +
     (cursor.col * 8 + 7) + ", " + cursor.row * 8 + "\u2013" + (cursor.row * 8 + 7) + ")";
@@ -343,6 +518,8 @@ function syncScroll(from) {
 // --- wiring ---------------------------------------------------------------------------
 
 startWorkers();
+handCanvases();
+$("view-loss").addEventListener("mousemove", function (e) { pointAt($("view-loss"), e); });
 $("picture").addEventListener("change", function () {
   takeFile(this.files[0]);
   // The same file chosen again fires no change event unless the input is emptied.
@@ -352,9 +529,17 @@ $("picture").addEventListener("change", function () {
   $(id).addEventListener("change", function () { convert(); });
 });
 $("prefix").addEventListener("change", function () { convert(); });
+// A click on a download that is not ready (the prefix typed just before
+// converts again as the click takes the focus) is kept until it is.
+["download-scn", "download-asm", "download-png"].forEach(function (id) {
+  $(id).addEventListener("click", function (e) {
+    if (this.getAttribute("aria-disabled") === "false") return;
+    e.preventDefault();
+    if (pending && pending.files) wanted = id;
+  });
+});
 $("zoom").addEventListener("change", function () { zoomChosen = true; applyZoom(); });
 $("grid").addEventListener("change", function () { document.body.classList.toggle("show-grid", this.checked); });
-$("view-loss").addEventListener("mousemove", function (e) { pointAt($("view-loss"), e); });
 document.querySelectorAll("#views .pane").forEach(function (p) {
   p.addEventListener("scroll", function () { syncScroll(p); });
 });

@@ -7,17 +7,21 @@
 // worker converts and makes the views, the "files" worker converts and makes
 // the downloads.
 //
-// Messages from the page: {id, role, bytes or pixels (Blobs), width?, height?,
-// perceptual, pad, prefix, sprites}. Replies carry the same id, so the page
-// drops those of a picture it has since replaced:
+// Messages from the page: {id, role, name, bytes or pixels (Blobs), width?,
+// height?, perceptual, pad, prefix, sprites}. Replies carry the same id and
+// role, so the page drops those of a picture it has since replaced; the last
+// of each (picture, downloads, failed) also the memory the conversion held
+// in bytes (memory):
 //   {id, step: "screen", width, height, attributes}   (drawn into the canvases)
 //   {id, step: "loss", loss}
-//   {id, step: "picture", notes}                      (the last of the view)
+//   {id, step: "picture", notes}   (the last of the view; noView where the
+//                                   views are left out)
 //   {id, step: "downloads", scn, asm, png, notes}
 //   {id, step: "failed", message}
 // `notes` are what a program said about a part that failed (an option it does
-// not know, say) while the rest went through. The view worker first gets
-// {canvases: {picture, screen}}, OffscreenCanvases of the page.
+// not know, say) while the rest went through. The view worker gets
+// {canvases: {picture, screen}}, OffscreenCanvases of the page, before its
+// first picture and whenever the page has emptied its canvases.
 
 var lines = [];
 var ready = createVorne({
@@ -45,6 +49,18 @@ function readFile(M, path) {
   } catch (e) {
     return null;
   }
+}
+
+// What a conversion holds: the module's memory, which only grows, and the
+// files of the memory file system (JavaScript arrays outside it), the
+// picture and the outputs.
+function memoryUsed(M) {
+  var bytes = M.HEAPU8.length;
+  M.FS.readdir("/work").forEach(function (f) {
+    var node = f !== "." && f !== ".." && M.FS.lookupPath("/work/" + f).node;
+    if (node && node.contents) bytes += node.contents.length;
+  });
+  return bytes;
 }
 
 function removeFiles(M) {
@@ -82,12 +98,12 @@ function bmpOfPixels(rgba, width, height) {
 
 // The page's picture and screen canvases, handed over to this worker: it
 // draws into them itself, so no picture is copied or painted on the page's
-// own thread, which stays free to answer.
+// own thread, which stays free to answer. (Their last frame stays on the
+// page when the worker ends, so the page may end it after a conversion.)
 var canvases = null;
 
 // Draws pixels of the module's memory into a canvas of that size; none clears it.
 function draw(canvas, M, ptr, w, h) {
-  if (!canvas) return;
   canvas.width = ptr ? w : 1;
   canvas.height = ptr ? h : 1;
   if (ptr) canvas.getContext("2d").putImageData(new ImageData(new Uint8ClampedArray(M.HEAPU8.buffer, ptr, 4 * w * h), w, h), 0, 0);
@@ -108,11 +124,8 @@ async function convert(M, job) {
     last = now;
   };
   var fail = function (message) {
-    if (canvases) {
-      draw(canvases.screen, null, 0);
-      draw(canvases.picture, null, 0);
-    }
-    postMessage({id: job.id, step: "failed", message: message || "the conversion failed", notes: notes});
+    postMessage({id: job.id, role: job.role, step: "failed", message: message || "the conversion failed", notes: notes,
+      memory: memoryUsed(M)});
   };
   M.FS.mkdirTree("/work");
   removeFiles(M);
@@ -125,25 +138,28 @@ async function convert(M, job) {
   M.FS.close(stream);
   data = null;
   lap("write");
-  var pad = job.pad ? ["--pad"] : [];
+  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.pad ? ["--pad"] : []);
 
-  // The screen file first: everything else follows from it.
-  var enc = run(M, ["encscreen"].concat(job.perceptual ? ["--perceptual"] : [], pad, ["/work/picture", "/work/screen.scn"]), job.name);
+  // The screen file first: everything else follows from it. The sprites view
+  // is the screen file encsprite writes for a name ending in .scn, with the
+  // same options as its listing.
+  var program = job.role === "view" && job.sprites ? "encsprite" : "encscreen";
+  var enc = run(M, [program].concat(options, ["/work/picture", "/work/screen.scn"]), job.name);
   if (!enc.ok) return fail(enc.said);
-  lap("encscreen");
+  lap(program);
   if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail);
-  return makeFiles(M, job, notes, ms, lap, pad);
+  return makeFiles(M, job, notes, ms, lap, options);
 }
 
 // The screen as soon as it is there; the loss map, then the picture follow
 // (the picture last: it is the one the artist already has).
 async function showConversion(M, job, notes, ms, lap, fail) {
-  var view = M.ccall("vorne_view", "number", ["string", "string"], ["/work/picture", job.sprites ? "" : "/work/screen.scn"]);
+  var view = M.ccall("vorne_view", "number", ["string"], ["/work/screen.scn"]);
   // A view too large for the module's memory or for a canvas is left out;
   // the files worker makes the downloads all the same.
   var noView = function (why) {
     notes.push(why + "; the downloads are made all the same");
-    postMessage({id: job.id, step: "picture", notes: notes, ms: ms});
+    postMessage({id: job.id, role: job.role, step: "picture", noView: true, notes: notes, ms: ms, memory: memoryUsed(M)});
   };
   if (!view) return noView("not enough memory to show this picture");
   try {
@@ -158,33 +174,34 @@ async function showConversion(M, job, notes, ms, lap, fail) {
     draw(canvases.picture, null, 0);
     await commit();
     lap("screen");
-    postMessage({id: job.id, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
+    postMessage({id: job.id, role: job.role, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
 
-    var read = M.ccall("vorne_view_read_picture", "number", ["number", "string"], [view, "/work/picture"]);
+    // Padded as the converters read it, so that it lies under the screen.
+    var read = M.ccall("vorne_view_read_picture", "number", ["number", "string", "number"], [view, "/work/picture", job.pad ? 1 : 0]);
     if (read === 2) notes.push("not enough memory to show the picture beside the screen");
     lap("read");
     if (!M._vorne_view_loss(view)) notes.push("not enough memory for the loss map");
     var lossPtr = M._vorne_view_loss_map(view);
     var loss = lossPtr ? M.HEAPF32.slice(lossPtr >> 2, (lossPtr >> 2) + w * h / 64).buffer : null;
     lap("loss");
-    postMessage({id: job.id, step: "loss", loss: loss}, loss ? [loss] : []);
+    postMessage({id: job.id, role: job.role, step: "loss", loss: loss}, loss ? [loss] : []);
 
     draw(canvases.picture, M, M._vorne_view_picture(view), w, h);
     await commit();
     lap("picture");
-    postMessage({id: job.id, step: "picture", notes: notes, ms: ms});
+    postMessage({id: job.id, role: job.role, step: "picture", notes: notes, ms: ms, memory: memoryUsed(M)});
   } finally {
     M._vorne_view_free(view);
     removeFiles(M);
   }
 }
 
-function makeFiles(M, job, notes, ms, lap, pad) {
+function makeFiles(M, job, notes, ms, lap, options) {
   // The preview PNG and the listing, each as its program writes it.
   var dec = run(M, ["decscreen", "/work/screen.scn", "/work/preview.png"]);
   if (!dec.ok) notes.push(dec.said);
   lap("decscreen");
-  var spr = run(M, ["encsprite"].concat(pad, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]), job.name);
+  var spr = run(M, ["encsprite"].concat(options, job.prefix ? ["--prefix", job.prefix] : [], ["/work/picture", "/work/sprites.asm"]), job.name);
   if (!spr.ok) notes.push(spr.said);
   lap("encsprite");
   // As Blobs, which reach the page as handles, not copies.
@@ -195,8 +212,10 @@ function makeFiles(M, job, notes, ms, lap, pad) {
   var scn = blob("/work/screen.scn", "application/octet-stream");
   var png = dec.ok ? blob("/work/preview.png", "image/png") : null;
   var asm = spr.ok ? blob("/work/sprites.asm", "text/plain") : null;
+  var memory = memoryUsed(M);
   removeFiles(M);
-  postMessage({id: job.id, step: "downloads", scn: scn, png: png, asm: asm, notes: notes, ms: ms});
+  postMessage({id: job.id, role: job.role, step: "downloads", scn: scn, png: png, asm: asm, notes: notes, ms: ms,
+    memory: memory});
 }
 
 var queue = Promise.resolve();
@@ -210,7 +229,7 @@ onmessage = function (e) {
     return ready.then(function (M) {
       return convert(M, job).catch(function (err) {
         // Whatever went wrong, the page must hear of it and not wait forever.
-        postMessage({id: job.id, step: "failed", fatal: true, message: String(err && err.message || err)});
+        postMessage({id: job.id, role: job.role, step: "failed", fatal: true, message: String(err && err.message || err)});
       });
     });
   });

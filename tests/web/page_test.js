@@ -93,7 +93,7 @@ async function convert(page, picture, act) {
 // The bytes behind a download link. Read through the link's own blob URL
 // rather than by clicking: Chromium holds back a page's second download in
 // quick succession, which would time the test out, not the page.
-async function download(page, id) {
+async function download(page, id, name) {
   if ((await page.getAttribute("#" + id, "aria-disabled")) !== "false") return null;
   const got = await page.evaluate(async (id) => {
     const a = document.getElementById(id);
@@ -102,7 +102,7 @@ async function download(page, id) {
     for (let i = 0; i < bytes.length; i += 0x8000) s += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
     return {name: a.getAttribute("download"), data: btoa(s)};
   }, id);
-  check(Boolean(got.name), `${id} names its file`);
+  check(name ? got.name === name : Boolean(got.name), `${id} names its file "${got.name}", not "${name}"`);
   return Buffer.from(got.data, "base64");
 }
 
@@ -132,9 +132,13 @@ async function compare(page, picture, label, options = {}) {
     return got;
   }
   check(got.state === "done", `${label}: the page ended ${got.state}: ${got.status}`);
-  same(await download(page, "download-scn"), want.scn, `${label}: screen file`);
-  same(await download(page, "download-png"), want.png, `${label}: preview PNG`);
-  same(await download(page, "download-asm"), want.asm, `${label}: listing`);
+  // Named after the picture; the preview so that it cannot replace a PNG chosen.
+  const base = path.basename(file).replace(/\.[^.]*$/, "") || "picture";
+  same(await download(page, "download-scn", base + ".scn"), want.scn, `${label}: screen file`);
+  same(await download(page, "download-png", base + "-screen.png"), want.png, `${label}: preview PNG`);
+  same(await download(page, "download-asm", base + ".asm"), want.asm, `${label}: listing`);
+  const shown = await page.textContent("#picture-name");
+  check(shown === path.basename(file), `${label}: the chooser shows "${shown}"`);
   return got;
 }
 
@@ -196,6 +200,95 @@ async function unknownOption(page, origin, option, act) {
   check(r.state === "failed" && r.status.includes("Usage:"), `${origin}: ${option} unknown: "${r.status}" (${r.state})`);
 }
 
+// The four attribute bytes the symbol panel shows, and those of a screen
+// file's first symbol.
+async function symbolShown(page, focus = true) {
+  if (focus) await page.focus("#view-screen");
+  return page.evaluate(() => Array.from(document.querySelectorAll("#symbol code"), (c) => c.textContent)
+    .filter((t) => /^[0-9A-F]{2}h$/.test(t)).map((t) => parseInt(t, 16)));
+}
+function firstSymbol(scn) {
+  const at = 16 + 2 * (scn.readUInt16LE(8) >> 3) * scn.readUInt16LE(10);
+  return [...scn.subarray(at, at + 4)];
+}
+
+// Pictures of a size given: the bytes, and where the size goes into them.
+const sized = (bytes, put) => (width, height) => {
+  const b = Buffer.from(bytes, "latin1");
+  put(b, width, height);
+  return b;
+};
+// A GIF of a width x height logical screen holding one 1x1 image: 43 bytes
+// (a graphic control extension, a two-colour table, the LZW codes clear, 0, end).
+const gif = sized("GIF89a\0\0\0\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;",
+  (b, w, h) => { b.writeUInt16LE(w, 6); b.writeUInt16LE(h, 8); });
+// A JPEG's start and frame header, nothing else: the size is all the page reads.
+const jpeg = sized("\xff\xd8\xff\xe0\0\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0" +
+  "\xff\xc0\0\x11\x08\0\0\0\0\x03\x01\x22\0\x02\x11\x01\x03\x11\x01\xff\xd9",
+  (b, w, h) => { b.writeUInt16BE(h, 25); b.writeUInt16BE(w, 27); });
+// A WebP whose extended header claims a width x height canvas.
+function webp(width, height) {
+  const b = Buffer.alloc(30);
+  b.write("RIFF", 0, "latin1");
+  b.writeUInt32LE(22, 4);
+  b.write("WEBPVP8X", 8, "latin1");
+  b.writeUInt32LE(10, 16);
+  b.writeUIntLE(width - 1, 24, 3);
+  b.writeUIntLE(height - 1, 27, 3);
+  return b;
+}
+
+// The memory of the browser's processes in MB, resident (rss) and with the
+// pages they share divided among them (pss, which adds up): every process
+// under this one (playwright starts the browser as a child of node), node
+// not counted.
+function browserMemory() {
+  const children = new Map();
+  for (const d of fs.readdirSync("/proc")) {
+    if (!/^\d+$/.test(d)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${d}/stat`, "utf8");
+      const parent = Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]);
+      if (!children.has(parent)) children.set(parent, []);
+      children.get(parent).push(Number(d));
+    } catch (e) { /* gone meanwhile */ }
+  }
+  const kb = {rss: 0, pss: 0};
+  for (const todo = [...(children.get(process.pid) || [])]; todo.length;) {
+    const p = todo.pop();
+    try {
+      const rollup = fs.readFileSync(`/proc/${p}/smaps_rollup`, "utf8");
+      kb.rss += Number(/^Rss:\s*(\d+)/m.exec(rollup)[1]);
+      kb.pss += Number(/^Pss:\s*(\d+)/m.exec(rollup)[1]);
+    } catch (e) { /* gone meanwhile */ }
+    todo.push(...(children.get(p) || []));
+  }
+  return {rss: kb.rss / 1024, pss: kb.pss / 1024};
+}
+const mb = (m) => `${m.pss.toFixed(0)} MB (rss ${m.rss.toFixed(0)})`;
+
+// Runs `work` while sampling the browser's memory every 50 ms; then the
+// memory held 2 s after it ended.
+async function measured(work) {
+  const before = browserMemory();
+  const peak = {...before};
+  const sample = () => {
+    const m = browserMemory();
+    peak.rss = Math.max(peak.rss, m.rss);
+    peak.pss = Math.max(peak.pss, m.pss);
+  };
+  const timer = setInterval(sample, 50);
+  let result;
+  try {
+    result = await work();
+  } finally {
+    clearInterval(timer);
+  }
+  sample();
+  await new Promise((r) => setTimeout(r, 2000));
+  return {result, before, peak, held: browserMemory()};
+}
+
 const median = (v) => [...v].sort((a, b) => a - b)[v.length >> 1];
 
 async function main() {
@@ -232,7 +325,7 @@ async function main() {
       await page.check("#mode-screen");
       // Options of the command line, where the native programs have them.
       if (knows("encscreen", ["--perceptual"], sunset))
-        await compare(page, sunset, `${origin}: perceptual`, {encscreen: ["--perceptual"], act: () => page.check("#perceptual")});
+        await compare(page, sunset, `${origin}: perceptual`, {encscreen: ["--perceptual"], encsprite: ["--perceptual"], act: () => page.check("#perceptual")});
       else await unknownOption(page, origin, "perceptual", () => page.check("#perceptual"));
       await page.uncheck("#perceptual");
       const width12 = path.join(source, "fuzz", "corpus", "fuzz_bmp", "width-12");
@@ -253,10 +346,14 @@ async function main() {
       await page.press("#prefix", "Enter");
       await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
 
-      if (origin === "file") await bigPictures(page);
+      if (origin === "file") {
+        await pageCases(page);
+        await bigPictures(page);
+      }
       check(errors.length === 0, `${origin}: errors on the page: ${errors.join("; ")}`);
       await context.close();
     }
+    await tooLargeToDecode(browser, origins.file);
   } finally {
     await browser.close();
     server.close();
@@ -264,6 +361,155 @@ async function main() {
   sizes();
   console.log(`${passes} passed, ${failures} failed`);
   process.exit(failures ? 1 : 0);
+}
+
+// What the page does beyond converting: the options in the sprites view, the
+// padded panes, the symbol panel, the first download click, the names,
+// dropping a conversion, pictures too large to decode or to show.
+async function pageCases(page) {
+  const corpus = path.join(source, "fuzz", "corpus", "fuzz_bmp");
+  const sunset = path.join(source, "examples", "sunset.bmp");
+  const odd = path.join(corpus, "odd-7x9");
+  const nativeScn = (program, options, picture) => {
+    const out = path.join(work, "view.scn");
+    fs.rmSync(out, {force: true});
+    runNative(program, [...options, picture, out]);
+    return fs.existsSync(out) ? fs.readFileSync(out) : null;
+  };
+
+  // Every option reaches both views: the symbol shown is that of the screen
+  // file the native program writes with the same options (encsprite's for
+  // the sprites view, whose palette is the same everywhere).
+  const views = [
+    {label: "sprites view, perceptual", picture: sunset, sprites: true, options: ["--perceptual"]},
+    {label: "sprites view, --pad", picture: odd, sprites: true, options: ["--pad"]},
+    {label: "sprites view, --pad, perceptual", picture: odd, sprites: true, options: ["--pad", "--perceptual"]},
+    {label: "screen view, --pad", picture: odd, sprites: false, options: ["--pad"]},
+  ];
+  for (const v of views) {
+    await page.check(v.sprites ? "#mode-sprites" : "#mode-screen");
+    await page.setChecked("#perceptual", v.options.includes("--perceptual"));
+    await page.setChecked("#pad", v.options.includes("--pad"));
+    await compare(page, v.picture, v.label, {encscreen: v.options, encsprite: v.options});
+    const want = nativeScn(v.sprites ? "encsprite" : "encscreen", v.options, v.picture);
+    const got = await symbolShown(page);
+    check(want && got.join() === firstSymbol(want).join(), `${v.label}: the symbol shows ${got}, the native screen ${want && firstSymbol(want)}`);
+    // With --pad the picture (padded as the converters read it) and the loss
+    // map show beside the screen: the panel gives the symbol's loss.
+    const text = await page.textContent("#symbol");
+    check(text.includes("mean CIEDE2000 from the picture"), `${v.label}: no loss for the symbol: "${text}"`);
+  }
+  await page.check("#mode-screen");
+  await page.uncheck("#perceptual");
+  await page.uncheck("#pad");
+
+  // After a new picture the panel shows the new picture's symbol.
+  const eight = path.join(corpus, "white-over-black");
+  await compare(page, sunset, "symbol panel: sunset.bmp");
+  const before = await symbolShown(page);
+  await compare(page, eight, "symbol panel: white-over-black");
+  const after = await symbolShown(page, false);
+  const wantAfter = firstSymbol(nativeScn("encscreen", [], eight));
+  check(after.join() === wantAfter.join() && before.join() !== after.join(),
+    `after a new picture the symbol panel shows ${after} (the picture's ${wantAfter}, the one before ${before})`);
+
+  // The first click on the listing after typing a prefix downloads it: the
+  // click takes the focus, the page converts again, the download follows.
+  await compare(page, sunset, "before the prefix");
+  await page.fill("#prefix", "ship");
+  const [listing] = await Promise.all([page.waitForEvent("download", {timeout: 30000}), page.click("#download-asm")]);
+  const wantListing = runNative("encsprite", ["--prefix", "ship", sunset, path.join(work, "ship.asm")]).ok &&
+    fs.readFileSync(path.join(work, "ship.asm"));
+  same(fs.readFileSync(await listing.path()), wantListing, "the first click after typing a prefix: listing");
+  check(listing.suggestedFilename() === "sunset.asm", `the listing downloads as ${listing.suggestedFilename()}`);
+  await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
+  await page.fill("#prefix", "");
+  await page.press("#prefix", "Enter");
+  await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
+
+  // A picture the browser decodes is named by its file in the programs' messages.
+  const small = await convert(page, {name: "small.gif", buffer: gif(12, 12)});
+  check(small.state === "failed" && small.status.includes("small.gif") && small.status.includes("12x12"),
+    `a 12x12 GIF: "${small.status}" (${small.state})`);
+  // Pictures as a browser writes them, whose headers the page reads for
+  // their size before decoding: they convert at their size.
+  const encoded = [["tiny.gif", gif(16, 8), "16\u00d78"]];
+  for (const type of ["jpeg", "webp"]) {
+    const data = await page.evaluate((type) => {
+      const c = document.createElement("canvas");
+      c.width = 24;
+      c.height = 16;
+      const g = c.getContext("2d");
+      g.fillStyle = "#c84";
+      g.fillRect(0, 0, 24, 16);
+      return c.toDataURL("image/" + type).split(",")[1];
+    }, type);
+    encoded.push([`written.${type}`, Buffer.from(data, "base64"), "24\u00d716"]);
+  }
+  for (const [name, buffer, size] of encoded) {
+    const r = await convert(page, {name, buffer});
+    check(r.state === "done" && r.status.includes(size) && (await page.textContent("#picture-name")) === name,
+      `${name}: "${r.status}" (${r.state})`);
+  }
+
+  // A conversion under way is dropped for a new picture: a 64x64 one chosen
+  // 0.5 s into a 2048x1024 perceptual conversion shows at once, and the
+  // files are its own.
+  const large = path.join(work, "large.bmp"), little = path.join(work, "little.bmp");
+  spawnSync(path.join(bin, "makebmp"), ["2048", "1024", large]);
+  spawnSync(path.join(bin, "makebmp"), ["64", "64", little]);
+  await page.check("#perceptual");
+  await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
+  const dropped = await compare(page, little, "64x64 during 2048x1024", {encscreen: ["--perceptual"],
+    encsprite: ["--perceptual"], act: async () => {
+      await page.setInputFiles("#picture", large);
+      await page.waitForTimeout(500);
+      await page.setInputFiles("#picture", little);
+    }});
+  console.log(`64x64 chosen 0.5 s into a 2048x1024 perceptual conversion: shown in ${dropped.timings.view.toFixed(0)} ms`);
+  target(dropped.timings.view <= 500, "a picture chosen during a big conversion shows within 0.5 s");
+  await page.uncheck("#perceptual");
+  await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
+
+  // A picture wider than a canvas can be: no views, but the downloads, so
+  // the page says done (and why the views are missing).
+  const wide = path.join(work, "wide.bmp");
+  spawnSync(path.join(bin, "makebmp"), ["65528", "8", wide]);
+  const w = await compare(page, wide, "65528x8");
+  check(w.status.includes("too large to show"), `65528x8: "${w.status}"`);
+}
+
+// Pictures whose header claims more than the page decodes, on a page of
+// their own (so that the memory is that of a fresh page): refused by their
+// size before anything is decoded, the browser's memory measured (a report,
+// not a timed test), then the next picture converts.
+async function tooLargeToDecode(browser, url) {
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (e) => errors.push(e.message));
+  await page.goto(url);
+  await page.waitForTimeout(1000); // the workers' modules started
+  const bombs = [["gif16384.gif", gif(16384, 16384), "16384x16384"], ["gif20000.gif", gif(20000, 20000), "20000x20000"],
+    ["jpeg20000.jpg", jpeg(20000, 20000), "20000x20000"], ["webp20000.webp", webp(20000, 20000), "20000x20000"],
+    ["jpeg16384x8.jpg", jpeg(16384, 8), null], ["gif16392x8.gif", gif(16392, 8), "16392x8"]];
+  for (const [name, buffer, size] of bombs) {
+    const m = await measured(() => convert(page, {name, buffer}));
+    const r = m.result;
+    if (size) {
+      check(r.state === "failed" && r.status.startsWith(`${name}: the picture is ${size}, more than this page decodes`),
+        `${name} (${buffer.length} bytes): "${r.status}" (${r.state})`);
+    } else {
+      // Within the limits: decoded (an empty JPEG the browser cannot decode
+      // goes to the converters, which say what it is).
+      check(!r.status.includes("more than this page decodes"), `${name}: "${r.status}"`);
+    }
+    console.log(`memory: ${name} (${buffer.length} bytes): the browser's processes ${mb(m.before)} before, ` +
+      `${mb(m.peak)} at most, ${mb(m.held)} 2 s after (targets, pss: at most 1.5 GB, 400 MB held)`);
+  }
+  await compare(page, path.join(source, "examples", "sunset.bmp"), "sunset.bmp after the pictures too large to decode");
+  check(errors.length === 0, `pictures too large to decode: errors on the page: ${errors.join("; ")}`);
+  await context.close();
 }
 
 // The 256x192 example's speed, a 4096x4096 picture's, the page's answers
@@ -296,14 +542,17 @@ async function bigPictures(page) {
   // The watch ends when the page is done: reading the downloads back is the
   // test's own work on the page's thread.
   let watch;
-  const got = await compare(page, big, "4096x4096 BMP", {converted: async () => {
+  const bigMemory = await measured(() => compare(page, big, "4096x4096 BMP", {converted: async () => {
     watch = await page.evaluate(() => {
       const w = window.vorneWatch;
       clearInterval(w.timer);
       w.observer.disconnect();
       return {late: w.late, longest: w.longest};
     });
-  }});
+  }}));
+  const got = bigMemory.result;
+  console.log(`memory: 4096x4096 BMP: the browser's processes ${mb(bigMemory.before)} before, ` +
+    `${mb(bigMemory.peak)} at most, ${mb(bigMemory.held)} 2 s after`);
   const waits = [watch.late, watch.longest];
   const t = got.timings;
   console.log(`4096x4096: screen view ${t.view.toFixed(0)} ms, loss map ${t.loss.toFixed(0)} ms, picture ${t.picture.toFixed(0)} ms, ` +
