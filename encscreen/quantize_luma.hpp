@@ -35,7 +35,7 @@ SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride);
 
 // encscreen's conversion: the picture at `path` read a band at a time and
 // quantized into `s` as it arrives.
-PictureError encode_picture_luma(PictureStream& p, ScreenImage& s);
+PictureError encode_picture_luma(const LineSource& src, ScreenImage& s);
 PictureError load_screen_luma(const char* path, ScreenImage& s, const ReadOptions& opt = {});
 
 // floor(s / d) for s < 2^16 and 1 <= d <= 64, by a multiplication: with

@@ -48,5 +48,6 @@ SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride)
 
 PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return encode_picture(p, s, quantize_perceptual_bgr); }, opt);
+    return read_through_chain(
+        path, [&](const LineSource& src) { return encode_picture(src, s, quantize_perceptual_bgr); }, opt);
 }

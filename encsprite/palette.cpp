@@ -208,15 +208,15 @@ void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCod
     }
 }
 
-PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats)
+PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats)
 {
     out = SpritePicture{};
-    out.width = p.width;
-    out.height = p.height;
-    const size_t w = p.width;
-    const RowOrder order = row_order(p);
+    out.width = src.width;
+    out.height = src.height;
+    const size_t w = src.width;
+    const RowOrder order = row_order(src);
     std::array<bool, 256> seen{};
-    const PictureError e = for_each_band(p, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
         room_for_band(order, out.values, 8 * w, k);
         // Line r of the band (0 = its bottom line) is line 7 - r of its symbol row.
         uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
@@ -247,5 +247,5 @@ PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stat
 
 PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return read_sprites(p, out); }, opt);
+    return read_through_chain(path, [&](const LineSource& src) { return read_sprites(src, out); }, opt);
 }

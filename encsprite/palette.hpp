@@ -16,7 +16,7 @@
 
 #include "common/bigbuf.hpp"
 #include "common/cpu.hpp"
-#include "common/picture.hpp"
+#include "common/lines.hpp"
 #include "common/screen.hpp"
 
 struct ExtremePalette {
@@ -80,5 +80,5 @@ void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCod
 
 // Reads the picture band by band into `out`; with `stats`, counts every
 // pixel's true colour into it as well.
-PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats = nullptr);
+PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats = nullptr);
 PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});

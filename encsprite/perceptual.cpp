@@ -36,7 +36,7 @@ void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp)
 PictureError load_sprites_perceptual(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
     ValueStats stats;
-    const PictureError e = read_picture(path, [&](PictureStream& p) { return read_sprites(p, out, &stats); }, opt);
+    const PictureError e = read_through_chain(path, [&](const LineSource& src) { return read_sprites(src, out, &stats); }, opt);
     if (e == PictureError::ok)
         choose_perceptual_palette(stats, out);
     return e;
