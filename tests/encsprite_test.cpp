@@ -348,8 +348,8 @@ TEST(Encsprite, RealAssemblersAndDecscreen)
                     uint8_t v = pack_rgb332(c.r, c.g, c.b);
                     if (sp.ncolours > 4 && code_for_value(pal, v) == 0)
                         v = pal.mx; // outside the palette: shown as mx
-                    const Bgr e = expand_rgb332(v);
-                    ASSERT_EQ(bmp_pixel(back, x, y), (Rgb{e[2], e[1], e[0]})) << x << "," << y;
+                    const std::array<uint8_t, 3> e = screen_rgb(v);
+                    ASSERT_EQ(bmp_pixel(back, x, y), (Rgb{e[0], e[1], e[2]})) << x << "," << y;
                 }
         }
     }

@@ -70,9 +70,11 @@ TEST(Perceptual, CiedeMatchesPublishedPairs)
     EXPECT_NEAR(red.a, 80.0925, 1e-3);
     EXPECT_NEAR(red.b, 67.2032, 1e-3);
     EXPECT_NEAR(white.L, 100, 1e-3);
+    // The screen's colours are the ones decscreen writes.
     for (unsigned v = 0; v < 256; ++v) {
-        const Bgr shown = expand_rgb332(uint8_t(v));
-        EXPECT_EQ(screen_rgb(uint8_t(v)), (std::array<uint8_t, 3>{shown[2], shown[1], shown[0]})) << v;
+        const std::array<uint8_t, 3> shown = screen_rgb(uint8_t(v));
+        const Lab want = lab_of_srgb(shown[0], shown[1], shown[2]), got = screen_labs()[v];
+        EXPECT_EQ(std::tie(got.L, got.a, got.b, got.C), std::tie(want.L, want.a, want.b, want.C)) << v;
     }
 }
 

@@ -211,8 +211,8 @@ bool vorne_view_loss(View* v)
         // The screen has 256 colours at most: each one's L*a*b* is looked up.
         std::array<MapLab, 256> screen_lab{};
         for (unsigned a = 0; a < 256; ++a) {
-            const Bgr c = expand_rgb332(uint8_t(a));
-            screen_lab[a] = map_lab(tables, c[2], c[1], c[0]);
+            const std::array<uint8_t, 3> c = screen_rgb(uint8_t(a));
+            screen_lab[a] = map_lab(tables, c[0], c[1], c[2]);
         }
         // A line at a time: the two lines' colours as arrays, then all the
         // line's differences in one go.
