@@ -135,9 +135,7 @@ TEST(Pad, ConvertsAsThePicturePaddedByHand)
                 SpritePicture sprites, sprites_want;
                 load_both(sprites, sprites_want, load_sprites);
                 EXPECT_TRUE(sprites.values == sprites_want.values);
-                EXPECT_EQ(std::tie(sprites.palette.mx, sprites.palette.hi2, sprites.palette.lo2, sprites.palette.mn),
-                          std::tie(sprites_want.palette.mx, sprites_want.palette.hi2, sprites_want.palette.lo2,
-                                   sprites_want.palette.mn));
+                EXPECT_EQ(sprites.palette.attributes, sprites_want.palette.attributes);
             }
 }
 
@@ -152,7 +150,7 @@ TEST(Pad, FourColourSheetStaysLossless)
               PictureError::ok);
     ASSERT_EQ(sp.width, 24u);
     ASSERT_EQ(sp.height, 16u);
-    const std::set<uint8_t> palette = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
+    const std::set<uint8_t> palette(sp.palette.attributes.begin(), sp.palette.attributes.end());
     EXPECT_EQ(palette.size(), 4u);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 24; ++x) {

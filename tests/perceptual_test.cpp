@@ -239,7 +239,7 @@ TEST(Perceptual, SpritesOfFourScreenColoursStayLossless)
     ASSERT_EQ(load_sprites_perceptual((dir / "four.bmp").string().c_str(), sp), PictureError::ok);
     for (const Rgb& c : four) {
         const uint8_t v = pack_rgb332(c.r, c.g, c.b);
-        EXPECT_EQ(sp.attributes[sp.code_of[v]], v);
+        EXPECT_EQ(sp.palette.attributes[code_of(sp.palette, v)], v);
     }
     // And the program writes a listing of those attributes.
     const RunResult r = run(kSpr + " --perceptual " + q(dir / "four.bmp") + " " + q(dir / "out.asm"));
@@ -247,7 +247,7 @@ TEST(Perceptual, SpritesOfFourScreenColoursStayLossless)
     EXPECT_EQ(r.out + r.err, "");
     const Bytes text = read_file(dir / "out.asm");
     const std::string listing(text.begin(), text.end());
-    const std::array<uint8_t, 4>& a = sp.attributes;
+    const std::array<uint8_t, 4>& a = sp.palette.attributes;
     char defb[64];
     std::snprintf(defb, sizeof defb, "\tDEFB\t0%02Xh,0%02Xh,0%02Xh,0%02Xh;\n", a[0], a[1], a[2], a[3]);
     EXPECT_NE(listing.find(defb), std::string::npos) << defb;

@@ -83,9 +83,8 @@ PictureError sprite_screen(const char* path, ScreenImage& s)
     const size_t columns = symbol_columns(s);
     for (uint32_t y = 0; y < sp.height; ++y)
         code_words(sp.values.data() + size_t(y) * sp.width, columns, sp.palette, s.raster.data() + y * columns);
-    const uint8_t attributes[4] = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
     for (size_t i = 0; i < s.attributes.size(); i += 4)
-        std::memcpy(s.attributes.data() + i, attributes, 4);
+        std::memcpy(s.attributes.data() + i, sp.palette.attributes.data(), 4);
     return PictureError::ok;
 }
 
