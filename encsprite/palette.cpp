@@ -157,21 +157,6 @@ SpritePalette extreme_palette(const ExtremePalette& p)
     return out;
 }
 
-namespace {
-
-// The few words at a line's end that a kernel leaves, value by value.
-void code_words_direct(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words)
-{
-    for (size_t i = 0; i < n; ++i, values += 8) {
-        unsigned word = 0;
-        for (size_t c = 0; c < 8; ++c)
-            word = (word << 2) | code_of(p, values[c]);
-        words[i] = uint16_t(word);
-    }
-}
-
-} // namespace
-
 void code_words_portable(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words)
 {
     // The codes unpacked into a byte each first: a look-up a value.
@@ -188,6 +173,17 @@ void code_words_portable(const uint8_t* values, size_t n, const SpritePalette& p
 
 #if VORNE_X86_KERNELS
 namespace {
+
+// The few words at a line's end that a kernel leaves, value by value.
+void code_words_direct(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words)
+{
+    for (size_t i = 0; i < n; ++i, values += 8) {
+        unsigned word = 0;
+        for (size_t c = 0; c < 8; ++c)
+            word = (word << 2) | code_of(p, values[c]);
+        words[i] = uint16_t(word);
+    }
+}
 
 // 0xFF where the plane (its halves half0, half1) has the bit of the value,
 // looked up by the byte shuffles' indices from_lower and from_upper and the
