@@ -279,3 +279,16 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     }
     return values;
 }
+
+uint8_t nearest_code(const Lab& c, const std::array<uint8_t, 4>& attributes)
+{
+    const std::array<Lab, 256>& screen = screen_labs();
+    uint8_t code = 0;
+    double least = ciede2000(c, screen[attributes[0]]);
+    for (uint8_t k = 1; k < 4; ++k)
+        if (const double d = ciede2000(c, screen[attributes[k]]); d < least) {
+            least = d;
+            code = k;
+        }
+    return code;
+}

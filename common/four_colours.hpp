@@ -41,6 +41,11 @@ struct FourColourSearch {
 };
 
 // The four attribute bytes; codes[i] is the code of colour i, the nearest of
-// the four (the lowest code where two are equally near). Unused codes are
-// black.
+// the four (the lowest code where two are equally near), what nearest_code
+// gives it. Unused codes are black.
 std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourSearch& how, uint8_t* codes);
+
+// The code of any colour against any four attribute bytes: the nearest of
+// them by CIEDE2000 as the screen shows them, the lowest code where two are
+// equally near.
+uint8_t nearest_code(const Lab& c, const std::array<uint8_t, 4>& attributes);

@@ -8,6 +8,8 @@
 #include <bit>
 #include <cmath>
 
+#include "common/rgb332.hpp"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -222,11 +224,6 @@ double pinned_sin(double x)
 }
 
 Lab lab_of_srgb(uint8_t r, uint8_t g, uint8_t b) { return lab_of_linear(kLinear[r], kLinear[g], kLinear[b]); }
-
-std::array<uint8_t, 3> screen_rgb(uint8_t v)
-{
-    return {uint8_t((v >> 5) * 36), uint8_t(((v >> 2) & 7) * 36), uint8_t((v & 3) * 84)};
-}
 
 const std::array<Lab, 256>& screen_labs() { return kScreenLabs; }
 

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/rgb332.hpp"
+
 // L* 0 .. 100, a* and b* about -128 .. 127, and the chroma sqrt(a*^2 + b*^2)
 // kept because every difference needs it.
 struct Lab {
@@ -25,12 +27,8 @@ struct Lab {
 
 Lab lab_of_srgb(uint8_t r, uint8_t g, uint8_t b);
 
-// What the screen shows for an RGB332 byte, red, green, blue: red and green
-// 3 bits times 36, blue 2 bits times 84, so every channel's brightest level
-// is 252 (what decscreen writes).
-std::array<uint8_t, 3> screen_rgb(uint8_t v);
-
-// The CIELAB colour of each of the 256 RGB332 bytes as the screen shows it.
+// The CIELAB colour of each of the 256 RGB332 bytes as the screen shows it
+// (screen_rgb).
 const std::array<Lab, 256>& screen_labs();
 
 // The CIEDE2000 difference (kL = kC = kH = 1). Computed without the hue

@@ -1,4 +1,4 @@
-// Checking a BMP's or a PNG's header, handing out its lines band by band, and
+// Checking a BMP's or a PNG's header, handing out its lines, and
 // the programs' messages for a picture that cannot be read.
 #include "common/picture.hpp"
 
@@ -32,8 +32,6 @@ void set_size(PictureStream& p, uint32_t width, uint32_t height)
     p.width = (width + 7) & ~7u;
     p.height = (height + 7) & ~7u;
 }
-
-bool padded(const PictureStream& p) { return p.width != p.source_width || p.height != p.source_height; }
 
 // A BMP line in the file: 3 bytes a pixel, padded to a multiple of 4.
 uint64_t file_line_bytes(uint32_t width) { return (3 * uint64_t(width) + 3) & ~uint64_t(3); }
@@ -125,69 +123,6 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& h
     return PictureError::ok;
 }
 
-// The next n lines of the file, each widened to the screen's width by
-// copies of its last pixel, line k at bgr + k * 3 * width. A BMP's n lines,
-// with the padding at their ends, are read in one go to the start of the
-// buffer, then moved to their places from the last one back: a file line is
-// never longer than a screen line here (a width short of a multiple of 8 by
-// one pixel or more leaves room for the 3 bytes of padding), so no line is
-// overwritten before it has moved.
-PictureError read_file_lines(PictureStream& p, uint8_t* bgr, uint32_t n)
-{
-    const size_t line = 3 * size_t(p.width), used = 3 * size_t(p.source_width);
-    if (p.png) {
-        if (const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(line), n)); e != PictureError::ok)
-            return e;
-    } else {
-        const size_t stored = size_t(file_line_bytes(p.source_width));
-        if (!read_bytes(p.in, std::span<uint8_t>(bgr, stored * n)))
-            return PictureError::truncated;
-        for (size_t k = n; k-- > 0;)
-            std::memmove(bgr + k * line, bgr + k * stored, used);
-    }
-    for (size_t k = 0; k < n; ++k) {
-        uint8_t* l = bgr + k * line;
-        for (size_t x = used; x < line; x += 3)
-            std::memcpy(l + x, l + used - 3, 3);
-    }
-    return PictureError::ok;
-}
-
-// The lines of a padded picture. The copies of its bottom line come after
-// it in a top-down file and before it in a bottom-up one, so that line is
-// kept in p.edge: read ahead of its copies, or saved as it passes.
-PictureError read_padded_lines(PictureStream& p, uint8_t* bgr, uint32_t count)
-{
-    const size_t line = 3 * size_t(p.width);
-    const uint32_t extra = p.height - p.source_height;
-    const auto copy_edge = [&](uint32_t i) { std::memcpy(bgr + (i - p.lines_read) * line, p.edge.data(), line); };
-    uint32_t i = p.lines_read;
-    const uint32_t end = i + count;
-    if (extra > 0 && p.edge.empty())
-        p.edge.resize(line);
-    if (extra > 0 && !p.top_down) {
-        // Lines 0 .. extra are the file's first line.
-        if (i == 0)
-            if (const PictureError e = read_file_lines(p, p.edge.data(), 1); e != PictureError::ok)
-                return e;
-        for (; i < end && i <= extra; ++i)
-            copy_edge(i);
-    }
-    // The file's lines, up to its last one in a top-down file.
-    const uint32_t last = p.top_down ? std::min(end, p.source_height) : end;
-    if (i < last) {
-        uint8_t* dst = bgr + (i - p.lines_read) * line;
-        if (const PictureError e = read_file_lines(p, dst, last - i); e != PictureError::ok)
-            return e;
-        if (extra > 0 && p.top_down && last == p.source_height)
-            std::memcpy(p.edge.data(), dst + (last - 1 - i) * line, line);
-        i = last;
-    }
-    for (; i < end; ++i)
-        copy_edge(i);
-    return PictureError::ok;
-}
-
 } // namespace
 
 PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& opt)
@@ -236,19 +171,31 @@ void report_failure(const PictureStream& p, uint64_t size, PictureReport& r)
         r.needed = headers;
 }
 
-PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count)
+PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count)
 {
-    if (count > p.height - p.lines_read)
+    if (count > p.source_height - p.lines_read)
         return PictureError::truncated;
-    if (padded(p)) {
-        if (const PictureError e = read_padded_lines(p, bgr, count); e != PictureError::ok)
+    const size_t used = 3 * size_t(p.source_width);
+    if (p.png) {
+        if (const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(stride), count)); e != PictureError::ok)
             return e;
-    } else if (p.png) {
-        const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(3) * p.width, count));
-        if (e != PictureError::ok)
-            return e;
-    } else if (!read_bytes(p.in, std::span<uint8_t>(bgr, size_t(3) * p.width * count))) {
-        return PictureError::truncated;
+    } else if (const size_t stored = size_t(file_line_bytes(p.source_width)); stride >= stored) {
+        // The lines with the padding at their ends in one go to the start of
+        // the buffer, then moved to their places from the last one back: a
+        // line moves only forwards, so none is overwritten before it moved.
+        if (!read_bytes(p.in, std::span<uint8_t>(bgr, stored * count)))
+            return PictureError::truncated;
+        if (stride != stored)
+            for (size_t k = count; k-- > 1;)
+                std::memmove(bgr + k * stride, bgr + k * stored, used);
+    } else {
+        // Lines closer than the file's: each read to its place, its padding
+        // (1 to 3 bytes) read past.
+        std::array<uint8_t, 3> padding;
+        for (size_t k = 0; k < count; ++k)
+            if (!read_bytes(p.in, std::span<uint8_t>(bgr + k * stride, used)) ||
+                !read_bytes(p.in, std::span<uint8_t>(padding.data(), stored - used)))
+                return PictureError::truncated;
     }
     p.lines_read += count;
     return PictureError::ok;

@@ -31,6 +31,9 @@
 // of 4 bytes; screens are multiples of 8 pixels wide, so their lines need no
 // padding, but the lines of a picture read with ReadOptions::pad may.
 //
+// This is the first stage of the chain of line stages (common/lines.hpp):
+// it hands out the picture's own lines, as the file holds them.
+//
 // A PNG is recognised by its 8-byte signature and decoded by common/pngio;
 // its rows arrive top line first, like those of a top-down BMP.
 #pragma once
@@ -63,9 +66,10 @@ struct PictureReport {
 };
 
 // How a picture is read. With pad, a picture of any size from 1 to 65528
-// pixels a side is read as if its last column were repeated at its right and
-// its last line below it up to the next multiples of 8: the copies bring no
-// colour into the edge symbols that the picture does not have there.
+// pixels a side is accepted, and the pad stage (common/lines.hpp) repeats its
+// last column at its right and its last line below it up to the next
+// multiples of 8: the copies bring no colour into the edge symbols that the
+// picture does not have there.
 struct ReadOptions {
     bool pad = false;
     PictureReport* report = nullptr; // where a failure's details go, if anywhere
@@ -75,12 +79,11 @@ struct ReadOptions {
 // from a bottom-up BMP, top line first from a top-down BMP or a PNG.
 struct PictureStream {
     Input in;
-    uint32_t width = 0, height = 0;               // the screen's size, what the lines hold
-    uint32_t source_width = 0, source_height = 0; // the picture's own, as its header says
+    uint32_t width = 0, height = 0;               // the picture's rounded up to multiples of 8
+    uint32_t source_width = 0, source_height = 0; // the picture's own, as its header says: what the lines hold
     bool top_down = false;
     PngReader* png = nullptr; // set while a PNG is being decoded
     uint32_t lines_read = 0;
-    std::vector<uint8_t> edge; // the picture's bottom line, widened, while it is to be repeated
     std::array<uint8_t, 64> head{}; // the file's first bytes, for a report of a failure
     size_t head_size = 0;
 };
@@ -89,10 +92,11 @@ struct PictureStream {
 // pixels is read. On failure the stream is closed.
 PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& opt = {});
 
-// The next `count` lines in the order they arrive, line k at bgr + k * 3 * width.
-// A padded picture's copies of its bottom line arrive where that line lies:
-// after it from a top-down file, before it from a bottom-up one.
-PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, uint32_t count);
+// The next `count` of the picture's own lines in the order they arrive, each
+// of 3 * source_width bytes, line k at bgr + k * stride (stride at least
+// 3 * source_width; lines as far apart as the file's, or further, are read
+// in one go).
+PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count);
 
 // After the last line: a PNG is read to its end, where a damaged checksum
 // would still show. Bytes after a BMP's pixels are not looked at.

@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "common/bigbuf.hpp"
+#include "common/rgb332.hpp"
 
 struct ScreenImage {
     uint32_t width = 0;             // pixels per line
@@ -39,12 +40,6 @@ inline size_t symbol_rows(const ScreenImage& s) { return s.height >> 3; }
 // The largest width and height a screen can have: a multiple of 8 that fits the
 // 16-bit fields of the screen file.
 inline constexpr uint32_t kMaxScreenSide = 65528;
-
-// Top bits of each channel, truncated, never rounded.
-inline uint8_t pack_rgb332(uint8_t r, uint8_t g, uint8_t b)
-{
-    return uint8_t((r & 0xE0) | ((g >> 3) & 0x1C) | (b >> 6));
-}
 
 // A 2-bit pixel code, 0 .. 3.
 using PixelCode = uint8_t;

@@ -1,6 +1,9 @@
 // The walk over a picture's symbols, shared by both encoders.
 //
-// The picture is read a band of 8 lines (one symbol row) at a time into one
+// The lines come from the last stage of the chain (common/lines.hpp), which
+// tells their width, height and order; both must be multiples of 8 there
+// (the reader refuses other sizes unless the pad stage follows it). They are
+// read a band of 8 lines (one symbol row) at a time into one
 // reused buffer; each symbol is handed to the encoder where it lies in that
 // band, and what the encoder makes of it goes straight to its place in a
 // top-down screen. Only the screen is kept, a ninth of the picture's bytes.
@@ -20,7 +23,7 @@
 #include <cstring>
 
 #include "common/bigbuf.hpp"
-#include "common/picture.hpp"
+#include "common/lines.hpp"
 #include "common/screen.hpp"
 
 // What an encoder makes of one symbol: the raster words of its eight lines
@@ -37,10 +40,7 @@ struct RowOrder {
     bool top_down = false; // bands arrive top row first
 };
 
-inline RowOrder row_order(const PictureStream& p)
-{
-    return {p.height / 8, p.in.remaining != kUnknownSize && !p.png, p.top_down};
-}
+inline RowOrder row_order(const LineSource& src) { return {src.height / 8, src.promised, src.top_down}; }
 
 // The row of the k-th band to arrive.
 inline size_t row_of_band(const RowOrder& o, size_t k) { return o.whole && !o.top_down ? o.rows - 1 - k : k; }
@@ -56,11 +56,12 @@ void room_for_band(const RowOrder& o, BigArray<T>& a, size_t per_row, size_t k)
 // Reads the picture band by band and calls band(bottom, stride, k) for the
 // k-th band to arrive: `bottom` is the first pixel of its bottom line, and
 // each line above starts `stride` bytes further on, a negative step where
-// lines arrive top line first. A PNG is read to its end afterwards.
+// lines arrive top line first. The source is finished afterwards (a PNG is
+// read to its end).
 template <class Band>
-PictureError for_each_band(PictureStream& p, Band&& band)
+PictureError for_each_band(const LineSource& src, Band&& band)
 {
-    const size_t line = 3 * size_t(p.width), band_bytes = 8 * line, bands = p.height / 8;
+    const size_t line = 3 * size_t(src.width), band_bytes = 8 * line, bands = src.height / 8;
     // From a pipe, a picture of 2 MiB or more is read 512 KiB of bands at a
     // time. Each read that finds the pipe full wakes the program writing into
     // it, and a wake-up across processors is dear on a virtual machine; a
@@ -70,22 +71,21 @@ PictureError for_each_band(PictureStream& p, Band&& band)
     // buffer is one 2 MiB huge page, one first touch. A smaller picture is
     // read a band at a time: a buffer would cost more first touches than it
     // saves wake-ups.
-    const bool batch =
-        p.in.remaining == kUnknownSize && !p.png && uint64_t(band_bytes) * bands >= (uint64_t(2) << 20);
+    const bool batch = src.piped && uint64_t(band_bytes) * bands >= (uint64_t(2) << 20);
     const size_t per_read = batch ? std::max<size_t>(1, (size_t(512) << 10) / band_bytes) : 1;
     BigArray<uint8_t> buf;
     buf.resize(batch ? std::max(per_read * band_bytes, size_t(2) << 20) : band_bytes);
-    const ptrdiff_t stride = p.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
-    const uint8_t* bottom = p.top_down ? buf.data() + 7 * line : buf.data();
+    const ptrdiff_t stride = src.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
+    const uint8_t* bottom = src.top_down ? buf.data() + 7 * line : buf.data();
     for (size_t k = 0; k < bands;) {
         const size_t n = std::min(per_read, bands - k);
-        if (const PictureError e = read_picture_lines(p, buf.data(), uint32_t(8 * n)); e != PictureError::ok)
+        if (const PictureError e = read_lines(src, buf.data(), line, uint32_t(8 * n)); e != PictureError::ok)
             return e;
         for (size_t j = 0; j < n; ++j)
             band(bottom + j * band_bytes, stride, k + j);
         k += n;
     }
-    return finish_picture(p);
+    return finish_lines(src);
 }
 
 // Encodes the n symbols of one band into symbol row `row` of the screen.
@@ -110,14 +110,14 @@ void encode_band(ScreenImage& s, size_t row, const uint8_t* bottom, ptrdiff_t st
 // The whole walk over a picture being read: the screen of its size, every
 // symbol encoded from its blue-green-red pixels.
 template <class Encode>
-PictureError encode_picture(PictureStream& p, ScreenImage& s, Encode&& encode)
+PictureError encode_picture(const LineSource& src, ScreenImage& s, Encode&& encode)
 {
     s = ScreenImage{};
-    s.width = p.width;
-    s.height = p.height;
+    s.width = src.width;
+    s.height = src.height;
     const size_t n = symbol_columns(s);
-    const RowOrder order = row_order(p);
-    const PictureError e = for_each_band(p, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+    const RowOrder order = row_order(src);
+    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
         room_for_band(order, s.raster, 8 * n, k);
         room_for_band(order, s.attributes, 4 * n, k);
         encode_band(s, row_of_band(order, k), bottom, stride, 3, encode);

@@ -12,12 +12,6 @@
 #include <tmmintrin.h>
 #endif
 
-Bgr expand_rgb332(uint8_t a)
-{
-    const unsigned r = a >> 5, g = (a >> 2) & 7, b = a & 3;
-    return {uint8_t(b * 84), uint8_t(g * 36), uint8_t(r * 36)};
-}
-
 namespace {
 
 // Every attribute byte's colour as the bytes blue, green, red of a
@@ -25,8 +19,8 @@ namespace {
 const std::array<uint32_t, 256> kExpanded = [] {
     std::array<uint32_t, 256> t{};
     for (unsigned a = 0; a < 256; ++a) {
-        const Bgr c = expand_rgb332(uint8_t(a));
-        t[a] = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16;
+        const std::array<uint8_t, 3> c = screen_rgb(uint8_t(a));
+        t[a] = uint32_t(c[2]) | uint32_t(c[1]) << 8 | uint32_t(c[0]) << 16;
     }
     return t;
 }();

@@ -15,8 +15,8 @@
 //                padded with zeros to a multiple of 4 bytes
 //
 // Each pixel has the colour of its symbol's attribute byte selected by its
-// code, expanded from RGB332 so that the brightest level of every channel is
-// 252: red and green are 3 bits times 36, blue 2 bits times 84.
+// code, expanded from RGB332 by screen_rgb (common/rgb332.hpp), so that the
+// brightest level of every channel is 252.
 #pragma once
 
 #include <array>
@@ -25,11 +25,6 @@
 
 #include "common/cpu.hpp"
 #include "common/screen.hpp"
-
-// Blue, green, red: the order of a BMP pixel.
-using Bgr = std::array<uint8_t, 3>;
-
-Bgr expand_rgb332(uint8_t a);
 
 // Bytes in one row of pixels: 3 per pixel, padded to a multiple of 4.
 inline uint64_t bmp_row_size(uint32_t width) { return 3 * uint64_t(width) + width % 4; }

@@ -2,12 +2,12 @@
 // through the luminance quantizer.
 #include "encscreen/quantize_luma.hpp"
 
-PictureError encode_picture_luma(PictureStream& p, ScreenImage& s)
+PictureError encode_picture_luma(const LineSource& src, ScreenImage& s)
 {
-    return encode_picture(p, s, quantize_luma_bgr);
+    return encode_picture(src, s, quantize_luma_bgr);
 }
 
 PictureError load_screen_luma(const char* path, ScreenImage& s, const ReadOptions& opt)
 {
-    return read_picture(path, [&](PictureStream& p) { return encode_picture_luma(p, s); }, opt);
+    return read_through_chain(path, [&](const LineSource& src) { return encode_picture_luma(src, s); }, opt);
 }

@@ -38,26 +38,36 @@ std::array<uint8_t, 4> attributes_of(uint32_t n3, uint32_t n2, uint32_t n1, cons
 
 } // namespace
 
-SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
-{
-    // The symbol split once into planes of bytes, entry j = 8 * line +
-    // column. Every sum below fits 16 bits (at most 64 x 892 = 57088), so the
-    // loops over the 64 entries vectorise in 16-bit lanes; masks stand in
-    // for branches.
+namespace {
+
+// A symbol split once into planes, entry j = 8 * line + column, and each
+// pixel's brightness. Every sum below fits 16 bits (at most 64 x 892 =
+// 57088), so the loops over the 64 entries vectorise in 16-bit lanes; masks
+// stand in for branches.
+struct LumaPlanes {
     alignas(16) uint8_t r[64], g[64], b[64];
+    alignas(16) uint16_t y[64];
+};
+
+void split_planes(const uint8_t* bgr, ptrdiff_t stride, LumaPlanes& p)
+{
     for (size_t line = 0; line < 8; ++line) {
-        const uint8_t* p = bgr + ptrdiff_t(line) * stride;
-        for (size_t c = 0; c < 8; ++c, p += 3) {
+        const uint8_t* q = bgr + ptrdiff_t(line) * stride;
+        for (size_t c = 0; c < 8; ++c, q += 3) {
             const size_t j = 8 * line + c;
-            b[j] = p[0];
-            g[j] = p[1];
-            r[j] = p[2];
+            p.b[j] = q[0];
+            p.g[j] = q[1];
+            p.r[j] = q[2];
         }
     }
-    alignas(16) uint16_t y[64];
     for (size_t j = 0; j < 64; ++j)
-        y[j] = uint16_t(r[j] + 2 * g[j] + (b[j] >> 1));
+        p.y[j] = uint16_t(p.r[j] + 2 * p.g[j] + (p.b[j] >> 1));
+}
 
+// The choice, and each pixel's code on the way.
+LumaChoice choose(const LumaPlanes& p, uint16_t* code)
+{
+    const uint16_t* y = p.y;
     uint16_t total = 0;
     for (size_t j = 0; j < 64; ++j)
         total = uint16_t(total + y[j]);
@@ -80,7 +90,7 @@ SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
     // differences of sums over thresholds.
     uint16_t n3 = 0, n1 = 0;
     uint16_t r3 = 0, r2 = 0, r1 = 0, r0 = 0, g3 = 0, g2 = 0, g1 = 0, g0 = 0, b3 = 0, b2 = 0, b1 = 0, b0 = 0;
-    alignas(16) uint16_t code[64];
+    const uint8_t *r = p.r, *g = p.g, *b = p.b;
     for (size_t j = 0; j < 64; ++j) {
         const uint16_t m3 = y[j] >= high ? 0xFFFF : 0, m2 = y[j] >= mean ? 0xFFFF : 0, m1 = y[j] >= low ? 0xFFFF : 0;
         n3 = uint16_t(n3 - m3);
@@ -99,18 +109,49 @@ SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
         b0 = uint16_t(b0 + b[j]);
         code[j] = uint16_t((m3 & 1) + (m2 & 1) + (m1 & 1));
     }
+    const uint16_t sums[12] = {r0, r1, r2, r3, g0, g1, g2, g3, b0, b1, b2, b3};
+    return {attributes_of(n3, upper_count, n1, sums), low, mean, high};
+}
 
-    SymbolRaster out;
+std::array<uint16_t, 8> words_of(const uint16_t* code)
+{
+    std::array<uint16_t, 8> words;
     for (size_t line = 0; line < 8; ++line) {
         uint16_t word = 0;
         for (unsigned c = 0; c < 8; ++c)
             word = uint16_t(word | (code[8 * line + c] << (14 - 2 * c)));
-        out.words[line] = word;
+        words[line] = word;
     }
+    return words;
+}
 
-    const uint16_t sums[12] = {r0, r1, r2, r3, g0, g1, g2, g3, b0, b1, b2, b3};
-    out.attributes = attributes_of(n3, upper_count, n1, sums);
-    return out;
+} // namespace
+
+SymbolRaster quantize_luma_bgr_portable(const uint8_t* bgr, ptrdiff_t stride)
+{
+    LumaPlanes p;
+    split_planes(bgr, stride, p);
+    alignas(16) uint16_t code[64];
+    const LumaChoice c = choose(p, code);
+    return {words_of(code), c.attributes};
+}
+
+LumaChoice choose_luma_colours(const uint8_t* bgr, ptrdiff_t stride)
+{
+    LumaPlanes p;
+    split_planes(bgr, stride, p);
+    alignas(16) uint16_t code[64];
+    return choose(p, code);
+}
+
+std::array<uint16_t, 8> code_luma(const uint8_t* bgr, ptrdiff_t stride, const LumaChoice& c)
+{
+    LumaPlanes p;
+    split_planes(bgr, stride, p);
+    alignas(16) uint16_t code[64];
+    for (size_t j = 0; j < 64; ++j)
+        code[j] = uint16_t((p.y[j] >= c.high) + (p.y[j] >= c.mean) + (p.y[j] >= c.low));
+    return words_of(code);
 }
 
 #if VORNE_X86_KERNELS

@@ -16,7 +16,21 @@
 #include "common/screen.hpp"
 #include "common/walk.hpp"
 
-// The quantizer on a symbol where it lies in the picture: eight lines of
+// The two steps apart, for conversions that code other pixels than the
+// picture's own (dithering): a symbol's choice is its four attribute bytes
+// and the three thresholds low <= mean <= high that give a pixel its code,
+// [Y >= high] + [Y >= mean] + [Y >= low]; coding takes any pixels against any
+// choice. The pixels as quantize_luma_bgr takes them, below.
+struct LumaChoice {
+    std::array<uint8_t, 4> attributes;
+    uint16_t low, mean, high;
+};
+LumaChoice choose_luma_colours(const uint8_t* bgr, ptrdiff_t stride);
+std::array<uint16_t, 8> code_luma(const uint8_t* bgr, ptrdiff_t stride, const LumaChoice& c);
+
+// Both steps at once, as the conversion runs them: the quantizer on a symbol
+// where it lies in the picture, the same bytes as code_luma after
+// choose_luma_colours. Eight lines of
 // eight blue-green-red pixels, bottom line first; `stride` is the distance in
 // bytes from one line to the line above it (negative where the lines above
 // lie earlier in memory, as in a top-down file). Runs the AVX2 or the SSSE3
@@ -35,7 +49,7 @@ SymbolRaster quantize_luma_bgr_avx2(const uint8_t* bgr, ptrdiff_t stride);
 
 // encscreen's conversion: the picture at `path` read a band at a time and
 // quantized into `s` as it arrives.
-PictureError encode_picture_luma(PictureStream& p, ScreenImage& s);
+PictureError encode_picture_luma(const LineSource& src, ScreenImage& s);
 PictureError load_screen_luma(const char* path, ScreenImage& s, const ReadOptions& opt = {});
 
 // floor(s / d) for s < 2^16 and 1 <= d <= 64, by a multiplication: with

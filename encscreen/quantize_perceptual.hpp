@@ -8,6 +8,7 @@
 // the screen can show exactly comes out exactly.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +20,14 @@
 // quantize_luma_bgr takes it: eight lines of eight blue-green-red pixels,
 // bottom line first, `stride` bytes from one line to the one above.
 SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride);
+
+// The same in two steps, for conversions that code other pixels than the
+// picture's own (dithering): the symbol's four attribute bytes, and any
+// pixels coded against any four, each to the nearest (nearest_code in
+// common/four_colours.hpp). The two give quantize_perceptual_bgr's bytes,
+// which takes its codes from the search instead of computing them again.
+std::array<uint8_t, 4> choose_perceptual_colours(const uint8_t* bgr, ptrdiff_t stride);
+std::array<uint16_t, 8> code_perceptual(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
 
 // encscreen --perceptual: the picture read a band at a time and quantized
 // into `s` as it arrives.

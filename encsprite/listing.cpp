@@ -57,18 +57,8 @@ char* put_text(char* p, const char (&s)[N])
 // picture is exactly n words.
 void code_line(const SpritePicture& sp, size_t y, uint16_t* words)
 {
-    const size_t w = sp.width, n = w >> 3;
-    if (sp.perceptual)
-        code_words_table(sp.values.data() + y * w, n, sp.code_of, words);
-    else
-        code_words(sp.values.data() + y * w, n, sp.palette, words);
-}
-
-// Every symbol of encsprite's picture has the palette's four bytes.
-std::array<uint8_t, 4> attribute_bytes(const SpritePicture& sp)
-{
-    const ExtremePalette& p = sp.palette;
-    return sp.perceptual ? sp.attributes : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn};
+    const size_t w = sp.width;
+    code_words(sp.values.data() + y * w, w >> 3, sp.palette, words);
 }
 
 } // namespace
@@ -159,8 +149,7 @@ bool write_sprite_listing(std::FILE* out, const SpritePicture& sp, std::string_v
         code_line(sp, y, line.data());
         put_raster_words(lw, line.data(), n);
     }
-    const std::array<uint8_t, 4> attributes = attribute_bytes(sp);
-    put_attribute_lines(lw, attributes.data(), n * (sp.height >> 3), 0);
+    put_attribute_lines(lw, sp.palette.attributes.data(), n * (sp.height >> 3), 0);
     return end_listing(lw);
 }
 
@@ -183,7 +172,7 @@ bool write_sprite_screen(std::FILE* out, const SpritePicture& sp)
     }
     // The attributes: one block of the four bytes repeated, written over and over.
     std::array<uint8_t, 4096> block;
-    const std::array<uint8_t, 4> a = attribute_bytes(sp);
+    const std::array<uint8_t, 4>& a = sp.palette.attributes;
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = a[i % 4];
     for (size_t left = 4 * symbols; left > 0;) {

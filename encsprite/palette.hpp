@@ -1,5 +1,8 @@
-// The extreme-colour palette of encsprite: one set of four RGB332 values for
-// the whole picture, and codes by exact match.
+// encsprite's palettes: one set of four RGB332 values for the whole picture,
+// and a code for every RGB332 value. The default is the extreme-colour
+// palette, with codes by exact match (--perceptual chooses another,
+// encsprite/perceptual.hpp); either way the listing codes the pixels' values
+// through the palette's table, which knows nothing of how it was chosen.
 //
 // Values are compared as plain numbers (red dominates, then green, then blue;
 // not a brightness order). The palette holds the largest value mx, the
@@ -16,7 +19,7 @@
 
 #include "common/bigbuf.hpp"
 #include "common/cpu.hpp"
-#include "common/picture.hpp"
+#include "common/lines.hpp"
 #include "common/screen.hpp"
 
 struct ExtremePalette {
@@ -33,6 +36,30 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
     return v == p.mn ? 3 : v == p.lo2 ? 2 : v == p.hi2 ? 1 : 0;
 }
 
+// A palette as the listing uses it: the four attribute bytes every symbol
+// gets, and the code of each RGB332 value, its two bits kept in two planes
+// of one bit a value (bit v % 8 of byte v / 8), so that the SSSE3 coder
+// looks up 16 values' codes at a time.
+struct SpritePalette {
+    std::array<uint8_t, 4> attributes{};
+    std::array<uint8_t, 32> low{}, high{};
+};
+
+inline PixelCode code_of(const SpritePalette& p, uint8_t v)
+{
+    return PixelCode((p.low[v >> 3] >> (v & 7) & 1) | (p.high[v >> 3] >> (v & 7) & 1) << 1);
+}
+
+inline void set_code(SpritePalette& p, uint8_t v, PixelCode code)
+{
+    const uint8_t bit = uint8_t(1u << (v & 7));
+    p.low[v >> 3] = uint8_t((p.low[v >> 3] & ~bit) | (code & 1 ? bit : 0));
+    p.high[v >> 3] = uint8_t((p.high[v >> 3] & ~bit) | (code & 2 ? bit : 0));
+}
+
+// The extreme palette's bytes mx, hi2, lo2, mn and its codes.
+SpritePalette extreme_palette(const ExtremePalette& p);
+
 // encsprite's picture: one RGB332 byte a pixel, a third of the picture's
 // bytes, top line first, and the palette of those values. The palette needs
 // every pixel before the first can be coded, and a pipe cannot be read twice,
@@ -40,12 +67,7 @@ inline PixelCode code_for_value(const ExtremePalette& p, uint8_t v)
 struct SpritePicture {
     uint32_t width = 0, height = 0;
     BigArray<uint8_t> values;
-    ExtremePalette palette{};
-    // --perceptual: the four attribute bytes and each value's code, which
-    // the listing uses instead of the palette above.
-    bool perceptual = false;
-    std::array<uint8_t, 4> attributes{};
-    std::array<PixelCode, 256> code_of{};
+    SpritePalette palette;
 };
 
 // For --perceptual: of each RGB332 value, how many pixels pack to it and the
@@ -67,18 +89,16 @@ void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 2
 
 // The raster words of n symbols' lines: word i codes values 8i .. 8i+7
 // against the palette, the first value in the top two bits. The SSSE3
-// kernel codes 16 values at a time; code_words takes it where the processor
-// has it.
-void code_words_portable(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+// kernel codes 16 values at a time and the AVX2 one 32; code_words takes
+// the widest the processor has.
+void code_words_portable(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 #if VORNE_X86_KERNELS
-void code_words_ssse3(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+void code_words_ssse3(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
+void code_words_avx2(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 #endif
-void code_words(const uint8_t* values, size_t n, const ExtremePalette& p, uint16_t* words);
+void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 
-// The same against a table of each value's code (--perceptual).
-void code_words_table(const uint8_t* values, size_t n, const std::array<PixelCode, 256>& code_of, uint16_t* words);
-
-// Reads the picture band by band into `out`; with `stats`, counts every
-// pixel's true colour into it as well.
-PictureError read_sprites(PictureStream& p, SpritePicture& out, ValueStats* stats = nullptr);
+// Reads the picture band by band into `out`, with the extreme palette of its
+// values; with `stats`, counts every pixel's true colour into it as well.
+PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats = nullptr);
 PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});

@@ -4,7 +4,7 @@
 
 #include "common/four_colours.hpp"
 
-void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp)
+SpritePalette choose_perceptual_palette(const ValueStats& stats)
 {
     // Each value that occurs is one colour: its pixels' mean, rounded,
     // weighted by their number.
@@ -20,24 +20,24 @@ void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp)
         s.weight[s.n] = double(n);
         colour_of[v] = uint8_t(s.n++);
     }
-    sp.perceptual = true;
-    sp.code_of.fill(0);
+    SpritePalette p;
     if (s.n == 0)
-        return;
+        return p;
     std::array<uint8_t, kMaxColours> codes;
     // Once for the whole picture, so every value is a candidate and the four
     // move until they settle.
-    sp.attributes = choose_four_colours(s, FourColourSearch{true, 8}, codes.data());
+    p.attributes = choose_four_colours(s, FourColourSearch{true, 8}, codes.data());
     for (size_t v = 0; v < 256; ++v)
         if (stats.count[v])
-            sp.code_of[v] = codes[colour_of[v]];
+            set_code(p, uint8_t(v), codes[colour_of[v]]);
+    return p;
 }
 
 PictureError load_sprites_perceptual(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
     ValueStats stats;
-    const PictureError e = read_picture(path, [&](PictureStream& p) { return read_sprites(p, out, &stats); }, opt);
+    const PictureError e = read_through_chain(path, [&](const LineSource& src) { return read_sprites(src, out, &stats); }, opt);
     if (e == PictureError::ok)
-        choose_perceptual_palette(stats, out);
+        out.palette = choose_perceptual_palette(stats);
     return e;
 }

@@ -8,8 +8,8 @@
 #include "common/picture.hpp"
 #include "encsprite/palette.hpp"
 
-// The attribute bytes and the code of every value that occurs, into `sp`.
-void choose_perceptual_palette(const ValueStats& stats, SpritePicture& sp);
+// The attribute bytes and the code of every value that occurs (0 for the others).
+SpritePalette choose_perceptual_palette(const ValueStats& stats);
 
 // The picture at `path` read as load_sprites reads it, with the perceptual palette.
 PictureError load_sprites_perceptual(const char* path, SpritePicture& out, const ReadOptions& opt = {});

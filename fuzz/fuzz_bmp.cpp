@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/picture.hpp"
+#include "common/lines.hpp"
 #include "common/scnfile.hpp"
 #include "encscreen/quantize_luma.hpp"
 #include "encsprite/listing.hpp"
@@ -30,7 +30,7 @@ static PictureError read_from(const uint8_t* data, size_t size, uint64_t known_s
 {
     Input in{open_bytes(data, size), known_size};
     require(in.stream != nullptr);
-    return read_picture(in, read, opt);
+    return read_through_chain(in, read, opt);
 }
 
 // The luminance quantizer written plainly, one step after another, as the
@@ -115,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     ScreenImage piped, sized;
     SpritePicture sprites_piped, sprites_sized;
-    const auto luma = [](ScreenImage& s) { return [&](PictureStream& p) { return encode_picture_luma(p, s); }; };
-    const auto sprites = [](SpritePicture& s) { return [&](PictureStream& p) { return read_sprites(p, s); }; };
+    const auto luma = [](ScreenImage& s) { return [&](const LineSource& src) { return encode_picture_luma(src, s); }; };
+    const auto sprites = [](SpritePicture& s) { return [&](const LineSource& src) { return read_sprites(src, s); }; };
     const PictureError e = read_from(data, size, kUnknownSize, luma(piped));
     require(read_from(data, size, size, luma(sized)) == e);
     require(read_from(data, size, kUnknownSize, sprites(sprites_piped)) == e);

@@ -19,13 +19,13 @@ TEST(ExpandRgb332, BrightestLevelIs252)
 {
     const struct {
         uint8_t a;
-        Bgr want;
+        std::array<uint8_t, 3> want; // red, green, blue
     } cases[] = {
-        {0xFF, {252, 252, 252}}, {0xE0, {0, 0, 252}}, {0x1C, {0, 252, 0}}, {0x03, {252, 0, 0}},
-        {0x00, {0, 0, 0}},       {0x25, {84, 36, 36}}, {0x92, {168, 144, 144}},
+        {0xFF, {252, 252, 252}}, {0xE0, {252, 0, 0}}, {0x1C, {0, 252, 0}}, {0x03, {0, 0, 252}},
+        {0x00, {0, 0, 0}},       {0x25, {36, 36, 84}}, {0x92, {144, 144, 168}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(expand_rgb332(c.a), c.want) << int(c.a);
+        EXPECT_EQ(screen_rgb(c.a), c.want) << int(c.a);
 }
 
 static RunResult decode(const fs::path& scn, const fs::path& bmp)

@@ -126,30 +126,54 @@ TEST(PackLine, KernelsAgree)
 #endif
 }
 
-// The SSSE3 word coder gives the portable one's words, with palettes whose
-// values coincide too (a picture of one, two or three values).
+// The extreme palette's table gives every value the code of the rule, and
+// the SSSE3 and AVX2 word coders give the portable one's words through it, with
+// palettes whose values coincide too (a picture of one, two or three values),
+// and through tables of any codes, as --perceptual makes them.
 TEST(CodeWords, KernelsAgree)
 {
-#if VORNE_X86_KERNELS
     std::mt19937 random(7);
-    const ExtremePalette palettes[] = {
+    const ExtremePalette extremes[] = {
         {0xE0, 0xA0, 0x04, 0x01}, {0x40, 0x40, 0x40, 0x40}, {0x04, 0x01, 0x04, 0x01},
         {0x40, 0x04, 0x04, 0x01}, {0xFF, 0x00, 0xFF, 0x00}, {0xFF, 0xFE, 0x01, 0x00},
     };
-    for (const ExtremePalette& p : palettes)
+    std::vector<SpritePalette> palettes;
+    for (const ExtremePalette& e : extremes) {
+        palettes.push_back(extreme_palette(e));
+        for (unsigned v = 0; v < 256; ++v)
+            ASSERT_EQ(code_of(palettes.back(), uint8_t(v)), code_for_value(e, uint8_t(v))) << v;
+    }
+    for (int i = 0; i < 4; ++i) {
+        SpritePalette p;
+        for (uint8_t& a : p.attributes)
+            a = uint8_t(random());
+        for (unsigned v = 0; v < 256; ++v)
+            set_code(p, uint8_t(v), PixelCode(i == 0 ? 3 : random() % 4));
+        palettes.push_back(p);
+    }
+#if VORNE_X86_KERNELS
+    for (const SpritePalette& p : palettes)
         for (size_t n : {0, 1, 2, 3, 17, 1024}) {
-            SCOPED_TRACE(std::to_string(p.mx) + " " + std::to_string(p.hi2) + " " + std::to_string(p.lo2) + " " +
-                         std::to_string(p.mn) + ", " + std::to_string(n) + " words");
+            const std::array<uint8_t, 4>& a = p.attributes;
+            SCOPED_TRACE(std::to_string(a[0]) + " " + std::to_string(a[1]) + " " + std::to_string(a[2]) + " " +
+                         std::to_string(a[3]) + ", " + std::to_string(n) + " words");
             // Mostly the palette's own values, so that every code occurs.
             std::vector<uint8_t> values(8 * n);
             for (uint8_t& v : values) {
                 const uint32_t r = random();
-                v = r % 5 == 4 ? uint8_t(r >> 8) : std::array<uint8_t, 4>{p.mx, p.hi2, p.lo2, p.mn}[r % 4];
+                v = r % 5 == 4 ? uint8_t(r >> 8) : a[r % 4];
             }
-            std::vector<uint16_t> want(n), got(n);
+            std::vector<uint16_t> want(n), got(n), wide(n);
             code_words_portable(values.data(), n, p, want.data());
             code_words_ssse3(values.data(), n, p, got.data());
             EXPECT_EQ(got, want);
+            if (cpu_has_avx2()) {
+                code_words_avx2(values.data(), n, p, wide.data());
+                EXPECT_EQ(wide, want);
+            }
+            for (size_t i = 0; i < n; ++i)
+                for (size_t c = 0; c < 8; ++c)
+                    ASSERT_EQ(want[i] >> (14 - 2 * c) & 3, code_of(p, values[8 * i + c])) << i << " " << c;
         }
 #else
     GTEST_SKIP() << "the SSSE3 word coder is built only for x86";
@@ -348,8 +372,8 @@ TEST(Encsprite, RealAssemblersAndDecscreen)
                     uint8_t v = pack_rgb332(c.r, c.g, c.b);
                     if (sp.ncolours > 4 && code_for_value(pal, v) == 0)
                         v = pal.mx; // outside the palette: shown as mx
-                    const Bgr e = expand_rgb332(v);
-                    ASSERT_EQ(bmp_pixel(back, x, y), (Rgb{e[2], e[1], e[0]})) << x << "," << y;
+                    const std::array<uint8_t, 3> e = screen_rgb(v);
+                    ASSERT_EQ(bmp_pixel(back, x, y), (Rgb{e[0], e[1], e[2]})) << x << "," << y;
                 }
         }
     }

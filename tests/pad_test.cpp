@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "encscreen/quantize_luma.hpp"
+#include "common/lines.hpp"
 #include "encsprite/palette.hpp"
 #include "png_support.hpp"
 
@@ -134,9 +135,7 @@ TEST(Pad, ConvertsAsThePicturePaddedByHand)
                 SpritePicture sprites, sprites_want;
                 load_both(sprites, sprites_want, load_sprites);
                 EXPECT_TRUE(sprites.values == sprites_want.values);
-                EXPECT_EQ(std::tie(sprites.palette.mx, sprites.palette.hi2, sprites.palette.lo2, sprites.palette.mn),
-                          std::tie(sprites_want.palette.mx, sprites_want.palette.hi2, sprites_want.palette.lo2,
-                                   sprites_want.palette.mn));
+                EXPECT_EQ(sprites.palette.attributes, sprites_want.palette.attributes);
             }
 }
 
@@ -151,7 +150,7 @@ TEST(Pad, FourColourSheetStaysLossless)
               PictureError::ok);
     ASSERT_EQ(sp.width, 24u);
     ASSERT_EQ(sp.height, 16u);
-    const std::set<uint8_t> palette = {sp.palette.mx, sp.palette.hi2, sp.palette.lo2, sp.palette.mn};
+    const std::set<uint8_t> palette(sp.palette.attributes.begin(), sp.palette.attributes.end());
     EXPECT_EQ(palette.size(), 4u);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 24; ++x) {
@@ -204,6 +203,116 @@ TEST(Pad, SizesClaimedByTheHeader)
         const ReadOptions opt{c.pad};
         EXPECT_EQ(load_bytes(c.file, false, [&](const char* f) { return load_screen_luma(f, s, opt); }), c.want);
     }
+}
+
+// A picture's lines in memory as a stage before the pad stage: bottom line
+// first or top line first, and how often it was finished.
+struct MemoryLines {
+    const Picture* picture;
+    bool top_down;
+    uint32_t next = 0;
+    int finished = 0;
+};
+
+PictureError memory_read(void* state, uint8_t* out, size_t stride, uint32_t count)
+{
+    MemoryLines& m = *static_cast<MemoryLines*>(state);
+    const Picture& p = *m.picture;
+    if (count > uint32_t(p.h) - m.next)
+        return PictureError::truncated;
+    for (uint32_t k = 0; k < count; ++k, ++m.next) {
+        const int y = m.top_down ? int(m.next) : p.h - 1 - int(m.next);
+        for (int x = 0; x < p.w; ++x) {
+            const Rgb c = p.at(x, y);
+            uint8_t* d = out + k * stride + 3 * size_t(x);
+            d[0] = c.b;
+            d[1] = c.g;
+            d[2] = c.r;
+        }
+    }
+    return PictureError::ok;
+}
+
+// The pad stage on its own: for either order, odd sizes and any number of
+// lines a read, into lines further apart than they need, the lines of the
+// picture padded by hand in the order they arrive, and the finish passed on.
+TEST(Pad, StageGivesThePaddedLinesInOrder)
+{
+    const Size sizes[] = {{1, 1}, {7, 9}, {8, 13}, {13, 8}, {9, 16}, {16, 16}, {3, 17}};
+    for (const Size size : sizes)
+        for (const bool top_down : {false, true})
+            for (const uint32_t per_read : {1u, 3u, 8u, 24u}) {
+                SCOPED_TRACE(testing::Message() << size.w << "x" << size.h << (top_down ? " top-down" : " bottom-up")
+                                                << ", " << per_read << " a read");
+                const Picture picture = sample(size.w, size.h), want = padded_by_hand(picture);
+                MemoryLines m{&picture, top_down};
+                LineSource up;
+                up.width = uint32_t(size.w);
+                up.height = uint32_t(size.h);
+                up.top_down = top_down;
+                up.read = memory_read;
+                up.finish = [](void* state) {
+                    ++static_cast<MemoryLines*>(state)->finished;
+                    return PictureError::ok;
+                };
+                up.state = &m;
+                PadStage st;
+                const LineSource pad = pad_lines(st, up);
+                ASSERT_EQ(pad.width, uint32_t(want.w));
+                ASSERT_EQ(pad.height, uint32_t(want.h));
+                EXPECT_EQ(pad.top_down, top_down);
+                const size_t stride = 3 * size_t(want.w) + 5;
+                std::vector<uint8_t> lines(stride * size_t(want.h));
+                for (uint32_t i = 0; i < pad.height; i += per_read) {
+                    const uint32_t n = std::min(per_read, pad.height - i);
+                    ASSERT_EQ(read_lines(pad, lines.data() + i * stride, stride, n), PictureError::ok);
+                }
+                EXPECT_EQ(read_lines(pad, lines.data(), stride, 1), PictureError::truncated); // none left
+                MemoryLines by_hand{&want, top_down};
+                std::vector<uint8_t> expected(lines.size());
+                memory_read(&by_hand, expected.data(), stride, uint32_t(want.h));
+                for (size_t i = 0; i < size_t(want.h); ++i)
+                    EXPECT_TRUE(std::equal(lines.begin() + ptrdiff_t(i * stride),
+                                           lines.begin() + ptrdiff_t(i * stride + 3 * size_t(want.w)),
+                                           expected.begin() + ptrdiff_t(i * stride)))
+                        << "line " << i;
+                EXPECT_EQ(finish_lines(pad), PictureError::ok);
+                EXPECT_EQ(m.finished, 1);
+            }
+}
+
+// The reader's lines at any distance: closer than the file's (each line's
+// padding read past), as far apart, or further (moved after one read).
+TEST(Pad, ReaderPlacesLinesAtAnyStride)
+{
+    for (const int w : {5, 6, 7, 8})
+        for (const bool top_down : {false, true}) {
+            const Picture picture = sample(w, 3);
+            BmpLayout layout;
+            layout.top_down = top_down;
+            const fs::path file = scratch_dir() / "lines.bmp";
+            write_file(file, make_bmp(picture, layout));
+            const size_t used = 3 * size_t(w), stored = (used + 3) & ~size_t(3);
+            for (const size_t stride : {used, stored, used + 9}) {
+                SCOPED_TRACE(testing::Message() << w << " wide" << (top_down ? " top-down" : "") << ", stride " << stride);
+                std::vector<uint8_t> got(3 * stride), want(3 * stride);
+                ASSERT_EQ(read_picture(file.c_str(),
+                                       [&](PictureStream& p) {
+                                           const PictureError e = read_picture_lines(p, got.data(), stride, 2);
+                                           return e != PictureError::ok
+                                                      ? e
+                                                      : read_picture_lines(p, got.data() + 2 * stride, stride, 1);
+                                       },
+                                       kPad),
+                          PictureError::ok);
+                MemoryLines m{&picture, top_down};
+                memory_read(&m, want.data(), stride, 3);
+                for (size_t i = 0; i < 3; ++i)
+                    EXPECT_TRUE(std::equal(got.begin() + ptrdiff_t(i * stride), got.begin() + ptrdiff_t(i * stride + used),
+                                           want.begin() + ptrdiff_t(i * stride)))
+                        << "line " << i;
+            }
+        }
 }
 
 } // namespace

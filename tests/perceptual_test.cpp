@@ -3,7 +3,9 @@
 // option's failures the same as the default conversion's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <random>
 
@@ -70,9 +72,11 @@ TEST(Perceptual, CiedeMatchesPublishedPairs)
     EXPECT_NEAR(red.a, 80.0925, 1e-3);
     EXPECT_NEAR(red.b, 67.2032, 1e-3);
     EXPECT_NEAR(white.L, 100, 1e-3);
+    // The screen's colours are the ones decscreen writes.
     for (unsigned v = 0; v < 256; ++v) {
-        const Bgr shown = expand_rgb332(uint8_t(v));
-        EXPECT_EQ(screen_rgb(uint8_t(v)), (std::array<uint8_t, 3>{shown[2], shown[1], shown[0]})) << v;
+        const std::array<uint8_t, 3> shown = screen_rgb(uint8_t(v));
+        const Lab want = lab_of_srgb(shown[0], shown[1], shown[2]), got = screen_labs()[v];
+        EXPECT_EQ(std::tie(got.L, got.a, got.b, got.C), std::tie(want.L, want.a, want.b, want.C)) << v;
     }
 }
 
@@ -108,6 +112,70 @@ TEST(Perceptual, EveryPixelTakesTheNearestOfItsSymbolsColours)
             for (unsigned k = 0; k < 4; ++k)
                 ASSERT_LE(mine, ciede2000(l, screen_labs()[q.attributes[k]])) << round << " " << j;
         }
+    }
+}
+
+// Choosing and coding apart give the fused quantizer's bytes, for symbols of
+// one colour, of a few, of exactly four screen colours, of noise and of
+// ramps, their lines read either way up.
+TEST(Perceptual, TwoStepsGiveTheFusedBytes)
+{
+    std::mt19937 rng(11);
+    const auto screen = [&] {
+        const std::array<uint8_t, 3> c = screen_rgb(uint8_t(rng()));
+        return Rgb{c[0], c[1], c[2]};
+    };
+    const auto any = [&] { return Rgb{uint8_t(rng()), uint8_t(rng()), uint8_t(rng())}; };
+    const struct {
+        const char* name;
+        std::function<Rgb(size_t j, const Rgb* few)> pixel;
+    } kinds[] = {
+        {"flat", [](size_t, const Rgb* few) { return few[0]; }},
+        {"two colours", [](size_t j, const Rgb* few) { return few[j % 3 == 0]; }},
+        {"five colours", [](size_t j, const Rgb* few) { return few[(j * 7) % 5]; }},
+        {"noise", [&](size_t, const Rgb*) { return any(); }},
+        {"ramp", [](size_t j, const Rgb* few) {
+             return Rgb{uint8_t(few[0].r + 3 * j), uint8_t(few[0].g + j), uint8_t(few[0].b - 2 * j)};
+         }},
+    };
+    for (const auto& kind : kinds)
+        for (int round = 0; round < 40; ++round) {
+            SCOPED_TRACE(testing::Message() << kind.name << ", round " << round);
+            Rgb few[5];
+            for (Rgb& c : few)
+                c = round % 2 ? screen() : any();
+            std::array<uint8_t, 192> bgr, flipped;
+            for (size_t j = 0; j < 64; ++j) {
+                const Rgb c = kind.pixel(j, few);
+                bgr[3 * j] = c.b, bgr[3 * j + 1] = c.g, bgr[3 * j + 2] = c.r;
+            }
+            for (size_t line = 0; line < 8; ++line)
+                std::copy_n(bgr.begin() + 24 * ptrdiff_t(line), 24, flipped.begin() + 24 * ptrdiff_t(7 - line));
+            const SymbolRaster fused = quantize_perceptual_bgr(bgr.data(), 24);
+            for (const auto& [px, stride] : {std::pair{bgr.data(), ptrdiff_t(24)}, {flipped.data() + 7 * 24, -24}}) {
+                const std::array<uint8_t, 4> colours = choose_perceptual_colours(px, stride);
+                EXPECT_EQ(colours, fused.attributes);
+                EXPECT_EQ(code_perceptual(px, stride, colours), fused.words);
+            }
+        }
+}
+
+// Any pixels against any four colours: a pixel of one of the four screen
+// colours gets that colour's code, the first where the four repeat one.
+TEST(Perceptual, CodesOtherPixelsToTheirNearestColour)
+{
+    const std::array<std::array<uint8_t, 4>, 3> fours = {{{0x00, 0xE0, 0x1C, 0xFF}, {0x92, 0x25, 0x92, 0x6D}, {3, 2, 1, 0}}};
+    for (const auto& four : fours) {
+        std::array<uint8_t, 192> bgr;
+        std::array<uint16_t, 8> want{};
+        for (size_t j = 0; j < 64; ++j) {
+            const uint8_t k = uint8_t((j * 5 + j / 8) % 4);
+            const std::array<uint8_t, 3> c = screen_rgb(four[k]);
+            bgr[3 * j] = c[2], bgr[3 * j + 1] = c[1], bgr[3 * j + 2] = c[0];
+            const uint8_t first = uint8_t(std::find(four.begin(), four.end(), four[k]) - four.begin());
+            want[j / 8] = uint16_t(want[j / 8] | raster_bits(first, unsigned(j % 8)));
+        }
+        EXPECT_EQ(code_perceptual(bgr.data(), 24, four), want);
     }
 }
 
@@ -171,7 +239,7 @@ TEST(Perceptual, SpritesOfFourScreenColoursStayLossless)
     ASSERT_EQ(load_sprites_perceptual((dir / "four.bmp").string().c_str(), sp), PictureError::ok);
     for (const Rgb& c : four) {
         const uint8_t v = pack_rgb332(c.r, c.g, c.b);
-        EXPECT_EQ(sp.attributes[sp.code_of[v]], v);
+        EXPECT_EQ(sp.palette.attributes[code_of(sp.palette, v)], v);
     }
     // And the program writes a listing of those attributes.
     const RunResult r = run(kSpr + " --perceptual " + q(dir / "four.bmp") + " " + q(dir / "out.asm"));
@@ -179,7 +247,7 @@ TEST(Perceptual, SpritesOfFourScreenColoursStayLossless)
     EXPECT_EQ(r.out + r.err, "");
     const Bytes text = read_file(dir / "out.asm");
     const std::string listing(text.begin(), text.end());
-    const std::array<uint8_t, 4>& a = sp.attributes;
+    const std::array<uint8_t, 4>& a = sp.palette.attributes;
     char defb[64];
     std::snprintf(defb, sizeof defb, "\tDEFB\t0%02Xh,0%02Xh,0%02Xh,0%02Xh;\n", a[0], a[1], a[2], a[3]);
     EXPECT_NE(listing.find(defb), std::string::npos) << defb;

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "common/bigbuf.hpp"
-#include "common/picture.hpp"
+#include "common/lines.hpp"
+#include "common/walk.hpp"
 #include "common/scnfile.hpp"
 #include "common/screen.hpp"
 #include "decscreen/bmp_out.hpp"
@@ -41,33 +42,34 @@ constexpr const char* kNoMemory = "not enough memory";
 
 // --- the views ----------------------------------------------------------------
 
-// The picture's pixels as the converters read them, top line first.
-PictureError read_rgba(const char* path, View& v, bool pad)
+// The picture's pixels as the converters read them, through the same chain
+// of line stages, top line first.
+PictureError read_rgba(const char* path, View& v, const ReadOptions& opt = {})
 {
-    ReadOptions options;
-    options.pad = pad;
-    return read_picture(path, [&](PictureStream& p) {
-        v.width = p.width;
-        v.height = p.height;
-        v.picture.resize(size_t(4) * p.width * p.height);
-        std::vector<uint8_t> band(size_t(3) * p.width * 8);
-        for (uint32_t done = 0; done < p.height; done += 8) {
-            if (const PictureError e = read_picture_lines(p, band.data(), 8); e != PictureError::ok)
-                return e;
-            for (uint32_t k = 0; k < 8; ++k) {
-                const uint32_t line = done + k, y = p.top_down ? line : p.height - 1 - line;
-                const uint8_t* s = band.data() + size_t(3) * p.width * k;
-                uint8_t* d = v.picture.data() + size_t(4) * p.width * y;
-                for (uint32_t x = 0; x < p.width; ++x, s += 3, d += 4) {
-                    d[0] = s[2];
-                    d[1] = s[1];
-                    d[2] = s[0];
-                    d[3] = 255;
+    return read_through_chain(
+        path,
+        [&](const LineSource& src) {
+            v.width = src.width;
+            v.height = src.height;
+            v.picture.resize(size_t(4) * src.width * src.height);
+            // Line r of the k-th band (0 = its bottom line) is line 7 - r of
+            // symbol row row_of_band(k) of the top-down picture.
+            const RowOrder order{src.height / 8, true, src.top_down};
+            return for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+                const size_t top = 8 * row_of_band(order, k);
+                for (size_t r = 0; r < 8; ++r) {
+                    const uint8_t* s = bottom + ptrdiff_t(r) * stride;
+                    uint8_t* d = v.picture.data() + size_t(4) * src.width * (top + 7 - r);
+                    for (uint32_t x = 0; x < src.width; ++x, s += 3, d += 4) {
+                        d[0] = s[2];
+                        d[1] = s[1];
+                        d[2] = s[0];
+                        d[3] = 255;
+                    }
                 }
-            }
-        }
-        return finish_picture(p);
-    }, options);
+            });
+        },
+        opt);
 }
 
 // The screen's pixels exactly as decscreen writes them, turned into RGBA.
@@ -166,7 +168,7 @@ int vorne_view_read_picture(View* v, const char* picture, int pad)
 {
     try {
         View p;
-        if (read_rgba(picture, p, pad != 0) != PictureError::ok || p.width != v->width || p.height != v->height)
+        if (read_rgba(picture, p, ReadOptions{pad != 0, nullptr}) != PictureError::ok || p.width != v->width || p.height != v->height)
             return 1;
         v->picture = std::move(p.picture);
         return 0;
@@ -188,8 +190,8 @@ bool vorne_view_loss(View* v)
         // The screen has 256 colours at most: each one's L*a*b* is looked up.
         std::array<MapLab, 256> screen_lab{};
         for (unsigned a = 0; a < 256; ++a) {
-            const Bgr c = expand_rgb332(uint8_t(a));
-            screen_lab[a] = map_lab(tables, c[2], c[1], c[0]);
+            const std::array<uint8_t, 3> c = screen_rgb(uint8_t(a));
+            screen_lab[a] = map_lab(tables, c[0], c[1], c[2]);
         }
         // A line at a time: the two lines' colours as arrays, then all the
         // line's differences in one go.

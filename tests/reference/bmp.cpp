@@ -9,17 +9,17 @@
 // the header's promise; a top-down picture's lines are turned round at the end.
 static BmpError read_whole(PictureStream& p, BmpPixels& out)
 {
-    const size_t line = size_t(3) * p.width;
+    const size_t line = size_t(3) * p.source_width;
     out.pixels.clear();
-    for (uint32_t i = 0; i < p.height; ++i) {
+    for (uint32_t i = 0; i < p.source_height; ++i) {
         out.pixels.resize(out.pixels.size() + line);
-        if (const BmpError e = read_picture_lines(p, out.pixels.data() + i * line, 1); e != BmpError::ok)
+        if (const BmpError e = read_picture_lines(p, out.pixels.data() + i * line, line, 1); e != BmpError::ok)
             return e;
     }
     if (p.top_down)
-        reverse_blocks(out.pixels.data(), line, p.height);
-    out.w = int32_t(p.width);
-    out.h = int32_t(p.height);
+        reverse_blocks(out.pixels.data(), line, p.source_height);
+    out.w = int32_t(p.source_width);
+    out.h = int32_t(p.source_height);
     return finish_picture(p);
 }
 
