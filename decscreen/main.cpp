@@ -8,6 +8,7 @@
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "decscreen/png_out.hpp"
+#include "decscreen/preview.hpp"
 
 namespace {
 
@@ -45,8 +46,10 @@ std::string not_a_screen(std::span<const uint8_t> head)
 
 int decscreen(Run& run)
 {
-    // 1. A screen at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::screen))
+    // 1. A screen or a picture at the output is kept, but for a preview
+    // decscreen wrote: a mistake costs nothing.
+    run.own_picture = is_own_preview;
+    if (!guard_output(run, kKeepPictures | kKeepScreens))
         return kDecscreen.failure;
 
     // 2. Read the screen file: its header is checked before anything else

@@ -39,7 +39,7 @@ constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.
 int encscreen(Run& run)
 {
     // 1. A picture at the output is kept: a mistake costs nothing.
-    if (!guard_output(run, FileKind::picture))
+    if (!guard_output(run, kKeepPictures))
         return kEncscreen.failure;
 
     // 2. Read the picture a symbol row at a time, quantizing each as it

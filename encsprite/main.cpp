@@ -45,9 +45,8 @@ int encsprite(Run& run)
     // 1. A picture at the output is kept, and a screen where a listing goes:
     // a mistake costs nothing. A name ending in .scn gets a screen file.
     const bool screen_file = wants_screen_output(run.output);
-    if (!guard_output(run, FileKind::picture) || (!screen_file && !guard_output(run, FileKind::screen)))
+    if (!guard_output(run, screen_file ? kKeepPictures : kKeepPictures | kKeepScreens))
         return kEncsprite.failure;
-    run.keep = !screen_file && kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
 
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.
