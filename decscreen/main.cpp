@@ -18,8 +18,9 @@ where the name ends in .png, with the colours the screen shows. Either name
 may be "-", standard input or output.
 
 Options:
-  --force       replace PICTURE even where it holds a screen file, which is
-                otherwise left alone
+  --force       replace PICTURE even where it holds a screen file or a
+                picture that decscreen did not write, which is otherwise
+                left alone
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version

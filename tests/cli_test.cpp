@@ -29,18 +29,26 @@ const Program& kEncscreen = kPrograms[0];
 const Program& kEncsprite = kPrograms[1];
 const Program& kDecscreen = kPrograms[2];
 
-Bytes small_bmp(int w = 16, int h = 8)
+Bytes small_bmp(int w = 16, int h = 8, const BmpLayout& layout = {})
 {
-    return make_bmp(make_picture(w, h, [](int x, int y) { return Rgb{uint8_t(x * 15), uint8_t(y * 30), 90}; }));
+    return make_bmp(make_picture(w, h, [](int x, int y) { return Rgb{uint8_t(x * 15), uint8_t(y * 30), 90}; }),
+                    layout);
+}
+
+// A scratch folder with a picture, a.bmp, and its screen, a.scn.
+fs::path folder_with_a_picture()
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "a.bmp", small_bmp());
+    EXPECT_EQ(run(kPrograms[0].exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    return dir;
 }
 
 } // namespace
 
 TEST(CommandLine, OptionsAndTheirErrors)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     const struct {
         const Program& p;
         std::string args;
@@ -201,9 +209,7 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
 
 TEST(CommandLine, PicturesAndScreensAreNeverOverwrittenByMistake)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     ASSERT_EQ(run(kDecscreen.exe + " " + q(dir / "a.scn") + " " + q(dir / "a.png")).status, 0);
     ASSERT_EQ(run(kEncsprite.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.asm")).status, 0);
     const Bytes kinds[] = {read_file(dir / "a.bmp"), read_file(dir / "a.png"), read_file(dir / "a.scn"),
@@ -258,9 +264,7 @@ TEST(CommandLine, PicturesAndScreensAreNeverOverwrittenByMistake)
 // not: `encscreen a.bmp a.bmp` would leave nothing of the picture.
 TEST(CommandLine, TheOutputIsNeverTheInput)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     const struct {
         const Program& p;
         const char* in;
@@ -313,8 +317,7 @@ Bytes header_variant(uint32_t info, const char* sig, uint32_t compression = 0)
     layout.compression = compression;
     layout.signature[0] = sig[0];
     layout.signature[1] = sig[1];
-    Bytes b = make_bmp(make_picture(16, 8, [](int x, int y) { return Rgb{uint8_t(x * 9), uint8_t(y * 20), 7}; }),
-                       layout);
+    Bytes b = small_bmp(16, 8, layout);
     put_le32(b, 14, info);
     return b;
 }
@@ -327,9 +330,7 @@ Bytes header_variant(uint32_t info, const char* sig, uint32_t compression = 0)
 // every screen file the screen reader takes, whatever its constant words.
 TEST(CommandLine, TheGuardKeepsWhatTheReadersTake)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     struct Victim {
         std::string what;
         Bytes bytes;
