@@ -282,7 +282,6 @@ int create_temporary(Output& out, const struct stat* old)
     return -1;
 }
 
-
 // A name that does not exist: the temporary is made in its folder and later
 // linked in under the name without replacing anything (see replace_target).
 bool open_new(const fs::path& p, Output& out)
@@ -328,7 +327,8 @@ bool open_existing(const char* path, Output& out)
         // A socket cannot be opened by name, only written through a
         // descriptor of it, such as the one /dev/fd/N names.
         out.error = errno;
-        const int held = errno == ENXIO && stat(path, &st) == 0 && S_ISSOCK(st.st_mode) ? descriptor_writing(st, -1) : -1;
+        const bool socket = errno == ENXIO && stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+        const int held = socket ? descriptor_writing(st, -1) : -1;
         return held >= 0 && written_through(held, -1, out);
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))

@@ -144,8 +144,11 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
     write_file(dir / "anim.gif", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
     write_file(dir / "notes.txt", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'});
     write_file(dir / "empty.bmp", {});
-    write_file(dir / "odd.png", encode_png({250, 190, 2, 8, false, std::vector<uint16_t>(250 * 190 * 3, 7), {}, {}, {}}));
-    write_file(dir / "big.png", encode_png({65536, 8, 0, 1, false, std::vector<uint16_t>(65536 * 8, 1), {}, {}, {}}));
+    // PNGs of the sizes of odd.bmp's and one too wide: RGB, and 1-bit grey.
+    write_file(dir / "odd.png",
+               encode_png({250, 190, 2, 8, false, std::vector<uint16_t>(250 * 190 * 3, 7), {}, {}, {}}));
+    write_file(dir / "big.png",
+               encode_png({65536, 8, 0, 1, false, std::vector<uint16_t>(65536 * 8, 1), {}, {}, {}}));
     const Bytes whole = small_bmp();
     write_file(dir / "cut.bmp", Bytes(whole.begin(), whole.end() - 100));
     ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
