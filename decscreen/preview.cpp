@@ -47,7 +47,8 @@ const std::array<std::array<bool, 256>, 3> kScreenValues = [] {
 // block of lines at a time.
 bool is_bmp_preview(std::FILE* f, std::span<const uint8_t> head, uint64_t size)
 {
-    if (head.size() < 54)
+    // A file that grew since its size was taken is not looked at further.
+    if (head.size() < 54 || head.size() > size)
         return false;
     const uint32_t w = get_le32(head, 18), h = get_le32(head, 22);
     const std::array<uint8_t, 54> want = bmp24_header(w, h);
