@@ -275,13 +275,23 @@ std::string shown_name(const char* name, bool output)
 
 namespace {
 
-// The guard's reason, where the output holds what it must not replace.
+// The guard's reason, where the output is the input, or holds what it must
+// not replace. The input is never replaced, whatever the options: its
+// conversion would be all that is left of it. Only a regular file counts:
+// a terminal or a pipe can be read from and written to at once.
 std::string kept_because(const Run& run)
 {
-    if (run.options.force || run.keep == FileKind::other || kind_of_file(run.output) != run.keep)
+    const FileId out = file_id(run.output, true);
+    if (out.regular && same_file(out, file_id(run.input, false)))
+        return "it is the input";
+    if (run.options.force || run.keep == 0)
         return {};
-    return std::string(run.keep == FileKind::picture ? "it holds a picture" : "it holds a screen") +
-           ", left alone; --force replaces it";
+    const FileKind kind = kind_of_file(run.output);
+    if (kind == FileKind::picture && (run.keep & kKeepPictures) && !(run.own_picture && run.own_picture(run.output)))
+        return "it holds a picture, left alone; --force replaces it";
+    if (kind == FileKind::screen && (run.keep & kKeepScreens))
+        return "it holds a screen, left alone; --force replaces it";
+    return {};
 }
 
 } // namespace
@@ -388,7 +398,7 @@ int picture_failed(const Run& run, PictureError e)
     return fail(run, m.text, m.to_stderr, name.c_str(), why);
 }
 
-bool guard_output(Run& run, FileKind keep)
+bool guard_output(Run& run, unsigned keep)
 {
     run.keep = keep;
     if (const std::string why = kept_because(run); !why.empty()) {

@@ -67,9 +67,12 @@ struct Run {
     // message ends up in the data.
     std::FILE* say = stdout;
     Output out;
-    // The kind of file that the output must not replace without --force:
-    // a picture for the encoders, a screen for decscreen and the listing.
-    FileKind keep = FileKind::other;
+    // The kinds of file that the output must not replace without --force
+    // (KeptKinds): pictures always, screens for decscreen and the listing.
+    unsigned keep = 0;
+    // A picture the program wrote itself, which it replaces all the same
+    // (decscreen's previews); null where there is none.
+    bool (*own_picture)(const char* path) = nullptr;
     PictureReport report; // what reading the picture found where it failed
 };
 
@@ -122,10 +125,17 @@ bool check_names(Run& run, Writes what);
 // program does not write there (a screen file named .png, a BMP named .jpg).
 bool check_output_name(Run& run, Writes what);
 
-// Sets the kind of existing file that the output must not replace (see Run)
-// and checks it a first time, before anything is converted: false, with the
-// output's "was not opened" message and the reason, where it holds one.
-bool guard_output(Run& run, FileKind keep);
+// What an existing output may hold that a conversion must not replace.
+enum KeptKinds : unsigned {
+    kKeepPictures = 1,
+    kKeepScreens = 2,
+};
+
+// Sets the kinds of existing file that the output must not replace (see
+// Run) and checks the output a first time, before anything is converted:
+// false, with the output's "was not opened" message and the reason, where it
+// holds one of them, or is the input itself (--force or not).
+bool guard_output(Run& run, unsigned keep);
 
 // Creates the output, binary or text (CR LF line endings on Windows): false,
 // with "<output> was not opened" and the reason, when it cannot.

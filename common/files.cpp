@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -56,6 +57,33 @@ bool is_directory(const FileStatus& st) { return (st.st_mode & _S_IFMT) == _S_IF
 bool is_regular(const FileStatus& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
 } // namespace
 
+// A file's identity is its volume's serial number and its index there; the
+// C library's st_ino is always 0. Opened for no access at all, so that even a
+// file open elsewhere without sharing can be looked at.
+FileId file_id(const char* path, bool output)
+{
+    FileId id;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const bool standard = is_standard_stream_name(path);
+    if (standard)
+        h = reinterpret_cast<HANDLE>(_get_osfhandle(output ? 1 : 0));
+    else if (*path)
+        h = CreateFileW(path_from_utf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info)) {
+        id.ok = true;
+        id.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        id.device = info.dwVolumeSerialNumber;
+        id.number = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    }
+    if (!standard)
+        CloseHandle(h);
+    return id;
+}
+
 // Windows has no name for the file behind standard output: only "-" means it.
 bool is_standard_output_file(const std::filesystem::path&) { return false; }
 
@@ -75,6 +103,21 @@ int64_t position_of(std::FILE* f) { return lseek(fileno(f), 0, SEEK_CUR); }
 bool is_directory(const FileStatus& st) { return S_ISDIR(st.st_mode); }
 bool is_regular(const FileStatus& st) { return S_ISREG(st.st_mode); }
 } // namespace
+
+FileId file_id(const char* path, bool output)
+{
+    FileId id;
+    struct stat st;
+    const bool found = is_standard_stream_name(path) ? fstat(output ? STDOUT_FILENO : STDIN_FILENO, &st) == 0
+                                                     : *path && stat(path, &st) == 0;
+    if (found) {
+        id.ok = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.device = uint64_t(st.st_dev);
+        id.number = uint64_t(st.st_ino);
+    }
+    return id;
+}
 
 bool is_standard_output_file(const std::filesystem::path& path)
 {

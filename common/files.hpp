@@ -45,6 +45,22 @@ StreamKind examine_stream(std::FILE* stream);
 // over and lose what is already in it.
 bool is_standard_output_file(const std::filesystem::path& path);
 
+// The file a name reaches, links followed, or a standard stream ("-":
+// standard output where `output`, else standard input): its device and its
+// number there, which two names of one file share (another spelling, a
+// symbolic or a hard link). ok is false where nothing can be reached.
+struct FileId {
+    bool ok = false;
+    bool regular = false; // a regular file, where a file has contents to lose
+    uint64_t device = 0, number = 0;
+};
+FileId file_id(const char* path, bool output);
+
+inline bool same_file(const FileId& a, const FileId& b)
+{
+    return a.ok && b.ok && a.device == b.device && a.number == b.number;
+}
+
 // Makes a pipe that the stream reads from hold more at a time, where the
 // system allows (Linux), so that the program and the one writing into the
 // pipe take turns less often. Anything else is left as it is.

@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -192,20 +193,64 @@ constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// /dev/fd/N and /proc/self/fd/N name descriptors the program was started
-// with, such as the pipe of a shell's >(...): the data goes through the
-// descriptor itself, as for /dev/stdout, at its position. -1 for other names.
-int named_descriptor(const char* path)
+bool stream_on(int fd, Output& out)
 {
-    const char* digits = nullptr;
-    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"})
-        if (std::strncmp(path, prefix, std::strlen(prefix)) == 0)
-            digits = path + std::strlen(prefix);
-    if (!digits || *digits < '0' || *digits > '9')
-        return -1;
-    char* end = nullptr;
-    const long n = std::strtol(digits, &end, 10);
-    return *end == '\0' && n <= 1 << 20 ? int(n) : -1;
+    out.stream = fdopen(fd, "wb");
+    if (out.stream)
+        return true;
+    out.error = errno;
+    close(fd);
+    return false;
+}
+
+// The descriptor of this process, other than `except`, that writes to the
+// file `st` describes: -1 where none does. A name of a descriptor, however
+// spelt (/dev/stderr, /dev/fd/3, //dev/fd/3, /proc/<pid>/fd/3, a link to
+// one of them), and the file itself by its own name reach the same file; a
+// log appended with `2>>log` then gets the data appended through the shell's
+// own open file, instead of replaced by a new file or overwritten from its
+// start by a second open.
+int descriptor_writing(const struct stat& st, int except)
+{
+    const auto writes = [&](int fd) {
+        struct stat d;
+        if (fd == except || fstat(fd, &d) != 0 || d.st_dev != st.st_dev || d.st_ino != st.st_ino)
+            return false;
+        const int flags = fcntl(fd, F_GETFL);
+        return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+    };
+#ifdef __linux__
+    // The open descriptors are listed there, however high they go.
+    if (DIR* d = opendir("/proc/self/fd")) {
+        int found = -1;
+        for (const dirent* e; found < 0 && (e = readdir(d));) {
+            char* end = nullptr;
+            const long fd = std::strtol(e->d_name, &end, 10);
+            if (end != e->d_name && *end == '\0' && fd != dirfd(d) && fd <= 1 << 24 && writes(int(fd)))
+                found = int(fd);
+        }
+        closedir(d);
+        return found;
+    }
+#endif
+    for (int fd = 0; fd < 1024; ++fd)
+        if (writes(fd))
+            return fd;
+    return -1;
+}
+
+// Writes through a duplicate of `held`, which shares its position and its
+// O_APPEND, and closes `fd` where it is one.
+bool written_through(int held, int fd, Output& out)
+{
+    if (fd >= 0)
+        close(fd);
+    const int dup = fcntl(held, F_DUPFD_CLOEXEC, 3);
+    if (dup < 0) {
+        out.error = errno;
+        return false;
+    }
+    return stream_on(dup, out);
 }
 
 int open_folder(const fs::path& file)
@@ -235,16 +280,6 @@ int create_temporary(Output& out, const struct stat* old)
     }
     errno = EEXIST;
     return -1;
-}
-
-bool stream_on(int fd, Output& out)
-{
-    out.stream = fdopen(fd, "wb");
-    if (out.stream)
-        return true;
-    out.error = errno;
-    close(fd);
-    return false;
 }
 
 // A name that does not exist: the temporary is made in its folder and later
@@ -287,13 +322,19 @@ bool open_existing(const char* path, Output& out)
     struct stat before;
     const bool dangling = stat(path, &before) != 0 && errno == ENOENT;
     const int fd = open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        out.error = errno;
-        return false;
-    }
     struct stat st;
+    if (fd < 0) {
+        // A socket cannot be opened by name, only written through a
+        // descriptor of it, such as the one /dev/fd/N names.
+        out.error = errno;
+        const bool socket = errno == ENXIO && stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+        const int held = socket ? descriptor_writing(st, -1) : -1;
+        return held >= 0 && written_through(held, -1, out);
+    }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return stream_on(fd, out); // a device or FIFO: written through the open file
+    if (const int held = descriptor_writing(st, fd); held >= 0)
+        return written_through(held, fd, out);
 
     // The regular file the kernel reached: its folder and name, found by
     // following the links as it did, and checked to be that very file.
@@ -399,19 +440,6 @@ bool open_output(const char* path, OutputMode, Output& out)
         out.stream = stdout;
         out.standard = true;
         return true;
-    }
-    if (const int n = named_descriptor(path); n >= 0) {
-        const int flags = fcntl(n, F_GETFL);
-        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
-            out.error = EBADF;
-            return false;
-        }
-        const int fd = fcntl(n, F_DUPFD_CLOEXEC, 3);
-        if (fd < 0) {
-            out.error = errno;
-            return false;
-        }
-        return stream_on(fd, out);
     }
     if (!*path) {
         out.error = ENOENT;

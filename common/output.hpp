@@ -29,9 +29,14 @@
 // - Where the folder allows no new file (or no rename over another user's
 //   file) but the existing file may be written, it is written in place.
 // - Standard output ("-", or the file standard output is open on, such as
-//   /dev/stdout), other open descriptors named /dev/fd/N or /proc/self/fd/N,
-//   devices and FIFOs are written directly: they have no contents to keep,
-//   and a rename would replace the device node.
+//   /dev/stdout), devices and FIFOs are written directly: they have no
+//   contents to keep, and a rename would replace the device node.
+// - A name that reaches a file one of the program's open descriptors writes
+//   (/dev/stderr, /dev/fd/N, //dev/fd/N, /proc/<pid>/fd/N, a link to one,
+//   or the file's own name) is written through a duplicate of that
+//   descriptor, at its position or appending as it does: decided by what the
+//   name opens, not by how it is spelt. A socket, which no name opens, is
+//   reached that way too.
 #pragma once
 
 #include <cstdio>

@@ -18,10 +18,7 @@ constexpr size_t kCoreHeaderEnd = kFileHeaderSize + 12;
 constexpr size_t kInfoHeaderEnd = kFileHeaderSize + 40;
 constexpr size_t kMasksEnd = kInfoHeaderEnd + 12;
 
-bool valid_side(int64_t v, const ReadOptions& opt)
-{
-    return v > 0 && v <= kMaxScreenSide && (opt.pad || v % 8 == 0);
-}
+bool valid_side(int64_t v, bool pad) { return v > 0 && v <= kMaxScreenSide && (pad || v % 8 == 0); }
 
 // The picture's size, and the screen's: the picture's rounded up to
 // multiples of 8 (never past 65528, itself one).
@@ -56,6 +53,10 @@ PictureError start_png(PictureStream& p, const ReadOptions& opt)
     PngReader* reader = nullptr;
     uint32_t w = 0, h = 0;
     const PictureError e = from_png(png_read_start(p.in, reader, w, h, opt.pad));
+    // A size refused is kept for the report: the first bytes kept hold only
+    // the signature, the rest went to libpng.
+    p.source_width = w;
+    p.source_height = h;
     if (e != PictureError::ok)
         return e;
     p.png = reader;
@@ -64,57 +65,28 @@ PictureError start_png(PictureStream& p, const ReadOptions& opt)
     return PictureError::ok;
 }
 
-// The BMP headers after the 8 bytes in `hdr` that were read to tell a PNG.
+// The BMP headers after the 8 bytes in `hdr` that were read to tell a PNG,
+// read as far as the parse asks: 18 bytes, then the rest of the info header
+// that biSize announces, then the masks, so nothing is read that might be
+// pixels.
 PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& hdr, const ReadOptions& opt)
 {
-    const auto rest = [&](size_t from, size_t to) {
-        return read_bytes(p.in, std::span<uint8_t>(hdr.data() + from, to - from));
-    };
-    if (!rest(kPngSignatureSize, kFileHeaderSize + 4))
-        return PictureError::not_24bit;
-    const uint32_t off_bits = get_le32(hdr, 10);
-    const bool core = get_le32(hdr, 14) == 12;
-    int64_t width, height;
-    uint32_t compression = 0;
-    uint16_t bit_count;
-    size_t read = core ? kCoreHeaderEnd : kInfoHeaderEnd;
-    if (!rest(kFileHeaderSize + 4, read))
-        return PictureError::not_24bit;
-    if (core) {
-        width = get_le16(hdr, 18);
-        height = get_le16(hdr, 20);
-        bit_count = get_le16(hdr, 24);
-    } else {
-        width = int32_t(get_le32(hdr, 18));
-        height = int32_t(get_le32(hdr, 22));
-        bit_count = get_le16(hdr, 28);
-        compression = get_le32(hdr, 30);
+    size_t have = kPngSignatureSize;
+    BmpHeader h;
+    PictureError e;
+    while ((e = parse_bmp_header(std::span<const uint8_t>(hdr.data(), have), opt.pad, h)) == PictureError::truncated &&
+           h.end > have) {
+        if (!read_bytes(p.in, std::span<uint8_t>(hdr.data() + have, h.end - have)))
+            return h.end > kInfoHeaderEnd ? PictureError::truncated : PictureError::not_24bit;
+        have = h.end;
     }
-    if (bit_count != 24 || (compression != 0 && compression != 3))
-        return PictureError::not_24bit;
-
-    // A negative height marks a top-down file. Negated in 64 bits: -INT32_MIN does not fit.
-    p.top_down = height < 0;
-    if (p.top_down)
-        height = -height;
-    if (!valid_side(width, opt) || !valid_side(height, opt))
-        return PictureError::bad_size;
-    set_size(p, uint32_t(width), uint32_t(height));
-
-    // The masks come after the 40-byte header, or inside a larger one; pixels
-    // that start before them leave no room for them.
-    if (compression == 3) {
-        if (off_bits < kMasksEnd)
-            return PictureError::not_24bit;
-        if (!rest(kInfoHeaderEnd, kMasksEnd))
-            return PictureError::truncated;
-        read = kMasksEnd;
-        if (get_le32(hdr, 54) != 0x00FF0000 || get_le32(hdr, 58) != 0x0000FF00 || get_le32(hdr, 62) != 0x000000FF)
-            return PictureError::not_24bit;
-    }
+    if (e != PictureError::ok)
+        return e;
+    p.top_down = h.top_down;
+    set_size(p, uint32_t(h.width), uint32_t(h.height));
 
     // With the size known, a file too short for its pixels is refused at once.
-    const uint64_t gap = off_bits > read ? off_bits - read : 0;
+    const uint64_t gap = h.off_bits > have ? h.off_bits - have : 0;
     const uint64_t pixels = file_line_bytes(p.source_width) * p.source_height;
     if (p.in.remaining != kUnknownSize && p.in.remaining < gap + pixels)
         return PictureError::truncated;
@@ -124,6 +96,53 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kMasksEnd>& h
 }
 
 } // namespace
+
+PictureError parse_bmp_header(std::span<const uint8_t> hdr, bool pad, BmpHeader& h)
+{
+    h = BmpHeader{};
+    h.end = kFileHeaderSize + 4;
+    if (hdr.size() < h.end)
+        return PictureError::truncated;
+    h.off_bits = get_le32(hdr, 10);
+    const bool core = get_le32(hdr, 14) == 12;
+    h.end = core ? kCoreHeaderEnd : kInfoHeaderEnd;
+    if (hdr.size() < h.end)
+        return PictureError::truncated;
+    uint32_t compression = 0;
+    uint16_t bit_count;
+    if (core) {
+        h.width = get_le16(hdr, 18);
+        h.height = get_le16(hdr, 20);
+        bit_count = get_le16(hdr, 24);
+    } else {
+        h.width = int32_t(get_le32(hdr, 18));
+        h.height = int32_t(get_le32(hdr, 22));
+        bit_count = get_le16(hdr, 28);
+        compression = get_le32(hdr, 30);
+    }
+    // A negative height marks a top-down file. Negated in 64 bits: -INT32_MIN does not fit.
+    h.top_down = h.height < 0;
+    if (h.top_down)
+        h.height = -h.height;
+    if (bit_count != 24 || (compression != 0 && compression != 3))
+        return PictureError::not_24bit;
+    if (!valid_side(h.width, pad) || !valid_side(h.height, pad))
+        return PictureError::bad_size;
+    if (compression != 3)
+        return PictureError::ok;
+
+    // The masks come after the 40-byte header, or inside a larger one; pixels
+    // that start before them leave no room for them.
+    h.masks = true;
+    if (h.off_bits < kMasksEnd)
+        return PictureError::not_24bit;
+    h.end = kMasksEnd;
+    if (hdr.size() < h.end)
+        return PictureError::truncated;
+    if (get_le32(hdr, 54) != 0x00FF0000 || get_le32(hdr, 58) != 0x0000FF00 || get_le32(hdr, 62) != 0x000000FF)
+        return PictureError::not_24bit;
+    return PictureError::ok;
+}
 
 PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& opt)
 {
@@ -150,23 +169,22 @@ void report_failure(const PictureStream& p, uint64_t size, PictureReport& r)
     r.got = p.in.got;
     r.size = size;
     const std::span<const uint8_t> h(p.head.data(), p.head_size);
-    if (is_png_signature(h) && h.size() >= 24) {
-        const auto be32 = [&](size_t at) { return uint32_t(h[at]) << 24 | uint32_t(h[at + 1]) << 16 | uint32_t(h[at + 2]) << 8 | h[at + 3]; };
-        r.width = be32(16);
-        r.height = be32(20);
+    if (is_png_signature(h)) {
+        r.width = p.source_width;
+        r.height = p.source_height;
         return;
     }
-    if (h.size() < 26)
+    BmpHeader bmp;
+    parse_bmp_header(h, true, bmp);
+    if (h.size() < kCoreHeaderEnd)
         return;
-    const bool core = get_le32(h, 14) == 12;
-    r.width = core ? get_le16(h, 18) : int32_t(get_le32(h, 18));
-    r.height = core ? get_le16(h, 20) : int32_t(get_le32(h, 22));
-    r.height = r.height < 0 ? -r.height : r.height;
+    r.width = bmp.width;
+    r.height = bmp.height;
     // The pixels start at bfOffBits, or where the headers end.
     const uint64_t headers = kFileHeaderSize + get_le32(h, 14);
-    const uint64_t start = std::max<uint64_t>(get_le32(h, 10), headers);
+    const uint64_t start = std::max<uint64_t>(bmp.off_bits, headers);
     if (r.width > 0)
-        r.needed = start + ((3 * uint64_t(r.width) + 3) & ~uint64_t(3)) * uint64_t(r.height);
+        r.needed = start + file_line_bytes(uint32_t(r.width)) * uint64_t(r.height);
     else
         r.needed = headers;
 }

@@ -40,6 +40,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/input.hpp"
@@ -101,6 +102,26 @@ PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, u
 // After the last line: a PNG is read to its end, where a damaged checksum
 // would still show. Bytes after a BMP's pixels are not looked at.
 PictureError finish_picture(PictureStream& p);
+
+// A BMP's headers as the reader takes them. The signature is not looked at
+// (writers other than Windows' put "BA", "CI" or nothing there); an info
+// header size other than 12 is read as the 40-byte header, whatever larger
+// header follows it. This one parse is what the reader and the guard that
+// keeps pictures from being overwritten both go by.
+struct BmpHeader {
+    int64_t width = 0, height = 0; // height made positive; top_down keeps its sign
+    bool top_down = false;
+    bool masks = false;            // BI_BITFIELDS, with the masks at 54
+    uint32_t off_bits = 0;
+    size_t end = 0; // the header bytes the parse needs: 18, 26, 54, or 66 with masks
+};
+
+// Parses the BMP headers from `hdr`, the file's first bytes, however many
+// were read. Where they are too few for the headers, `truncated` with h.end
+// past hdr.size(): the caller reads up to h.end and parses again. Otherwise
+// ok, not_24bit, or bad_size (any side from 1 to 65528 with pad, a multiple
+// of 8 without), with the fields parsed so far.
+PictureError parse_bmp_header(std::span<const uint8_t> hdr, bool pad, BmpHeader& h);
 
 // What a failed read found, for the report: the first bytes, the size they
 // claim, the bytes the file has (`size`, where known) and those it needs.

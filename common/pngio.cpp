@@ -117,9 +117,10 @@ PngStatus check_size(PngReader* r)
     if (std::memcmp(r->ihdr + 4, "IHDR", 4) != 0)
         return PngStatus::ok; // libpng tells it is damaged
     auto be32 = [](const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; };
-    return valid_side(be32(r->ihdr + 8), r->any_size) && valid_side(be32(r->ihdr + 12), r->any_size)
-               ? PngStatus::ok
-               : PngStatus::bad_size;
+    r->width = be32(r->ihdr + 8);
+    r->height = be32(r->ihdr + 12);
+    return valid_side(r->width, r->any_size) && valid_side(r->height, r->any_size) ? PngStatus::ok
+                                                                                   : PngStatus::bad_size;
 }
 
 // Every colour type becomes RGB or RGBA at 8 or 16 bits. 1-, 2- and 4-bit
@@ -406,6 +407,10 @@ PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_
     }
     const PngStatus s = read_header(r);
     if (s != PngStatus::ok) {
+        if (s == PngStatus::bad_size) { // for the diagnostic: the size refused
+            width = r->width;
+            height = r->height;
+        }
         png_read_abort(r);
         return s;
     }
@@ -473,7 +478,7 @@ void on_flush(png_structp png)
         png_error(png, "write failed");
 }
 
-bool write_header(PngWriter* w, uint32_t width, uint32_t height)
+bool write_header(PngWriter* w, uint32_t width, uint32_t height, const char* software)
 {
     if (setjmp(png_jmpbuf(w->png)))
         return false;
@@ -485,6 +490,13 @@ bool write_header(PngWriter* w, uint32_t width, uint32_t height)
     // six times as fast as its default search, for a file some 10% larger.
     png_set_filter(w->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     png_set_compression_strategy(w->png, Z_RLE);
+    if (software) {
+        png_text text{};
+        text.compression = PNG_TEXT_COMPRESSION_NONE;
+        text.key = const_cast<char*>("Software");
+        text.text = const_cast<char*>(software);
+        png_set_text(w->png, w->info, &text, 1);
+    }
     png_write_info(w->png, w->info);
     png_set_bgr(w->png);
     return true;
@@ -510,7 +522,7 @@ bool write_end(PngWriter* w)
 
 } // namespace
 
-bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer)
+bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer, const char* software)
 {
     writer = nullptr;
     auto* w = static_cast<PngWriter*>(std::calloc(1, sizeof(PngWriter)));
@@ -521,7 +533,7 @@ bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*
                                        on_malloc, on_free);
     if (w->png)
         w->info = png_create_info_struct(w->png);
-    if (!w->png || !w->info || !write_header(w, width, height)) {
+    if (!w->png || !w->info || !write_header(w, width, height, software)) {
         png_write_abort(w);
         return false;
     }

@@ -35,7 +35,8 @@ struct PngReader; // libpng's reading state; opaque
 // even when nothing follows), then reads up to the first image data. With
 // any_size, sides need not be multiples of 8 (the caller pads them). On ok,
 // `reader` must later go to png_read_finish or png_read_abort; on anything
-// else there is no reader.
+// else there is no reader; on bad_size, `width` and `height` are the size
+// refused, for the diagnostic.
 PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_t& height, bool any_size = false);
 
 // The next `count` rows of the picture, top line first: row k goes to
@@ -60,9 +61,11 @@ void png_read_abort(PngReader* reader);
 struct PngWriter; // libpng's writing state; opaque
 
 // Starts an 8-bit RGB, non-interlaced PNG of width x height on `out`, whose
-// every write is checked. False when the start cannot be written, memory runs
-// out, or a side is 0, which PNG does not allow.
-bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer);
+// every write is checked. Where `software` is given, a tEXt chunk "Software"
+// with that text follows the IHDR. False when the start cannot be written,
+// memory runs out, or a side is 0, which PNG does not allow.
+bool png_write_start(std::FILE* out, uint32_t width, uint32_t height, PngWriter*& writer,
+                     const char* software = nullptr);
 
 // The next `count` rows, top line first: row k at bgr + k * stride, width
 // pixels of blue, green, red. False when a write fails; then only

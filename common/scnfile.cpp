@@ -71,13 +71,22 @@ ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head)
     const bool whole = read_bytes(in, hdr);
     if (head)
         std::copy(hdr.begin(), hdr.end(), head);
-    if (!whole)
+    return parse_screen_header(std::span<const uint8_t>(hdr.data(), whole ? hdr.size() : 0), s.width, s.height);
+}
+
+ScnError parse_screen_header(std::span<const uint8_t> hdr, uint32_t& width, uint32_t& height)
+{
+    if (hdr.size() < kScreenHeaderSize)
         return ScnError::truncated;
-    s.width = get_le16(hdr, 8);
-    s.height = get_le16(hdr, 10);
-    if (s.width == 0 || s.height == 0)
-        return ScnError::not_screen;
-    return ScnError::ok;
+    width = get_le16(hdr, 8);
+    height = get_le16(hdr, 10);
+    return width == 0 || height == 0 ? ScnError::not_screen : ScnError::ok;
+}
+
+bool is_screen_file(std::span<const uint8_t> head, uint64_t size)
+{
+    uint32_t w = 0, h = 0;
+    return parse_screen_header(head, w, h) == ScnError::ok && size >= screen_file_size(w, h);
 }
 
 // Reads `count` elements into `a`: at once where the size is known, else by
@@ -105,7 +114,7 @@ ScnError read_screen_body(Input& in, ScreenImage& s)
     const uint64_t words = uint64_t(symbol_columns(s)) * s.height;
     const uint64_t attrs = uint64_t(symbol_columns(s)) * symbol_rows(s) * 4;
     // Both sizes must be present before either is allocated in full.
-    if (in.remaining != kUnknownSize && 2 * words + attrs > in.remaining)
+    if (in.remaining != kUnknownSize && screen_file_size(s.width, s.height) - kScreenHeaderSize > in.remaining)
         return ScnError::truncated;
     if (!read_array(in, s.raster, size_t(words)) || !read_array(in, s.attributes, size_t(attrs)))
         return ScnError::truncated;

@@ -53,6 +53,15 @@ enum class ScnError {
     too_large,   // refused by the caller's size check
 };
 
+// The header as the reader takes it, from its first bytes: truncated where
+// there are fewer than 16, not_screen where the width or height is 0.
+ScnError parse_screen_header(std::span<const uint8_t> hdr, uint32_t& width, uint32_t& height);
+
+// Whether the reader takes a file of `size` bytes that starts with `head`
+// for a screen file: its header, and at least the bytes that it announces.
+// What the guard keeps from being overwritten goes by this.
+bool is_screen_file(std::span<const uint8_t> head, uint64_t size);
+
 // The 16-byte header: sets width and height, allocates nothing. The bytes
 // read go to `head` where it is given.
 ScnError read_screen_header(Input& in, ScreenImage& s, uint8_t* head = nullptr);

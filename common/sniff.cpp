@@ -5,7 +5,9 @@
 
 #include "common/files.hpp"
 #include "common/le.hpp"
+#include "common/picture.hpp"
 #include "common/pngio.hpp"
+#include "common/scnfile.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -25,57 +27,82 @@ bool starts_with(std::span<const uint8_t> head, const char* s, size_t at = 0)
     return head.size() >= at + n && std::memcmp(head.data() + at, s, n) == 0;
 }
 
-// The info header sizes that BMP writers use: OS/2's 12, Windows' 40, the
-// 52 and 56 of Adobe's bit-field headers, and the 108 and 124 of versions 4
-// and 5.
-bool known_info_size(uint32_t n) { return n == 12 || n == 40 || n == 52 || n == 56 || n == 108 || n == 124; }
-
-bool is_bmp(std::span<const uint8_t> head)
+// The first bytes of the picture formats that the programs do not read.
+const char* foreign_picture(std::span<const uint8_t> head)
 {
-    return head.size() >= 18 && starts_with(head, "BM") && known_info_size(get_le32(head, 14));
+    if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+        return "a JPEG picture";
+    if (starts_with(head, "GIF87a") || starts_with(head, "GIF89a"))
+        return "a GIF picture";
+    if (starts_with(head, "RIFF") && starts_with(head, "WEBP", 8))
+        return "a WebP picture";
+    if (head.size() >= 4 && (starts_with(head, "II*") || (starts_with(head, "MM") && head[2] == 0 && head[3] == '*')))
+        return "a TIFF picture";
+    if (starts_with(head, "qoif"))
+        return "a QOI picture";
+    if (starts_with(head, "P1") || starts_with(head, "P3") || starts_with(head, "P6"))
+        return "a PNM picture";
+    if (head.size() >= 12 && starts_with(head, "ftyp", 4))
+        return "an HEIF or AVIF picture";
+    return nullptr;
+}
+
+// The signature and constant words of the header encscreen writes.
+bool has_screen_words(std::span<const uint8_t> head)
+{
+    static const uint8_t words[] = {0, 0, 0, 0, 0x10, 0};
+    static const uint8_t tail[] = {0x10, 0, 2, 0};
+    return head.size() >= 16 && starts_with(head, "SC") && std::memcmp(head.data() + 2, words, 6) == 0 &&
+           std::memcmp(head.data() + 12, tail, 4) == 0;
 }
 
 } // namespace
 
-FileKind kind_of(std::span<const uint8_t> head)
+FileKind kind_of(std::span<const uint8_t> head, uint64_t size)
 {
-    if (is_png_signature(head) || is_bmp(head))
+    if (has_screen_words(head))
+        return is_screen_file(head, size) ? FileKind::screen : FileKind::other;
+    BmpHeader bmp;
+    if (is_png_signature(head) || parse_bmp_header(head, true, bmp) == PictureError::ok || starts_with(head, "BM") ||
+        foreign_picture(head))
         return FileKind::picture;
-    static const uint8_t words[] = {0, 0, 0, 0, 0x10, 0};
-    static const uint8_t tail[] = {0x10, 0, 2, 0};
-    if (head.size() >= 16 && starts_with(head, "SC") && std::memcmp(head.data() + 2, words, 6) == 0 &&
-        std::memcmp(head.data() + 12, tail, 4) == 0)
-        return FileKind::screen;
-    return FileKind::other;
+    return is_screen_file(head, size) ? FileKind::screen : FileKind::other;
+}
+
+std::FILE* open_regular_file(const char* path)
+{
+    if (!*path || is_standard_stream_name(path))
+        return nullptr;
+#ifdef _WIN32
+    std::FILE* f = open_file(path_from_utf8(path), "rb");
+    struct _stat64 st;
+    if (f && (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)) {
+        std::fclose(f);
+        f = nullptr;
+    }
+    return f;
+#else
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+    if (!f)
+        close(fd);
+    return f;
+#endif
 }
 
 FileKind kind_of_file(const char* path)
 {
-    if (!*path || is_standard_stream_name(path))
-        return FileKind::other;
-    // Opened without blocking, so that a FIFO never waits for a writer; only
-    // a regular file is read.
-#ifdef _WIN32
-    std::FILE* f = open_file(path_from_utf8(path), "rb");
+    std::FILE* f = open_regular_file(path);
     if (!f)
         return FileKind::other;
-    struct _stat64 st;
-    const bool regular = _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+    const uint64_t size = examine_stream(f).size_left; // before stdio reads ahead
     uint8_t head[kSniffSize];
-    const size_t got = regular ? std::fread(head, 1, sizeof head, f) : 0;
+    const size_t got = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
-#else
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return FileKind::other;
-    struct stat st;
-    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    uint8_t head[kSniffSize];
-    const ssize_t n = regular ? read(fd, head, sizeof head) : -1;
-    close(fd);
-    const size_t got = n > 0 ? size_t(n) : 0;
-#endif
-    return kind_of(std::span<const uint8_t>(head, got));
+    return kind_of(std::span<const uint8_t>(head, got), size);
 }
 
 std::string describe_head(std::span<const uint8_t> head)
@@ -100,21 +127,9 @@ std::string describe_head(std::span<const uint8_t> head)
     }
     if (starts_with(head, "BM"))
         return "a BMP picture";
-    if (kind_of(head) == FileKind::screen || starts_with(head, "SC"))
+    if (has_screen_words(head) || starts_with(head, "SC"))
         return "a screen file";
-    if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
-        return "a JPEG picture";
-    if (starts_with(head, "GIF87a") || starts_with(head, "GIF89a"))
-        return "a GIF picture";
-    if (starts_with(head, "RIFF") && starts_with(head, "WEBP", 8))
-        return "a WebP picture";
-    if (head.size() >= 4 && (starts_with(head, "II*") || (starts_with(head, "MM") && head[2] == 0 && head[3] == '*')))
-        return "a TIFF picture";
-    if (starts_with(head, "qoif"))
-        return "a QOI picture";
-    if (starts_with(head, "P1") || starts_with(head, "P3") || starts_with(head, "P6"))
-        return "a PNM picture";
-    if (head.size() >= 12 && starts_with(head, "ftyp", 4))
-        return "an HEIF or AVIF picture";
+    if (const char* what = foreign_picture(head))
+        return what;
     return "not a picture";
 }

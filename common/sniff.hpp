@@ -5,23 +5,37 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 
-// As many first bytes as tell every kind below.
-inline constexpr size_t kSniffSize = 64;
+// As many first bytes as tell every kind below, and a PNG's first chunks
+// after its IHDR.
+inline constexpr size_t kSniffSize = 128;
 
 enum class FileKind {
     other,
-    picture, // "BM" with an info header size that readers know, or the PNG signature
-    screen,  // "SC" and the constant words of a screen file's header
+    // What the BMP or the PNG reader takes from its header (any side from 1
+    // to 65528, as with --pad), and the first bytes of every other picture
+    // format named by describe_head, any "BM" among them: a user's JPEG is
+    // worth as much as their BMP.
+    picture,
+    // What the screen file reader takes (see is_screen_file), and no picture.
+    screen,
 };
 
-FileKind kind_of(std::span<const uint8_t> head);
+// The kind of a file of `size` bytes that starts with `head` (kSniffSize
+// bytes, or all the file has). The constant words encscreen writes make a
+// screen file whatever else the bytes might be read as.
+FileKind kind_of(std::span<const uint8_t> head, uint64_t size);
+
+// Opens `path` for binary reading where it is a regular file; null for
+// anything else (missing, a directory, a pipe, a device, no permission),
+// which is never looked into. A FIFO is opened without waiting for a writer.
+std::FILE* open_regular_file(const char* path);
 
 // The kind of the file at `path` where it is a regular file that can be
-// read; `other` for anything else (missing, a pipe, a device, no permission),
-// which is never looked into.
+// read; `other` for anything else.
 FileKind kind_of_file(const char* path);
 
 // What the first bytes show, in a few words for a diagnostic: "a JPEG

@@ -135,18 +135,24 @@ void decode_bmp_row(const ScreenImage& s, uint32_t i, uint8_t* row)
     decode_bmp_row_portable(s, i, row);
 }
 
-bool write_bmp24(std::FILE* out, const ScreenImage& s)
+std::array<uint8_t, 54> bmp24_header(uint32_t width, uint32_t height)
 {
     std::array<uint8_t, 54> hdr{};
     hdr[0] = 'B';
     hdr[1] = 'M';
-    put_le32(hdr, 2, uint32_t(bmp_file_size(s.width, s.height)));
+    put_le32(hdr, 2, uint32_t(bmp_file_size(width, height)));
     put_le32(hdr, 10, 54);
     put_le32(hdr, 14, 40);
-    put_le32(hdr, 18, s.width);
-    put_le32(hdr, 22, s.height);
+    put_le32(hdr, 18, width);
+    put_le32(hdr, 22, height);
     put_le16(hdr, 26, 1);
     put_le16(hdr, 28, 24);
+    return hdr;
+}
+
+bool write_bmp24(std::FILE* out, const ScreenImage& s)
+{
+    const std::array<uint8_t, 54> hdr = bmp24_header(s.width, s.height);
     if (std::fwrite(hdr.data(), 1, hdr.size(), out) != hdr.size())
         return false;
 

@@ -33,6 +33,9 @@ inline uint64_t bmp_row_size(uint32_t width) { return 3 * uint64_t(width) + widt
 inline uint64_t bmp_file_size(uint32_t width, uint32_t height) { return 54 + height * bmp_row_size(width); }
 inline constexpr uint64_t kMaxBmpFileSize = UINT32_MAX;
 
+// The 54 bytes of headers above, for a width x height screen.
+std::array<uint8_t, 54> bmp24_header(uint32_t width, uint32_t height);
+
 // Row i of the pixel rows (0 = the bottom line of the picture), into
 // bmp_row_size(width) bytes at `row`, padding included. Runs the SSSE3
 // version where the processor has it, the portable one elsewhere; both

@@ -8,6 +8,7 @@
 #include "common/scnfile.hpp"
 #include "decscreen/bmp_out.hpp"
 #include "decscreen/png_out.hpp"
+#include "decscreen/preview.hpp"
 
 namespace {
 
@@ -17,9 +18,10 @@ where the name ends in .png, with the colours the screen shows. Either name
 may be "-", standard input or output.
 
 Options:
-  --force       replace PICTURE even where it holds a screen file, which is
-                otherwise left alone, and write a BMP even where the name
-                says another format (.jpg, .gif, .webp, .tif)
+  --force       replace PICTURE even where it holds a screen file or a
+                picture that decscreen did not write, which is otherwise
+                left alone, and write a BMP even where the name says another
+                format (.jpg, .gif, .webp, .tif)
   --            the end of the options: a name after it may start with "-"
   -h, --help    print this help
   --version     print the version
@@ -46,9 +48,11 @@ std::string not_a_screen(std::span<const uint8_t> head)
 
 int decscreen(Run& run)
 {
-    // 1. A screen at the output is kept, and a BMP is not named like a JPEG:
-    // a mistake costs nothing.
-    if (!check_names(run, Writes::picture) || !guard_output(run, FileKind::screen) ||
+    // 1. A screen or a picture at the output is kept, but for a preview
+    // decscreen wrote, and a BMP is not named like a JPEG: a mistake costs
+    // nothing.
+    run.own_picture = is_own_preview;
+    if (!check_names(run, Writes::picture) || !guard_output(run, kKeepPictures | kKeepScreens) ||
         !check_output_name(run, Writes::picture))
         return kDecscreen.failure;
 

@@ -12,7 +12,7 @@ bool wants_png_output(const char* path) { return has_extension(path, ".png"); }
 bool write_png_preview(std::FILE* out, const ScreenImage& s)
 {
     PngWriter* w = nullptr;
-    if (!png_write_start(out, s.width, s.height, w))
+    if (!png_write_start(out, s.width, s.height, w, kPreviewSoftware))
         return false;
     // The BMP's rows, decoded one at a time, go out top line first: BMP row i
     // counts from the bottom.

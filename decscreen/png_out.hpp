@@ -10,6 +10,11 @@
 // The name decides, as a user expects from the extension they typed.
 bool wants_png_output(const char* path);
 
+// The text of the "Software" tEXt chunk that marks decscreen's PNGs, so that
+// decscreen knows a preview it may replace from a user's picture. It names
+// no version: the same screen makes the same bytes in every release.
+inline constexpr char kPreviewSoftware[] = "decscreen (VORNE screen tools)";
+
 // Writes the screen as a PNG to a stream opened for binary writing: every
 // pixel exactly as in the BMP (pixels with no symbol of their own black).
 // False when a write fails, memory runs out, or the screen is 0 pixels wide

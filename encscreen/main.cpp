@@ -41,7 +41,7 @@ int encscreen(Run& run)
 {
     // 1. A picture at the output is kept, and a screen file is not named like
     // a picture: a mistake costs nothing.
-    if (!check_names(run, Writes::screen) || !guard_output(run, FileKind::picture) ||
+    if (!check_names(run, Writes::screen) || !guard_output(run, kKeepPictures) ||
         !check_output_name(run, Writes::screen))
         return kEncscreen.failure;
 

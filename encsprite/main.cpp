@@ -48,10 +48,9 @@ int encsprite(Run& run)
     // name ending in .scn gets a screen file.
     const bool screen_file = wants_screen_output(run.output);
     const Writes writes = screen_file ? Writes::screen : Writes::listing;
-    if (!check_names(run, writes) || !guard_output(run, FileKind::picture) ||
-        (!screen_file && !guard_output(run, FileKind::screen)) || !check_output_name(run, writes))
+    if (!check_names(run, writes) || !guard_output(run, screen_file ? kKeepPictures : kKeepPictures | kKeepScreens) ||
+        !check_output_name(run, writes))
         return kEncsprite.failure;
-    run.keep = !screen_file && kind_of_file(run.output) == FileKind::screen ? FileKind::screen : FileKind::picture;
 
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/le.hpp"
+#include "png_support.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -32,18 +33,26 @@ const Program& kEncscreen = kPrograms[0];
 const Program& kEncsprite = kPrograms[1];
 const Program& kDecscreen = kPrograms[2];
 
-Bytes small_bmp(int w = 16, int h = 8)
+Bytes small_bmp(int w = 16, int h = 8, const BmpLayout& layout = {})
 {
-    return make_bmp(make_picture(w, h, [](int x, int y) { return Rgb{uint8_t(x * 15), uint8_t(y * 30), 90}; }));
+    return make_bmp(make_picture(w, h, [](int x, int y) { return Rgb{uint8_t(x * 15), uint8_t(y * 30), 90}; }),
+                    layout);
+}
+
+// A scratch folder with a picture, a.bmp, and its screen, a.scn.
+fs::path folder_with_a_picture()
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "a.bmp", small_bmp());
+    EXPECT_EQ(run(kPrograms[0].exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    return dir;
 }
 
 } // namespace
 
 TEST(CommandLine, OptionsAndTheirErrors)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     const struct {
         const Program& p;
         std::string args;
@@ -159,6 +168,11 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
     write_file(dir / "anim.gif", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0});
     write_file(dir / "notes.txt", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'});
     write_file(dir / "empty.bmp", {});
+    // PNGs of the sizes of odd.bmp's and one too wide: RGB, and 1-bit grey.
+    write_file(dir / "odd.png",
+               encode_png({250, 190, 2, 8, false, std::vector<uint16_t>(250 * 190 * 3, 7), {}, {}, {}}));
+    write_file(dir / "big.png",
+               encode_png({65536, 8, 0, 1, false, std::vector<uint16_t>(65536 * 8, 1), {}, {}, {}}));
     const Bytes whole = small_bmp();
     write_file(dir / "cut.bmp", Bytes(whole.begin(), whole.end() - 100));
     ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
@@ -186,6 +200,12 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
         {kEncscreen, "empty.bmp", "x.scn", no_bmp, true, "it is an empty file"},
         {kEncscreen, "odd.bmp", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
          "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+        {kEncscreen, "odd.png", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
+         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+        {kEncsprite, "odd.png", "x.asm", "the picture width and height must be multiples of 8 up to 65528\n", true,
+         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+        {kEncscreen, "big.png", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
+         "the picture is 65536x8, larger than a screen can be"},
         {kEncscreen, "cut.bmp", "x.scn", "bmpfile is truncated\n", true,
          "the file has " + std::to_string(whole.size() - 100) + " bytes; the picture needs " +
              std::to_string(whole.size())},
@@ -324,9 +344,7 @@ TEST(CommandLine, OutputsAreNotNamedLikeAnotherFormat)
 
 TEST(CommandLine, PicturesAndScreensAreNeverOverwrittenByMistake)
 {
-    const fs::path dir = scratch_dir();
-    write_file(dir / "a.bmp", small_bmp());
-    ASSERT_EQ(run(kEncscreen.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.scn")).status, 1);
+    const fs::path dir = folder_with_a_picture();
     ASSERT_EQ(run(kDecscreen.exe + " " + q(dir / "a.scn") + " " + q(dir / "a.png")).status, 0);
     ASSERT_EQ(run(kEncsprite.exe + " " + q(dir / "a.bmp") + " " + q(dir / "a.asm")).status, 0);
     const Bytes kinds[] = {read_file(dir / "a.bmp"), read_file(dir / "a.png"), read_file(dir / "a.scn"),
@@ -341,8 +359,9 @@ TEST(CommandLine, PicturesAndScreensAreNeverOverwrittenByMistake)
         {kEncscreen, "a.bmp", "out", {true, true, false, false, false}},
         {kEncsprite, "a.bmp", "out", {true, true, true, false, false}},
         {kEncsprite, "a.bmp", "out.scn", {true, true, false, false, false}},
-        {kDecscreen, "a.scn", "out", {false, false, true, false, false}},
-        {kDecscreen, "a.scn", "out.png", {false, false, true, false, false}},
+        // a.png is decscreen's own preview, a.bmp a picture of the user's.
+        {kDecscreen, "a.scn", "out", {true, false, true, false, false}},
+        {kDecscreen, "a.scn", "out.png", {true, false, true, false, false}},
     };
     for (const auto& c : cases) {
         for (size_t k = 0; k < 5; ++k) {
@@ -374,4 +393,213 @@ TEST(CommandLine, PicturesAndScreensAreNeverOverwrittenByMistake)
     EXPECT_EQ(run("cd " + q(dir) + " && " + kEncscreen.exe + " a.bmp a.bmp").status, 0);
     EXPECT_EQ(run("cd " + q(dir) + " && " + kDecscreen.exe + " a.scn a.scn").status, 1);
     EXPECT_EQ(read_file(dir / "b.bmp"), b);
+}
+
+// The input is never replaced by its own conversion, by any name, --force or
+// not: `encscreen a.bmp a.bmp` would leave nothing of the picture.
+TEST(CommandLine, TheOutputIsNeverTheInput)
+{
+    const fs::path dir = folder_with_a_picture();
+    const struct {
+        const Program& p;
+        const char* in;
+    } programs[] = {{kEncscreen, "a.bmp"}, {kEncsprite, "a.bmp"}, {kDecscreen, "a.scn"}};
+    const struct {
+        const char* what;
+        std::string args; // IN stands for the input's name
+    } namings[] = {
+        {"the same name", "IN IN"},
+        {"another spelling", "IN ./IN"},
+        {"another spelling through the folder", "IN ../" + dir.filename().string() + "/IN"},
+        {"a symbolic link", "IN link"},
+        {"a hard link", "IN hard"},
+        {"standard input", "- IN < IN"},
+        {"/dev/stdin", "/dev/stdin IN < IN"},
+        {"standard output", "IN - 1<> IN"},
+        {"/dev/stdout", "IN /dev/stdout 1<> IN"},
+    };
+    for (const auto& p : programs) {
+        const Bytes before = read_file(dir / p.in);
+        fs::remove(dir / "link");
+        fs::remove(dir / "hard");
+        fs::create_symlink(p.in, dir / "link");
+        fs::create_hard_link(dir / p.in, dir / "hard");
+        for (const auto& n : namings) {
+            for (const char* force : {"", "--force "}) {
+                SCOPED_TRACE(std::string(p.p.name) + " " + force + n.what);
+                std::string args = n.args;
+                for (size_t at; (at = args.find("IN")) != std::string::npos;)
+                    args.replace(at, 2, p.in);
+                const RunResult r = run("cd " + q(dir) + " && " + p.p.exe + " " + force + args);
+                EXPECT_EQ(r.status, p.p.failure);
+                EXPECT_NE((r.out + r.err).find("was not opened\n"), std::string::npos) << r.out << r.err;
+                EXPECT_NE(r.diagnostics.find(": it is the input\n"), std::string::npos) << r.diagnostics;
+                EXPECT_EQ(read_file(dir / p.in), before);
+            }
+        }
+    }
+}
+
+namespace {
+
+// A 16x8 picture with an info header of `info` bytes and the signature
+// `sig`, as the reader takes it: sizes other than 12 are read as the 40-byte
+// header, whatever follows; masks (compression 3) after 40 bytes or inside.
+Bytes header_variant(uint32_t info, const char* sig, uint32_t compression = 0)
+{
+    BmpLayout layout;
+    layout.info_size = info == 12 || info >= 40 ? info : 40;
+    layout.compression = compression;
+    layout.signature[0] = sig[0];
+    layout.signature[1] = sig[1];
+    Bytes b = small_bmp(16, 8, layout);
+    put_le32(b, 14, info);
+    return b;
+}
+
+} // namespace
+
+// What the readers take, the guard keeps: every BMP header size and
+// signature the reader converts, each a picture at each program's output, as
+// are the first bytes of the picture formats the programs do not read; and
+// every screen file the screen reader takes, whatever its constant words.
+TEST(CommandLine, TheGuardKeepsWhatTheReadersTake)
+{
+    const fs::path dir = folder_with_a_picture();
+    struct Victim {
+        std::string what;
+        Bytes bytes;
+        const char* reason;           // the kept kind's reason; null where every program replaces it
+        bool converts = false;        // a picture encscreen reads, to prove the reader takes it
+    };
+    std::vector<Victim> victims;
+    const char* signatures[] = {"BM", "BA", "XX", "\0\0"};
+    for (const uint32_t info : {0u, 12u, 16u, 40u, 41u, 52u, 56u, 64u, 100u, 108u, 124u, 200u})
+        for (const char* sig : signatures)
+            victims.push_back({"BMP header " + std::to_string(info) + " signature " + std::string(sig, 2),
+                               header_variant(info, sig), "it holds a picture", true});
+    for (const uint32_t info : {40u, 56u, 108u, 124u})
+        victims.push_back({"BMP bit fields, header " + std::to_string(info), header_variant(info, "XX", 3),
+                           "it holds a picture", true});
+    const std::pair<const char*, Bytes> foreign[] = {
+        {"JPEG", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}},
+        {"GIF", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}},
+        {"WebP", {'R', 'I', 'F', 'F', 9, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8'}},
+        {"TIFF", {'I', 'I', '*', 0, 8, 0, 0, 0}},
+        {"QOI", {'q', 'o', 'i', 'f', 0, 0, 0, 8}},
+        {"PNM", {'P', '6', '\n', '8', ' ', '8', '\n'}},
+        {"HEIF", {0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}},
+        {"BMP of 8 bits", bmp_header(16, 8, 8)},
+        {"BMP of 16x8, 24 bits but for the size", bmp_header(0, 8)},
+        {"BM alone", {'B', 'M'}},
+    };
+    for (const auto& [what, bytes] : foreign)
+        victims.push_back({what, bytes, "it holds a picture"});
+    // Screens as the reader takes them: any signature and constant words.
+    Bytes odd_screen = make_scn(16, 8, [](size_t) { return uint8_t(0x55); });
+    for (const size_t at : {0u, 1u, 2u, 5u, 6u, 12u, 14u})
+        odd_screen[at] = 'X';
+    victims.push_back({"a screen file", read_file(dir / "a.scn"), "it holds a screen"});
+    victims.push_back({"a screen file of another writer", odd_screen, "it holds a screen"});
+    // What neither reader takes is replaced.
+    Bytes cut = odd_screen;
+    cut.pop_back();
+    victims.push_back({"a screen file cut short", cut, nullptr});
+    victims.push_back({"zeros", Bytes(80, 0), nullptr});
+    victims.push_back({"text", {'h', 'e', 'l', 'l', 'o', '\n'}, nullptr});
+
+    const struct {
+        const Program& p;
+        const char* in;
+        const char* out;
+        bool keeps_screens;
+    } programs[] = {
+        {kEncscreen, "a.bmp", "victim", false},
+        {kEncsprite, "a.bmp", "victim", true},
+        {kEncsprite, "a.bmp", "victim.scn", false},
+        {kDecscreen, "a.scn", "victim", true},
+        {kDecscreen, "a.scn", "victim.png", true},
+    };
+    for (const Victim& v : victims) {
+        if (v.converts) {
+            write_file(dir / "in.bmp", v.bytes);
+            EXPECT_EQ(run(kEncscreen.exe + " " + q(dir / "in.bmp") + " " + q(dir / "in.scn")).status, 1) << v.what;
+        }
+        for (const auto& p : programs) {
+            SCOPED_TRACE(v.what + " at " + p.p.name + "'s output " + p.out);
+            write_file(dir / p.out, v.bytes);
+            const bool kept = v.reason && (std::string(v.reason) == "it holds a picture" || p.keeps_screens);
+            const RunResult r = run(p.p.exe + " " + q(dir / p.in) + " " + q(dir / p.out));
+            if (kept) {
+                EXPECT_EQ(r.status, p.p.failure);
+                EXPECT_NE(r.diagnostics.find(std::string(v.reason) + ", left alone; --force replaces it\n"),
+                          std::string::npos)
+                    << r.diagnostics;
+                EXPECT_EQ(read_file(dir / p.out), v.bytes);
+            } else {
+                EXPECT_EQ(r.status, p.p.success) << r.out << r.diagnostics;
+            }
+        }
+    }
+}
+
+// decscreen replaces a preview it wrote itself, and no other picture: the
+// issue's `encscreen photo.png photo.scn; decscreen photo.scn photo.png`.
+TEST(CommandLine, DecscreenReplacesOnlyItsOwnPreviews)
+{
+    const fs::path dir = scratch_dir();
+    const PngContent photo{16, 8, 2, 8, false, std::vector<uint16_t>(16 * 8 * 3, 201), {}, {}, {}};
+    write_file(dir / "photo.png", encode_png(photo));
+    const std::string cd = "cd " + q(dir) + " && ";
+    ASSERT_EQ(run(cd + kEncscreen.exe + " photo.png photo.scn").status, 1);
+    ASSERT_EQ(run(cd + kEncsprite.exe + " photo.png sheet.scn").status, 0);
+    ASSERT_EQ(run(cd + kDecscreen.exe + " photo.scn own.bmp").status, 0);
+    ASSERT_EQ(run(cd + kDecscreen.exe + " photo.scn own.png").status, 0);
+    const Bytes own_bmp = read_file(dir / "own.bmp"), own_png = read_file(dir / "own.png");
+    // decscreen's PNG says so; the same picture from another writer does not.
+    EXPECT_NE(find_chunk(own_png, "tEXt"), std::string::npos);
+    Bytes off_colour = own_bmp, longer = own_bmp, other_header = own_bmp, no_mark = own_png, other_text = own_png;
+    off_colour[54 + 3 * 5] = 1; // the blue of a pixel no screen colour has
+    longer.push_back(0);
+    other_header[6] = 1;        // a reserved word
+    no_mark.erase(no_mark.begin() + long(find_chunk(no_mark, "tEXt")),
+                  no_mark.begin() + long(find_chunk(no_mark, "IDAT")));
+    other_text[find_chunk(other_text, "tEXt") + 8 + 9] = 'D';
+    fix_crc(other_text, find_chunk(other_text, "tEXt"));
+    const struct {
+        const char* what;
+        Bytes bytes;
+        bool replaced;
+    } cases[] = {
+        {"its BMP", own_bmp, true},
+        {"its PNG", own_png, true},
+        {"the user's PNG", encode_png(photo), false},
+        {"a BMP with a colour no screen has", off_colour, false},
+        {"a BMP longer than its header says", longer, false},
+        {"a BMP with another header", other_header, false},
+        {"its PNG without the text", no_mark, false},
+        {"a PNG of another Software", other_text, false},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : {"out.png", "out.bmp"}) {
+            SCOPED_TRACE(std::string(c.what) + " as " + name);
+            write_file(dir / name, c.bytes);
+            RunResult r = run(cd + kDecscreen.exe + " sheet.scn " + name);
+            if (!c.replaced) {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_NE(r.diagnostics.find("it holds a picture, left alone; --force replaces it"),
+                          std::string::npos);
+                EXPECT_EQ(read_file(dir / name), c.bytes);
+                r = run(cd + kDecscreen.exe + " --force sheet.scn " + name);
+            }
+            EXPECT_EQ(r.status, 0) << r.out << r.diagnostics;
+            ASSERT_EQ(run(cd + kDecscreen.exe + " sheet.scn fresh-" + name).status, 0);
+            EXPECT_EQ(read_file(dir / name), read_file(dir / (std::string("fresh-") + name)));
+            fs::remove(dir / (std::string("fresh-") + name));
+        }
+    }
+    // The most natural name of a preview keeps the photo.
+    const RunResult r = run(cd + kDecscreen.exe + " photo.scn photo.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "photo.png"), encode_png(photo));
 }

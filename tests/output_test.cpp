@@ -135,7 +135,8 @@ TEST(Output, StandardStreams)
                  q(dir / "both"),
              "both", [&] { Bytes b = want; b.insert(b.end(), other.begin(), other.end()); return b; }(), "",
              p.success},
-            {"a file named - is ./-", cd + p.exe + " --force ./- ./-", "-", want, "", p.success},
+            {"an input named - is ./-", cd + p.exe + " ./- o", "o", want, "", p.success},
+            {"an output named - is ./-", cd + p.exe + " --force small.in ./-", "-", want, "", p.success},
             {"message on standard error when the data goes to -", p.exe + " " + q(dir / "none") + " -", "", {},
              missing, p.failure},
             {"same for /dev/stdout", p.exe + " " + q(dir / "none") + " /dev/stdout", "", {}, missing, p.failure},
@@ -405,5 +406,47 @@ TEST(SystemWide, LinkProtectionsInStickyFoldersHold)
         // Root's own new file there is written as ever.
         EXPECT_EQ(run(p.exe + " " + q(dir / "in") + " " + q(shared / "mine")).status, p.success);
         fs::remove(shared / "mine");
+    }
+}
+
+// Every name of an open descriptor writes through it, whatever its spelling:
+// a log appended with `2>>log` or `3>>log` keeps its lines, and the output
+// follows them.
+TEST(Output, NamesOfADescriptorWriteThroughIt)
+{
+    const fs::path dir = scratch_dir();
+    const std::string cd = "cd " + q(dir) + " && ";
+    fs::create_symlink("/dev/fd/3", dir / "to-fd3");
+    for (const Program& p : programs()) {
+        SCOPED_TRACE(p.name);
+        const Bytes want = converted(p, dir, p.small, "small");
+        const std::string prog = p.exe + " small.in ";
+        const struct {
+            const char* what;
+            std::string command;
+        } cases[] = {
+            {"/dev/stderr", prog + "/dev/stderr 2>>log"},
+            {"/dev/fd/3", prog + "/dev/fd/3 3>>log"},
+            {"//dev/fd/3", prog + "//dev/fd/3 3>>log"},
+            {"/proc/<pid>/fd/3 of the shell that started it", "sh -c 'exec 3>>log; " + prog + "/proc/$$/fd/3'"},
+            {"/proc/self/fd/2", prog + "/proc/self/fd/2 2>>log"},
+            {"/dev/stdout", prog + "/dev/stdout >>log"},
+            {"a link to /dev/fd/3", prog + "to-fd3 3>>log"},
+            {"the file's own name", prog + "log 3>>log"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            write_file(dir / "log", {'l', 'o', 'g', '\n'});
+            const RunResult r = run(cd + c.command);
+            EXPECT_EQ(r.status, p.success) << r.out << r.err << r.diagnostics;
+            const std::string log = "log\n" + std::string(want.begin(), want.end());
+            EXPECT_EQ(read_file(dir / "log"), Bytes(log.begin(), log.end()));
+        }
+        // A descriptor at its position rather than appending: after what was
+        // written through it, over what follows.
+        write_file(dir / "log", Bytes(want.size() + 10, 'x'));
+        EXPECT_EQ(run(cd + "sh -c 'exec 3<>log; printf ab >&3; " + prog + "/dev/fd/3'").status, p.success);
+        const std::string at = "ab" + std::string(want.begin(), want.end()) + std::string(8, 'x');
+        EXPECT_EQ(read_file(dir / "log"), Bytes(at.begin(), at.end()));
     }
 }

@@ -262,6 +262,40 @@ case_ encscreen-guard encscreen $F/small.bmp $F/guarded.bmp
 case_ encscreen-force-copy encscreen --force $F/small.bmp out.bmp
 case_ decscreen-guard decscreen $F/small.scn $F/small.scn
 case_ encscreen-jpeg encscreen $F/photo.png out.scn
+# The output is never the input, by any name, --force or not; the guard keeps
+# every header the reader takes; decscreen replaces only its own previews; a
+# PNG's size is told like a BMP's.
+# prepare NAME FILE...: copies of FILE in both of the case's folders.
+prepare() {
+  local name=$1 side
+  shift
+  for side in lin win; do mkdir -p "$work/cases/$name/$side" && cp "$@" "$work/cases/$name/$side/"; done
+}
+for side in lin win; do
+  mkdir -p "$work/cases/encscreen-input-hard-link/$side"
+  printf old >"$work/cases/encscreen-input-hard-link/$side/out.bmp"
+  ln "$work/cases/encscreen-input-hard-link/$side/out.bmp" "$work/cases/encscreen-input-hard-link/$side/hard.bmp"
+done
+case_ encscreen-input-same-name encscreen --force out.bmp out.bmp
+case_ encscreen-input-spelling encscreen --force out.bmp ./out.bmp
+case_ encscreen-input-hard-link encscreen out.bmp hard.bmp
+case_ decscreen-input-spelling decscreen --force out.scn ./out.scn
+cp "$fx/small.bmp" "$fx/os2-ba.bmp"
+perl -e 'open F, "+<", $ARGV[0] or die; binmode F; print F "BA"; seek F, 14, 0; print F pack("V", 64)' "$fx/os2-ba.bmp"
+prepare encscreen-guard-os2-ba "$fx/os2-ba.bmp"
+case_ encscreen-guard-os2-ba encscreen $F/small.bmp os2-ba.bmp
+case_ encscreen-reads-os2-ba encscreen $F/os2-ba.bmp out.scn
+"$lin/decscreen" "$fx/small.scn" "$fx/own.png"
+"$lin/decscreen" "$fx/small.scn" "$fx/own.bmp"
+prepare decscreen-own-png "$fx/own.png"
+case_ decscreen-own-png decscreen $F/sunset.scn own.png
+prepare decscreen-own-bmp "$fx/own.bmp"
+case_ decscreen-own-bmp decscreen $F/sunset.scn own.bmp
+prepare decscreen-user-bmp "$fx/small.bmp"
+case_ decscreen-user-bmp decscreen $F/sunset.scn small.bmp
+perl -e 'print "\x89PNG\r\n\x1a\n", pack("N a4 N N C5 N", 13, "IHDR", 250, 190, 8, 2, 0, 0, 0, 0)' >"$fx/odd.png"
+case_ encscreen-odd.png encscreen $F/odd.png out.scn
+case_ encsprite-odd.png encsprite $F/odd.png out.asm
 case_ decscreen-cut decscreen $F/cut.scn out.bmp
 case_ encscreen-double-dash encscreen -- $F/small.bmp -x.scn
 case_ encscreen-short.png encscreen $F/short.png out.scn
