@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/photo.hpp"
-#include "common/le.hpp"
+#include "formats/le.hpp"
 
 int main(int argc, char** argv)
 {

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "bench/photo.hpp"
-#include "common/le.hpp"
-#include "decscreen/bmp_out.hpp"
-#include "encscreen/quantize_luma.hpp"
-#include "encsprite/listing.hpp"
-#include "encsprite/palette.hpp"
+#include "formats/le.hpp"
+#include "formats/bmp.hpp"
+#include "encode/quantize_luma.hpp"
+#include "formats/listing.hpp"
+#include "encode/sprite_output.hpp"
+#include "encode/sprite_palette.hpp"
 #include "tests/reference/encoders.hpp"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "common/files.hpp"
-#include "common/screen.hpp"
+#include "io/files.hpp"
+#include "formats/screen.hpp"
 
 #ifdef _WIN32
 #include <io.h>

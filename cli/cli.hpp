@@ -2,17 +2,17 @@
 // two file names, the standard streams, creating and finishing the output,
 // the messages, the diagnostics that say what and why, and the exit statuses.
 // Each program's main describes itself in a ProgramFace and keeps only its
-// own steps (reading its input, converting, writing); the library in common/
-// never prints, this module prints for the programs.
+// own steps (reading its input, converting, writing); the libraries below it
+// never print, this module prints for the programs.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "common/output.hpp"
-#include "common/picture.hpp"
-#include "common/sniff.hpp"
+#include "io/output.hpp"
+#include "formats/picture.hpp"
+#include "formats/sniff.hpp"
 
 // The entry point takes the arguments as the system gives them: UTF-16 on
 // Windows, where a narrow argv holds only the names of the system's code page,

@@ -5,10 +5,10 @@
 // The screen is what the BMP needs, a ninth of its size; the BMP's rows are
 // decoded from it into one reused block and written bottom line first.
 #include "cli/cli.hpp"
-#include "common/scnfile.hpp"
-#include "decscreen/bmp_out.hpp"
-#include "decscreen/png_out.hpp"
-#include "decscreen/preview.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/bmp.hpp"
+#include "formats/png_preview.hpp"
+#include "formats/previews.hpp"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // Exit status 1 means success and 0 failure, the reverse of the other two
 // tools; scripts that call encscreen rely on it.
 #include "cli/cli.hpp"
-#include "common/scnfile.hpp"
-#include "encscreen/quantize_luma.hpp"
-#include "encscreen/quantize_perceptual.hpp"
+#include "formats/scnfile.hpp"
+#include "encode/quantize_luma.hpp"
+#include "encode/quantize_perceptual.hpp"
 
 namespace {
 

@@ -1,8 +1,9 @@
 // encsprite: a 24-bit BMP or PNG of sprites to a Z80 assembler listing.
 #include "cli/cli.hpp"
-#include "encsprite/listing.hpp"
-#include "encsprite/palette.hpp"
-#include "encsprite/perceptual.hpp"
+#include "formats/listing.hpp"
+#include "encode/sprite_output.hpp"
+#include "encode/sprite_palette.hpp"
+#include "encode/sprite_perceptual.hpp"
 
 namespace {
 

@@ -14,11 +14,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/lines.hpp"
-#include "common/scnfile.hpp"
-#include "encscreen/quantize_luma.hpp"
-#include "encsprite/listing.hpp"
-#include "encsprite/palette.hpp"
+#include "pipeline/lines.hpp"
+#include "formats/scnfile.hpp"
+#include "encode/quantize_luma.hpp"
+#include "formats/listing.hpp"
+#include "encode/sprite_output.hpp"
+#include "encode/sprite_palette.hpp"
 #include "fuzz/streams.hpp"
 #include "tests/reference/encoders.hpp"
 

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "common/pngio.hpp"
-#include "common/screen.hpp"
+#include "formats/pngio.hpp"
+#include "formats/screen.hpp"
 #include "fuzz/streams.hpp"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/scnfile.hpp"
-#include "decscreen/bmp_out.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/bmp.hpp"
 #include "fuzz/streams.hpp"
 #include "tests/reference/screen.hpp"
 

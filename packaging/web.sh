@@ -98,7 +98,8 @@ flags=(-std=c++20 -O3 -ffp-contract=off -Wall -Wextra -Wpedantic -fexceptions -I
   -DVORNE_VERSION="\"$version\"")
 objects=()
 pids=()
-for cpp in common/*.cpp cli/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cpp web/*.cpp; do
+for cpp in io/*.cpp colour/*.cpp formats/*.cpp pipeline/*.cpp encode/*.cpp cli/*.cpp encscreen/*.cpp encsprite/*.cpp \
+  decscreen/*.cpp web/*.cpp; do
   o=$out/obj/$(echo "$cpp" | tr / _).o
   define=()
   case $cpp in
@@ -107,7 +108,7 @@ for cpp in common/*.cpp cli/*.cpp encscreen/*.cpp encsprite/*.cpp decscreen/*.cp
     # Firefox since 2021 and Safari since 16.4 (2023), as is the
     # OffscreenCanvas the page draws with. Only there: the converters' bytes
     # stay those of the plain build.
-    web/colour_difference.cpp) define=(-msimd128) ;;
+    colour/colour_difference.cpp) define=(-msimd128) ;;
   esac
   objects+=("$o")
   up_to_date "$o" && continue

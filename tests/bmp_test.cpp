@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "common/le.hpp"
+#include "formats/le.hpp"
 #include "support.hpp"
 #include "tests/reference/screen.hpp"
 

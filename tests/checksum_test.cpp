@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "common/le.hpp"
+#include "formats/le.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "common/le.hpp"
+#include "formats/le.hpp"
 #include "png_support.hpp"
 #include "support.hpp"
 

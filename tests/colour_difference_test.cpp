@@ -1,5 +1,5 @@
 // The page's loss map: sRGB to L*a*b* and CIEDE2000 against published values.
-#include "web/colour_difference.hpp"
+#include "colour/colour_difference.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/lab.hpp"
+#include "colour/lab.hpp"
 
 #include <gtest/gtest.h>
 

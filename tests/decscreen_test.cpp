@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "common/le.hpp"
-#include "decscreen/bmp_out.hpp"
+#include "formats/le.hpp"
+#include "formats/bmp.hpp"
 #include "support.hpp"
 #include "tests/reference/screen.hpp"
 

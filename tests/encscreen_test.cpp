@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "encscreen/quantize_luma.hpp"
+#include "encode/quantize_luma.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;

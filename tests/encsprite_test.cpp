@@ -6,10 +6,11 @@
 #include <random>
 #include <sstream>
 
-#include "common/le.hpp"
-#include "decscreen/bmp_out.hpp"
-#include "encsprite/listing.hpp"
-#include "encsprite/palette.hpp"
+#include "formats/le.hpp"
+#include "formats/bmp.hpp"
+#include "formats/listing.hpp"
+#include "encode/sprite_output.hpp"
+#include "encode/sprite_palette.hpp"
 #include "support.hpp"
 #include "tests/reference/encoders.hpp"
 

@@ -33,7 +33,7 @@ for prog in encscreen encsprite decscreen; do
     failed=$((failed + 1))
   fi
   sources=("$src/$prog/main.cpp")
-  [ $prog = decscreen ] || sources+=("$src/common/picture.cpp")
+  [ $prog = decscreen ] || sources+=("$src/formats/picture.cpp")
   sources+=("$src/cli/cli.cpp")
   while IFS= read -r m; do
     checked=$((checked + 1))

@@ -9,7 +9,7 @@
 
 #include <sstream>
 
-#include "common/le.hpp"
+#include "formats/le.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;

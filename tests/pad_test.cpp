@@ -13,9 +13,9 @@
 #include <set>
 #include <thread>
 
-#include "encscreen/quantize_luma.hpp"
-#include "common/lines.hpp"
-#include "encsprite/palette.hpp"
+#include "encode/quantize_luma.hpp"
+#include "pipeline/lines.hpp"
+#include "encode/sprite_palette.hpp"
 #include "png_support.hpp"
 
 namespace fs = std::filesystem;

@@ -9,11 +9,11 @@
 #include <numbers>
 #include <random>
 
-#include "common/four_colours.hpp"
-#include "common/lab.hpp"
-#include "decscreen/bmp_out.hpp"
-#include "encscreen/quantize_perceptual.hpp"
-#include "encsprite/perceptual.hpp"
+#include "colour/four_colours.hpp"
+#include "colour/lab.hpp"
+#include "formats/bmp.hpp"
+#include "encode/quantize_perceptual.hpp"
+#include "encode/sprite_perceptual.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;

@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
-#include "common/scnfile.hpp"
-#include "common/screen.hpp"
-#include "common/walk.hpp"
-#include "encscreen/quantize_luma.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/screen.hpp"
+#include "pipeline/walk.hpp"
+#include "encode/quantize_luma.hpp"
 #include "support.hpp"
 #include "tests/reference/encoders.hpp"
 

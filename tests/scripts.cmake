@@ -68,3 +68,6 @@ endif()
 if(TEST web_page)
   set_tests_properties(web_page PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL ON)
 endif()
+
+# The folders are layers whose includes run one way.
+add_test(NAME include_layers COMMAND bash ${CMAKE_SOURCE_DIR}/tests/include_layers.sh ${CMAKE_SOURCE_DIR})

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 
 #include "bench/photo.hpp"
-#include "common/le.hpp"
+#include "formats/le.hpp"
 
 Picture make_picture(int w, int h, const std::function<Rgb(int x, int y)>& f)
 {

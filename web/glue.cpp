@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "common/bigbuf.hpp"
-#include "common/lines.hpp"
-#include "common/walk.hpp"
-#include "common/scnfile.hpp"
-#include "common/screen.hpp"
-#include "decscreen/bmp_out.hpp"
-#include "web/colour_difference.hpp"
+#include "io/bigbuf.hpp"
+#include "pipeline/lines.hpp"
+#include "pipeline/walk.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/screen.hpp"
+#include "formats/bmp.hpp"
+#include "colour/colour_difference.hpp"
 
 int encscreen_main(int argc, char** argv);
 int encsprite_main(int argc, char** argv);

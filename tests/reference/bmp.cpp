@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "common/screen.hpp"
+#include "formats/screen.hpp"
 
 // Line by line as they arrive, so that memory follows the bytes rather than
 // the header's promise; a top-down picture's lines are turned round at the end.

@@ -1,13 +1,13 @@
 // A whole picture in memory, bottom line first, as the tests, the fuzz
 // targets and the benchmarks want it to compare against. The programs never
-// hold a picture whole: they read it a band at a time (common/picture.hpp),
+// hold a picture whole: they read it a band at a time (formats/picture.hpp),
 // and never link this library.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "common/picture.hpp"
+#include "formats/picture.hpp"
 
 // The picture as stored in a bottom-up BMP: line 0 of `pixels` is the bottom
 // line of the picture; each line w pixels of blue, green, red, no padding.

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "encsprite/listing.hpp"
+#include "formats/listing.hpp"
 
 SymbolCodes quantize_symbol_luma(const SymbolPixels& p)
 {

@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
-#include "common/screen.hpp"
-#include "encscreen/quantize_luma.hpp"
-#include "encsprite/palette.hpp"
+#include "formats/screen.hpp"
+#include "encode/quantize_luma.hpp"
+#include "encode/sprite_palette.hpp"
 #include "tests/reference/bmp.hpp"
 #include "tests/reference/screen.hpp"
 

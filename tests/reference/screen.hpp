@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/input.hpp"
-#include "common/scnfile.hpp"
-#include "common/screen.hpp"
-#include "common/walk.hpp"
+#include "io/input.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/screen.hpp"
+#include "pipeline/walk.hpp"
 #include "tests/reference/bmp.hpp"
 
 // The 64 pixels of one symbol, entry j = 8r + c for symbol line r in the order

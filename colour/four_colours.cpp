@@ -1,0 +1,294 @@
+// The search for four screen colours: see four_colours.hpp. Built with
+// -ffp-contract=off, as lab.cpp.
+#include "colour/four_colours.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using Column = std::array<double, kMaxColours>;
+
+// An RGB332 byte from red, green and blue levels (0 .. 7, 0 .. 7, 0 .. 3).
+uint8_t value_of(int r, int g, int b) { return uint8_t(r << 5 | g << 2 | b); }
+
+double squared(const Lab& x, const Lab& y)
+{
+    const double dl = x.L - y.L, da = x.a - y.a, db = x.b - y.b;
+    return dl * dl + da * da + db * db;
+}
+
+struct Groups {
+    std::array<uint8_t, kMaxColours> of; // each colour's group
+    std::array<Lab, 4> centre;
+    double spread = 0; // weighted sum of squared distances to the centres
+};
+
+// Lloyd's k-means in CIELAB from the given centres, until no colour changes
+// group (at most 12 rounds). A group that empties keeps its centre.
+Groups lloyd(const ColourSet& s, std::array<Lab, 4> centre)
+{
+    Groups g{};
+    g.of.fill(255);
+    for (int round = 0; round < 12; ++round) {
+        bool moved = false;
+        g.spread = 0;
+        for (size_t i = 0; i < s.n; ++i) {
+            uint8_t best = 0;
+            double d = squared(s.lab[i], centre[0]);
+            for (uint8_t k = 1; k < 4; ++k)
+                if (const double e = squared(s.lab[i], centre[k]); e < d) {
+                    d = e;
+                    best = k;
+                }
+            moved |= g.of[i] != best;
+            g.of[i] = best;
+            g.spread += s.weight[i] * d;
+        }
+        if (!moved)
+            break;
+        std::array<double, 4> w{}, L{}, a{}, b{};
+        for (size_t i = 0; i < s.n; ++i) {
+            const uint8_t k = g.of[i];
+            w[k] += s.weight[i];
+            L[k] += s.weight[i] * s.lab[i].L;
+            a[k] += s.weight[i] * s.lab[i].a;
+            b[k] += s.weight[i] * s.lab[i].b;
+        }
+        for (size_t k = 0; k < 4; ++k)
+            if (w[k] > 0)
+                centre[k] = {L[k] / w[k], a[k] / w[k], b[k] / w[k], 0};
+    }
+    g.centre = centre;
+    return g;
+}
+
+// Two starts, and the grouping of less spread: the colours farthest apart
+// (each next one the farthest from those taken), which keeps a small detail
+// of its own colour, and the four quarters of the weight in order of
+// lightness, which shares the groups out evenly over a gradient.
+Groups group_in_four(const ColourSet& s)
+{
+    std::array<Lab, 4> far{};
+    {
+        double total = 0, L = 0, a = 0, b = 0;
+        for (size_t i = 0; i < s.n; ++i) {
+            total += s.weight[i];
+            L += s.weight[i] * s.lab[i].L;
+            a += s.weight[i] * s.lab[i].a;
+            b += s.weight[i] * s.lab[i].b;
+        }
+        const Lab mean{L / total, a / total, b / total, 0};
+        std::array<double, kMaxColours> nearest;
+        for (size_t i = 0; i < s.n; ++i)
+            nearest[i] = squared(s.lab[i], mean);
+        for (size_t k = 0; k < 4; ++k) {
+            size_t pick = 0;
+            for (size_t i = 1; i < s.n; ++i)
+                if (nearest[i] > nearest[pick])
+                    pick = i;
+            far[k] = s.lab[pick];
+            for (size_t i = 0; i < s.n; ++i)
+                nearest[i] = k == 0 ? squared(s.lab[i], far[0]) : std::min(nearest[i], squared(s.lab[i], far[k]));
+        }
+    }
+    std::array<Lab, 4> quarters{};
+    {
+        std::array<uint16_t, kMaxColours> order;
+        for (size_t i = 0; i < s.n; ++i)
+            order[i] = uint16_t(i);
+        // Equal lightness in the colours' order: the same order everywhere,
+        // and no buffer to allocate as stable_sort would.
+        std::sort(order.begin(), order.begin() + ptrdiff_t(s.n), [&](uint16_t x, uint16_t y) {
+            return s.lab[x].L < s.lab[y].L || (s.lab[x].L == s.lab[y].L && x < y);
+        });
+        double total = 0;
+        for (size_t i = 0; i < s.n; ++i)
+            total += s.weight[i];
+        std::array<double, 4> w{}, L{}, a{}, b{};
+        double before = 0;
+        for (size_t j = 0; j < s.n; ++j) {
+            const size_t i = order[j];
+            const size_t k = std::min<size_t>(3, size_t(4 * (before + 0.5 * s.weight[i]) / total));
+            before += s.weight[i];
+            w[k] += s.weight[i];
+            L[k] += s.weight[i] * s.lab[i].L;
+            a[k] += s.weight[i] * s.lab[i].a;
+            b[k] += s.weight[i] * s.lab[i].b;
+        }
+        for (size_t k = 0; k < 4; ++k)
+            quarters[k] = w[k] > 0 ? Lab{L[k] / w[k], a[k] / w[k], b[k] / w[k], 0} : far[k];
+    }
+    const Groups x = lloyd(s, far), y = lloyd(s, quarters);
+    return y.spread < x.spread ? y : x;
+}
+
+// The weighted sum of differences between the colours of group k and value v.
+double group_cost(const ColourSet& s, const Groups& g, uint8_t k, uint8_t v)
+{
+    const Lab& c = screen_labs()[v];
+    double sum = 0;
+    for (size_t i = 0; i < s.n; ++i)
+        if (g.of[i] == k)
+            sum += s.weight[i] * ciede2000(s.lab[i], c);
+    return sum;
+}
+
+// The screen's levels (red, green, blue) nearest to a colour.
+std::array<int, 3> nearest_levels(const double* rgb)
+{
+    return {std::min(7, int(rgb[0] / 36 + 0.5)), std::min(7, int(rgb[1] / 36 + 0.5)), std::min(3, int(rgb[2] / 84 + 0.5))};
+}
+
+// The value of least cost(v) among all 256 or among the 3 x 3 x 3 levels
+// around `levels`; the first one found where two cost the same.
+template <class Cost>
+uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost)
+{
+    int lo[3], hi[3];
+    for (size_t c = 0; c < 3; ++c) {
+        const int top = c == 2 ? 3 : 7;
+        lo[c] = every_value ? 0 : std::max(0, levels[c] - 1);
+        hi[c] = every_value ? top : std::min(top, levels[c] + 1);
+    }
+    uint8_t best = value_of(lo[0], lo[1], lo[2]);
+    double least = -1;
+    for (int r = lo[0]; r <= hi[0]; ++r)
+        for (int g = lo[1]; g <= hi[1]; ++g)
+            for (int b = lo[2]; b <= hi[2]; ++b) {
+                const uint8_t v = value_of(r, g, b);
+                if (const double c = cost(v); least < 0 || c < least) {
+                    least = c;
+                    best = v;
+                }
+            }
+    return best;
+}
+
+// Each colour's code: the nearest value, the lowest code of equally near ones.
+void nearest_codes(size_t n, const std::array<Column, 4>& d, uint8_t* codes)
+{
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t code = 0;
+        for (uint8_t k = 1; k < 4; ++k)
+            if (d[k][i] < d[code][i])
+                code = k;
+        codes[i] = code;
+    }
+}
+
+} // namespace
+
+std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourSearch& how, uint8_t* codes)
+{
+    const std::array<Lab, 256>& screen = screen_labs();
+    std::array<uint8_t, 4> values{};
+    size_t used = 0;
+    if (s.n <= 4) {
+        for (size_t i = 0; i < s.n; ++i) {
+            const double rgb[3] = {double(s.rgb[i][0]), double(s.rgb[i][1]), double(s.rgb[i][2])};
+            values[i] = best_value(how.every_value, nearest_levels(rgb),
+                                   [&](uint8_t v) { return ciede2000(s.lab[i], screen[v]); });
+        }
+        used = s.n;
+    } else {
+        // Each group starts at the value nearest to its centre among the
+        // 3 x 3 x 3 levels around its members' mean colour (for a whole
+        // picture: the best value of all for its members). Trying every
+        // such value on the members themselves did no better, at twice the
+        // time.
+        const Groups g = group_in_four(s);
+        for (uint8_t k = 0; k < 4; ++k) {
+            double w = 0, rgb[3] = {0, 0, 0};
+            for (size_t i = 0; i < s.n; ++i)
+                if (g.of[i] == k) {
+                    w += s.weight[i];
+                    for (size_t c = 0; c < 3; ++c)
+                        rgb[c] += s.weight[i] * s.rgb[i][c];
+                }
+            if (w == 0)
+                continue; // an emptied group: its value stays black
+            for (double& c : rgb)
+                c /= w;
+            if (how.every_value) {
+                values[k] = best_value(true, {}, [&](uint8_t v) { return group_cost(s, g, k, v); });
+            } else {
+                Lab c = g.centre[k];
+                c.C = std::sqrt(c.a * c.a + c.b * c.b);
+                values[k] = best_value(false, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(c, screen[v]); });
+            }
+        }
+        used = 4;
+    }
+
+    // Every colour's difference to each value.
+    std::array<Column, 4> d;
+    for (size_t k = 0; k < 4; ++k)
+        ciede2000_column(s.lab.data(), s.n, screen[values[k]], d[k].data());
+    nearest_codes(s.n, d, codes);
+
+    // The moves: value k one level up or down in one channel, judged on the
+    // colours coded k, each shown by the nearer of the new value and the
+    // others. Colours of other codes could only come nearer, so a move that
+    // lowers this sum lowers the whole.
+    std::array<uint16_t, kMaxColours> members;
+    Column others;
+    for (int pass = 0; pass < how.passes; ++pass) {
+        bool moved = false;
+        for (uint8_t k = 0; k < used; ++k) {
+            size_t m = 0;
+            double current = 0;
+            for (size_t i = 0; i < s.n; ++i)
+                if (codes[i] == k) {
+                    members[m] = uint16_t(i);
+                    double o = 1e300;
+                    for (uint8_t j = 0; j < 4; ++j)
+                        if (j != k)
+                            o = std::min(o, d[j][i]);
+                    others[m++] = o;
+                    current += s.weight[i] * d[k][i];
+                }
+            if (current == 0)
+                continue; // its colours shown exactly, or none
+            const int level[3] = {values[k] >> 5, (values[k] >> 2) & 7, values[k] & 3};
+            uint8_t best = values[k];
+            for (int c = 0; c < 3; ++c)
+                for (const int step : {-1, 1}) {
+                    int l[3] = {level[0], level[1], level[2]};
+                    l[c] += step;
+                    if (l[c] < 0 || l[c] > (c == 2 ? 3 : 7))
+                        continue;
+                    const uint8_t v = value_of(l[0], l[1], l[2]);
+                    double cost = 0;
+                    for (size_t j = 0; j < m && cost < current; ++j)
+                        cost += s.weight[members[j]] * std::min(others[j], ciede2000(s.lab[members[j]], screen[v]));
+                    if (cost < current) {
+                        current = cost;
+                        best = v;
+                    }
+                }
+            if (best != values[k]) {
+                values[k] = best;
+                ciede2000_column(s.lab.data(), s.n, screen[best], d[k].data());
+                nearest_codes(s.n, d, codes);
+                moved = true;
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return values;
+}
+
+uint8_t nearest_code(const Lab& c, const std::array<uint8_t, 4>& attributes)
+{
+    const std::array<Lab, 256>& screen = screen_labs();
+    uint8_t code = 0;
+    double least = ciede2000(c, screen[attributes[0]]);
+    for (uint8_t k = 1; k < 4; ++k)
+        if (const double d = ciede2000(c, screen[attributes[k]]); d < least) {
+            least = d;
+            code = k;
+        }
+    return code;
+}

@@ -1,0 +1,50 @@
+// Colour as a person sees it: CIELAB and the CIEDE2000 difference, computed
+// so that every machine gets the same bits.
+//
+// A picture's bytes are sRGB. CIELAB (D65 white, the 2-degree observer) puts
+// colours where equal steps look about equal, and CIEDE2000 corrects what is
+// left: blues, greys and saturated colours. The perceptual conversions choose
+// colours by it, and their output must not depend on the processor, the
+// compiler or the C library, so nothing here calls libm's transcendental
+// functions (whose last bits differ between libraries): cube root, exp,
+// atan2 and sin are our own, built from + - * / and sqrt, which IEEE 754
+// rounds exactly everywhere. The files that compute in floating point are
+// built with -ffp-contract=off, as a fused multiply-add rounds once where a
+// multiplication and an addition round twice (GCC fuses them on s390x).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "colour/rgb332.hpp"
+
+// L* 0 .. 100, a* and b* about -128 .. 127, and the chroma sqrt(a*^2 + b*^2)
+// kept because every difference needs it.
+struct Lab {
+    double L, a, b, C;
+};
+
+Lab lab_of_srgb(uint8_t r, uint8_t g, uint8_t b);
+
+// The CIELAB colour of each of the 256 RGB332 bytes as the screen shows it
+// (screen_rgb).
+const std::array<Lab, 256>& screen_labs();
+
+// The CIEDE2000 difference (kL = kC = kH = 1). Computed without the hue
+// angles where an identity allows: the hue difference from the dot product,
+// the mean hue's cosines from the sum of the two unit hue vectors. The
+// blue-region rotation is left out where it changes the result by less
+// than 0.01 %.
+double ciede2000(const Lab& x, const Lab& y);
+
+// out[i] = ciede2000(px[i], c) for the n colours at px.
+void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out);
+
+// The pinned functions, exposed for the tests: accurate to a few units in
+// the last place over the ranges the conversions use, and identical
+// everywhere.
+double pinned_cbrt(double x);       // x >= 0
+double pinned_exp_neg(double x);    // exp(-x) for x >= 0
+double pinned_atan2_deg(double y, double x); // 0 <= result < 360
+double pinned_sin(double x);        // |x| <= pi / 2

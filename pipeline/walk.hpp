@@ -1,0 +1,128 @@
+// The walk over a picture's symbols, shared by both encoders.
+//
+// The lines come from the last stage of the chain (pipeline/lines.hpp), which
+// tells their width, height and order; both must be multiples of 8 there
+// (the reader refuses other sizes unless the pad stage follows it). They are
+// read a band of 8 lines (one symbol row) at a time into one
+// reused buffer; each symbol is handed to the encoder where it lies in that
+// band, and what the encoder makes of it goes straight to its place in a
+// top-down screen. Only the screen is kept, a ninth of the picture's bytes.
+//
+// Where the rows go depends on what is known of the input. A regular file's
+// size shows that its pixels are there (the header check refuses it
+// otherwise), so the screen is allocated whole and each band lands in its
+// final row: the last row first for a bottom-up BMP. From a pipe nothing is
+// known, so the screen grows by a row for each band that arrives, memory
+// following the bytes rather than the header's promise; the rows of a
+// bottom-up picture then lie bottom row first and are turned round at the end.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "io/bigbuf.hpp"
+#include "pipeline/lines.hpp"
+#include "formats/screen.hpp"
+
+// What an encoder makes of one symbol: the raster words of its eight lines
+// from its bottom line up, and its four attribute bytes.
+struct SymbolRaster {
+    std::array<uint16_t, 8> words;
+    std::array<uint8_t, 4> attributes;
+};
+
+// How the rows of arrays of `rows` symbol rows are filled as bands arrive.
+struct RowOrder {
+    size_t rows = 0;
+    bool whole = false;    // allocated whole, each band at its final row
+    bool top_down = false; // bands arrive top row first
+};
+
+inline RowOrder row_order(const LineSource& src) { return {src.height / 8, src.promised, src.top_down}; }
+
+// The row of the k-th band to arrive.
+inline size_t row_of_band(const RowOrder& o, size_t k) { return o.whole && !o.top_down ? o.rows - 1 - k : k; }
+
+// Makes room in `a`, of `per_row` elements a symbol row, for the k-th band.
+template <class T>
+void room_for_band(const RowOrder& o, BigArray<T>& a, size_t per_row, size_t k)
+{
+    if (!o.whole || k == 0)
+        a.resize((o.whole ? o.rows : k + 1) * per_row, o.rows * per_row);
+}
+
+// Reads the picture band by band and calls band(bottom, stride, k) for the
+// k-th band to arrive: `bottom` is the first pixel of its bottom line, and
+// each line above starts `stride` bytes further on, a negative step where
+// lines arrive top line first. The source is finished afterwards (a PNG is
+// read to its end).
+template <class Band>
+PictureError for_each_band(const LineSource& src, Band&& band)
+{
+    const size_t line = 3 * size_t(src.width), band_bytes = 8 * line, bands = src.height / 8;
+    // From a pipe, a picture of 2 MiB or more is read 512 KiB of bands at a
+    // time. Each read that finds the pipe full wakes the program writing into
+    // it, and a wake-up across processors is dear on a virtual machine; a
+    // read of half what the pipe holds (1 MiB, see widen_pipe) wakes it twice
+    // a pipeful and leaves it room to write the other half while these bands
+    // are encoded (reads of a whole pipeful left the two taking turns). The
+    // buffer is one 2 MiB huge page, one first touch. A smaller picture is
+    // read a band at a time: a buffer would cost more first touches than it
+    // saves wake-ups.
+    const bool batch = src.piped && uint64_t(band_bytes) * bands >= (uint64_t(2) << 20);
+    const size_t per_read = batch ? std::max<size_t>(1, (size_t(512) << 10) / band_bytes) : 1;
+    BigArray<uint8_t> buf;
+    buf.resize(batch ? std::max(per_read * band_bytes, size_t(2) << 20) : band_bytes);
+    const ptrdiff_t stride = src.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
+    const uint8_t* bottom = src.top_down ? buf.data() + 7 * line : buf.data();
+    for (size_t k = 0; k < bands;) {
+        const size_t n = std::min(per_read, bands - k);
+        if (const PictureError e = read_lines(src, buf.data(), line, uint32_t(8 * n)); e != PictureError::ok)
+            return e;
+        for (size_t j = 0; j < n; ++j)
+            band(bottom + j * band_bytes, stride, k + j);
+        k += n;
+    }
+    return finish_lines(src);
+}
+
+// Encodes the n symbols of one band into symbol row `row` of the screen.
+// encode(first, stride) gets the first pixel of the symbol's bottom line, each
+// line above `stride` bytes on, `pixel_bytes` bytes a pixel.
+template <class Encode>
+void encode_band(ScreenImage& s, size_t row, const uint8_t* bottom, ptrdiff_t stride, size_t pixel_bytes,
+                 Encode&& encode)
+{
+    const size_t n = symbol_columns(s);
+    // The row's top line; the symbol's line r from the bottom is line 7 - r.
+    uint16_t* words = s.raster.data() + 8 * row * n;
+    uint8_t* attributes = s.attributes.data() + row * n * 4;
+    for (size_t sx = 0; sx < n; ++sx) {
+        const SymbolRaster q = encode(bottom + 8 * pixel_bytes * sx, stride);
+        for (size_t r = 0; r < 8; ++r)
+            words[(7 - r) * n + sx] = q.words[r];
+        std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
+    }
+}
+
+// The whole walk over a picture being read: the screen of its size, every
+// symbol encoded from its blue-green-red pixels.
+template <class Encode>
+PictureError encode_picture(const LineSource& src, ScreenImage& s, Encode&& encode)
+{
+    s = ScreenImage{};
+    s.width = src.width;
+    s.height = src.height;
+    const size_t n = symbol_columns(s);
+    const RowOrder order = row_order(src);
+    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+        room_for_band(order, s.raster, 8 * n, k);
+        room_for_band(order, s.attributes, 4 * n, k);
+        encode_band(s, row_of_band(order, k), bottom, stride, 3, encode);
+    });
+    if (e == PictureError::ok && !order.whole && !order.top_down)
+        reverse_symbol_rows(s, order.rows);
+    return e;
+}
