@@ -1,6 +1,8 @@
 // The steps every program's main shares; see cli.hpp.
 #include "cli/cli.hpp"
 
+#include "cli/quoting.hpp"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -99,79 +101,8 @@ void release_reserve()
 int out_of_memory(Run& run)
 {
     discard_output(run.out);
-    std::fputs("not enough memory\n", stderr);
+    std::fputs(kNoMemory, stderr);
     return run.face->failure;
-}
-
-// The length of the UTF-8 sequence of a character a terminal shows as it is
-// at the start of `s`, or 0 where the first byte must be escaped: a control
-// character (C0, DEL, C1), or a byte that starts no valid sequence (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut
-// short).
-size_t printable_length(std::string_view s)
-{
-    const auto b = [&](size_t i) { return i < s.size() ? uint8_t(s[i]) : 0; };
-    const auto follows = [&](size_t i, uint8_t lo, uint8_t hi) { return b(i) >= lo && b(i) <= hi; };
-    const uint8_t c = b(0);
-    if (c >= 0x20 && c < 0x7F)
-        return 1;
-    if (c == 0xC2) // U+0080 to U+00BF: the C1 controls end at U+009F
-        return follows(1, 0xA0, 0xBF) ? 2 : 0;
-    if (c > 0xC2 && c <= 0xDF)
-        return follows(1, 0x80, 0xBF) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        const uint8_t lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-        return follows(1, lo, hi) && follows(2, 0x80, 0xBF) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        const uint8_t lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-        return follows(1, lo, hi) && follows(2, 0x80, 0xBF) && follows(3, 0x80, 0xBF) ? 4 : 0;
-    }
-    return 0;
-}
-
-// `s` for a diagnostic. A name a user typed, or a file's name a glob found,
-// goes to a terminal: raw, ESC [2J would clear the screen and a line feed
-// would forge a line. Where `always` is false, a string a terminal shows as
-// it is stays as it is, spaces and all. Otherwise, and always for an empty
-// one, it is written as the shell would read it back: in single quotes, a
-// quote as '\'', and every byte a terminal would act on as $'\ooo' (or
-// $'\n' and the like), as GNU tools quote names.
-std::string quoted(std::string_view s, bool always)
-{
-    bool plain = !s.empty();
-    for (size_t i = 0, n = 0; plain && i < s.size(); i += n)
-        plain = (n = printable_length(s.substr(i))) > 0;
-    if (plain && !always)
-        return std::string(s);
-    std::string q = "'";
-    bool escaping = false; // inside $'...'
-    for (size_t i = 0; i < s.size();) {
-        const size_t n = printable_length(s.substr(i));
-        if (n == 0) {
-            if (!escaping)
-                q += "'$'";
-            escaping = true;
-            static constexpr char kLetters[] = "abtnvfr"; // \a is 7 ... \r is 13
-            const uint8_t c = uint8_t(s[i++]);
-            q += '\\';
-            if (c >= 7 && c <= 13)
-                q += kLetters[c - 7];
-            else
-                q += {char('0' + (c >> 6)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7))};
-            continue;
-        }
-        if (s[i] == '\'') {
-            q += escaping ? "\\'" : "'\\''";
-        } else {
-            if (escaping)
-                q += "''";
-            escaping = false;
-            q.append(s.substr(i, n));
-        }
-        i += n;
-    }
-    return q + "'";
 }
 
 // A usage error: what was wrong on standard error, then the usage message as
@@ -200,67 +131,33 @@ int print_text(const ProgramFace& face, const std::string& text)
 // Reads the options and the two names. Nothing when the program is to
 // convert; otherwise the exit status of a command line that asked for no
 // conversion or was wrong.
-//
-// An argument that starts with "-" is an option wherever it stands, until
-// "--"; "-" alone is a standard stream. A file named like an option is
-// ./-x, or comes after "--".
 std::optional<int> read_command_line(int argc, char** argv, Run& run)
 {
     const ProgramFace& face = *run.face;
-    std::vector<const char*> names;
-    bool only_names = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (only_names || a == "-" || a.empty() || a[0] != '-') {
-            names.push_back(argv[i]);
-            continue;
-        }
-        if (a == "--") {
-            only_names = true;
-            continue;
-        }
-        if (a == "-h" || a == "--help")
-            return print_text(face, face.help);
-        if (a == "--version")
-            return print_text(face, std::string(face.name) + " " + VORNE_VERSION + "\n");
-        const size_t eq = a.find('=');
-        const std::string_view option = a.substr(0, eq);
-        const bool has_value = eq != std::string_view::npos;
-        bool* flag = option == "--force"                                            ? &run.options.force
-                     : option == "--pad" && (face.options & kPadOption)               ? &run.options.pad
-                     : option == "--perceptual" && (face.options & kPerceptualOption) ? &run.options.perceptual
-                                                                                      : nullptr;
-        if (flag) {
-            if (has_value)
-                return usage_error(face, "option '" + std::string(option) + "' takes no value");
-            *flag = true;
-        } else if (option == "--prefix" && face.prefix_ok) {
-            std::string_view value;
-            if (has_value)
-                value = a.substr(eq + 1);
-            else if (i + 1 < argc)
-                value = argv[++i];
-            else
-                return usage_error(face, "option '--prefix' needs a name");
-            if (!face.prefix_ok(value))
-                return usage_error(face, quoted("--prefix " + std::string(value), true) +
-                                             ": the prefix must be an assembler name: a letter or underscore, then "
-                                             "letters, digits or underscores, at most 32 characters");
-            run.options.prefix = value;
-        } else {
-            return usage_error(face, "unknown option " + quoted(a, true));
-        }
+    const CommandLine line = parse_command_line(face.program, argc, argv);
+    switch (line.asks) {
+    case CommandLine::convert:
+        break;
+    case CommandLine::help:
+        return print_text(face, std::string(face.help_head) + "\nOptions:\n" + options_help(face.program) + "\n" +
+                                    face.help_tail);
+    case CommandLine::version:
+        return print_text(face, std::string(face.name) + " " + VORNE_VERSION + "\n");
+    case CommandLine::wrong:
+        return usage_error(face, line.error);
     }
-    if (names.size() != 2) {
+    if (line.names.size() != 2) {
         // A third name is most likely a glob that matched one file too many,
         // and that file must not be overwritten.
         const std::string help = "try '" + std::string(face.name) + " --help'";
-        return usage_error(face, names.empty()       ? help
-                                 : names.size() == 1 ? "one name given, two needed; " + help
-                                                     : std::to_string(names.size()) + " names given, two needed; " + help);
+        const size_t n = line.names.size();
+        return usage_error(face, n == 0   ? help
+                                 : n == 1 ? "one name given, two needed; " + help
+                                          : std::to_string(n) + " names given, two needed; " + help);
     }
-    run.input = names[0];
-    run.output = names[1];
+    run.options = line.options;
+    run.input = line.names[0];
+    run.output = line.names[1];
     return std::nullopt;
 }
 
@@ -350,7 +247,12 @@ int fail(const Run& run, const char* message, bool to_stderr, const char* name, 
     return run.face->failure;
 }
 
-ReadOptions reading(Run& run) { return ReadOptions{run.options.pad, &run.report}; }
+ReadOptions reading(Run& run)
+{
+    ReadOptions r = reading_options(run.options);
+    r.report = &run.report;
+    return r;
+}
 
 int picture_failed(const Run& run, PictureError e)
 {
@@ -376,7 +278,7 @@ int picture_failed(const Run& run, PictureError e)
     case PictureError::bad_size:
         why = "the picture is " + std::to_string(r.width) + "x" + std::to_string(r.height);
         if (r.width > 0 && r.height > 0 && r.width <= kMaxScreenSide && r.height <= kMaxScreenSide &&
-            (run.face->options & kPadOption))
+            (run.face->program & (kEncscreenBit | kEncspriteBit)))
             why += "; --pad makes it " + std::to_string((r.width + 7) / 8 * 8) + "x" +
                    std::to_string((r.height + 7) / 8 * 8) + " by repeating its last column and line";
         else if (r.width > kMaxScreenSide || r.height > kMaxScreenSide)

@@ -10,9 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "io/output.hpp"
+#include "cli/messages.hpp"
+#include "cli/options.hpp"
 #include "formats/picture.hpp"
 #include "formats/sniff.hpp"
+#include "io/output.hpp"
 
 // The entry point takes the arguments as the system gives them: UTF-16 on
 // Windows, where a narrow argv holds only the names of the system's code page,
@@ -30,30 +32,18 @@ using ArgChar = wchar_t;
 using ArgChar = char;
 #endif
 
-// The options a program takes, besides --help, --version and --force.
-enum ProgramOptions : unsigned {
-    kPadOption = 1,        // --pad
-    kPerceptualOption = 2, // --perceptual
-};
-
 // What a program is, as its messages and statuses show it.
 struct ProgramFace {
     const char* name;        // "encscreen"
     int success, failure;    // exit statuses: encscreen's are 1 and 0, the others' 0 and 1
-    const char* usage;       // printed for a wrong command line
-    const char* help;        // printed for --help
+    const char* usage;       // printed for a wrong command line (cli/messages.hpp)
     const char* not_opened;  // the messages about the output: "scnfile was not opened\n"
     const char* not_written; // "scnfile was not written\n"
-    unsigned options;        // ProgramOptions
-    // --prefix NAME, where the program takes it: whether NAME will do.
-    bool (*prefix_ok)(std::string_view name) = nullptr;
-};
-
-struct Options {
-    bool force = false;      // replace a picture or screen all the same
-    bool pad = false;        // sizes not a multiple of 8 are padded
-    bool perceptual = false; // colours chosen to look like the picture
-    std::string_view prefix; // the listing's label prefix
+    unsigned program;        // its bit in the table of options (cli/options.hpp)
+    // --help: the usage and what the program does, then the table's options
+    // for it under "Options:", then the rest.
+    const char* help_head;
+    const char* help_tail;
 };
 
 // One run of a program: its options, its two file names and its output.

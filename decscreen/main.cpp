@@ -12,26 +12,18 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: decscreen [OPTIONS] SCREEN PICTURE
+constexpr const char* kHelpHead = R"(Usage: decscreen [OPTIONS] SCREEN PICTURE
 Converts SCREEN, a screen file (.scn), into PICTURE: a 24-bit BMP, or a PNG
 where the name ends in .png, with the colours the screen shows. Either name
 may be "-", standard input or output.
+)";
 
-Options:
-  --force       replace PICTURE even where it holds a screen file or a
-                picture that decscreen did not write, which is otherwise
-                left alone, and write a BMP even where the name says another
-                format (.jpg, .gif, .webp, .tif)
-  --            the end of the options: a name after it may start with "-"
-  -h, --help    print this help
-  --version     print the version
-
-Exit status: 0 on success, 1 on failure. A failure prints its message and a
+constexpr const char* kHelpTail = R"(Exit status: 0 on success, 1 on failure. A failure prints its message and a
 line on standard error that says which file and why. More in: man decscreen
 )";
 
-constexpr ProgramFace kDecscreen{"decscreen", 0, 1, "Usage: decscreen <>.scn <>.bmp \n\a", kHelp,
-                                 "bmpfile was not opened\n", "bmpfile was not written\n", 0};
+constexpr ProgramFace kDecscreen{"decscreen", 0, 1, kDecscreenUsage, kBmpNotOpened, kBmpNotWritten, kDecscreenBit,
+                                 kHelpHead, kHelpTail};
 
 bool fits_bmp(uint32_t width, uint32_t height) { return bmp_file_size(width, height) <= kMaxBmpFileSize; }
 // A PNG has no 4 GiB limit: every screen the file format can describe fits.
@@ -68,25 +60,25 @@ int decscreen(Run& run)
     case ScnError::ok:
         break;
     case ScnError::cannot_open:
-        return fail(run, "scnfile was not opened\n", false, name, system_reason(report.error));
+        return fail(run, kScnNotOpened, false, name, system_reason(report.error));
     case ScnError::truncated:
-        return fail(run, "scnfile is truncated\n", true, name,
+        return fail(run, kScnTruncated, true, name,
                     (report.size != kUnknownSize ? "the file has " + std::to_string(report.size)
                                                  : "the data ended after " + std::to_string(report.got)) +
                         " bytes; a " + std::to_string(report.width) + "x" + std::to_string(report.height) +
                         " screen needs " + std::to_string(report.needed));
     case ScnError::not_screen:
-        return fail(run, "scnfile is not a screen file\n", true, name,
+        return fail(run, kScnNotScreen, true, name,
                     report.got < kScreenHeaderSize
                         ? "the file ends after " + std::to_string(report.got) + " bytes, inside the header"
                         : not_a_screen(std::span<const uint8_t>(report.head, kScreenHeaderSize)));
     case ScnError::too_large:
-        return fail(run, "the picture is too large for a bmp file\n", true, name,
+        return fail(run, kBmpTooLarge, true, name,
                     "a " + std::to_string(report.width) + "x" + std::to_string(report.height) +
                         " screen makes a BMP of more than 4 GiB; a name ending in .png gets a PNG");
     }
 
-    // 3. Create the BMP.
+    // 3. Create the picture: the BMP, or the PNG.
     if (!create_output(run, OutputMode::binary))
         return kDecscreen.failure;
 

@@ -9,33 +9,19 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: encscreen [OPTIONS] PICTURE SCREEN
+constexpr const char* kHelpHead = R"(Usage: encscreen [OPTIONS] PICTURE SCREEN
 Converts PICTURE, a 24-bit BMP or a PNG, into SCREEN, a screen file (.scn):
 8x8-pixel symbols, each with four RGB332 colours chosen from its pixels'
 brightness. Either name may be "-", standard input or output.
+)";
 
-Options:
-  --perceptual  choose each symbol's four colours so that the screen looks
-                as close to the picture as it can (CIELAB, CIEDE2000), where
-                the default picks them by brightness alone
-  --pad         a picture whose width or height is not a multiple of 8 is
-                converted as if its last column and line were repeated up to
-                the next multiples of 8
-  --force       replace SCREEN even where it holds a picture (BMP or PNG),
-                which is otherwise left alone, and write SCREEN even where
-                its name is a picture's (.png, .bmp, .jpg, ...)
-  --            the end of the options: a name after it may start with "-"
-  -h, --help    print this help
-  --version     print the version
-
-Exit status: 1 on success and 0 on failure, the reverse of most programs
+constexpr const char* kHelpTail = R"(Exit status: 1 on success and 0 on failure, the reverse of most programs
 (scripts rely on it). A failure prints its message and a line on standard
 error that says which file and why. More in: man encscreen
 )";
 
-constexpr ProgramFace kEncscreen{"encscreen", 1, 0, "Usage: encscreen <>.bmp <>.scn \n\a", kHelp,
-                                 "scnfile was not opened\n", "scnfile was not written\n",
-                                 kPadOption | kPerceptualOption};
+constexpr ProgramFace kEncscreen{"encscreen", 1, 0, kEncscreenUsage, kScnNotOpened, kScnNotWritten, kEncscreenBit,
+                                 kHelpHead, kHelpTail};
 
 int encscreen(Run& run)
 {

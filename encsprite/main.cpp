@@ -7,30 +7,14 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: encsprite [OPTIONS] PICTURE LISTING
+constexpr const char* kHelpHead = R"(Usage: encsprite [OPTIONS] PICTURE LISTING
 Converts PICTURE, a 24-bit BMP or a PNG of sprites, into LISTING, Z80
 assembler source: the raster words (DEFW) under the label SPR: and the
 attribute bytes (DEFB) under ATTR:, with one palette of four RGB332 colours
 for the whole picture. Either name may be "-", standard input or output.
+)";
 
-Options:
-  --perceptual   choose the four colours so that the screen looks as close to
-                 the picture as it can (CIELAB, CIEDE2000), where the default
-                 takes the extreme RGB332 values
-  --prefix NAME  the labels become NAME_SPR: and NAME_ATTR:, so that several
-                 listings go into one program; NAME is a letter or underscore,
-                 then letters, digits or underscores, at most 32 characters
-  --pad          a picture whose width or height is not a multiple of 8 is
-                 converted as if its last column and line were repeated up to
-                 the next multiples of 8
-  --force        replace LISTING even where it holds a picture or a screen
-                 file, which is otherwise left alone, and write LISTING even
-                 where its name is a picture's (.png, .bmp, .jpg, ...)
-  --             the end of the options: a name after it may start with "-"
-  -h, --help     print this help
-  --version      print the version
-
-A LISTING name ending in .scn gets a screen file instead of the listing: the
+constexpr const char* kHelpTail = R"(A LISTING name ending in .scn gets a screen file instead of the listing: the
 same raster words and attribute bytes behind a screen file's header, for a
 look at the sprites with decscreen.
 
@@ -38,9 +22,8 @@ Exit status: 0 on success, 1 on failure. A failure prints its message and a
 line on standard error that says which file and why. More in: man encsprite
 )";
 
-constexpr ProgramFace kEncsprite{"encsprite", 0, 1, "Usage: encsprite <>.bmp <>.txt \n\a", kHelp,
-                                 "sprfile was not opened\n", "sprfile was not written\n",
-                                 kPadOption | kPerceptualOption, valid_label_prefix};
+constexpr ProgramFace kEncsprite{"encsprite", 0, 1, kEncspriteUsage, kSprNotOpened, kSprNotWritten, kEncspriteBit,
+                                 kHelpHead, kHelpTail};
 
 int encsprite(Run& run)
 {

@@ -1,5 +1,4 @@
-// Checking a BMP's or a PNG's header, handing out its lines, and
-// the programs' messages for a picture that cannot be read.
+// Checking a BMP's or a PNG's header and handing out its lines.
 #include "formats/picture.hpp"
 
 #include <algorithm>
@@ -181,23 +180,4 @@ void close_picture(PictureStream& p)
         png_read_abort(p.png);
     p.png = nullptr;
     close_input(p.in);
-}
-
-ErrorMessage picture_error_message(PictureError e)
-{
-    switch (e) {
-    case PictureError::ok:
-        break;
-    case PictureError::cannot_open:
-        return {"bmpfile was not opened\n", false};
-    case PictureError::not_24bit:
-        return {"the file is not 24bit bmp \n", true};
-    case PictureError::bad_size:
-        return {"the picture width and height must be multiples of 8 up to 65528\n", true};
-    case PictureError::truncated:
-        return {"bmpfile is truncated\n", true};
-    case PictureError::png_damaged:
-        return {"pngfile is damaged\n", true};
-    }
-    return {"", false};
 }

@@ -113,11 +113,3 @@ PictureError read_picture(const char* path, Read&& read, const ReadOptions& opt 
     }
     return read_picture(in, read, opt);
 }
-
-// The message a program prints for a failure, and whether it goes to standard
-// error (the picture's own faults) or standard output (the file's absence).
-struct ErrorMessage {
-    const char* text;
-    bool to_stderr;
-};
-ErrorMessage picture_error_message(PictureError e);

@@ -3,6 +3,9 @@
 // the guard that keeps pictures and screens from being overwritten.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+
 #include <algorithm>
 #include <cctype>
 
@@ -10,6 +13,7 @@
 
 #include "formats/le.hpp"
 #include "png_support.hpp"
+#include "cli/options.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -114,6 +118,37 @@ TEST(CommandLine, OptionsAndTheirErrors)
     plain.replace(plain.find("\nSPR:"), 5, "\nhero_SPR:");
     plain.replace(plain.find("\nATTR:"), 6, "\nhero_ATTR:");
     EXPECT_EQ(hero, plain);
+    // A value after "=" is the same as the next argument.
+    ASSERT_EQ(run(kEncsprite.exe + " --prefix=hero " + q(dir / "a.bmp") + " " + q(dir / "hero2.asm")).status, 0);
+    EXPECT_EQ(read_file(dir / "hero2.asm"), hero_bytes);
+}
+
+// --help lists exactly the rows of the table of options that the program
+// takes, each spelt as the parser takes it, and the parser takes each one.
+TEST(CommandLine, HelpAndParserReadOneTable)
+{
+    const unsigned bits[] = {kEncscreenBit, kEncspriteBit, kDecscreenBit};
+    for (size_t k = 0; k < 3; ++k) {
+        const RunResult help = run(kPrograms[k].exe + " --help");
+        ASSERT_EQ(help.status, kPrograms[k].success);
+        for (const OptionSpec& o : option_table()) {
+            const std::string spelt = std::string("\n  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name +
+                                      (o.value ? std::string(" ") + o.value : "") + " ";
+            // Rows of one option for other programs say it in other words.
+            const bool takes = find_option(bits[k], o.name) != nullptr, own = (o.programs & bits[k]) != 0;
+            EXPECT_EQ(help.out.find(spelt) != std::string::npos, takes) << kPrograms[k].name << " " << o.name;
+            // The first line of the row's help follows its spelling.
+            const std::string first(o.help, std::strchr(o.help, '\n'));
+            if (own) {
+                EXPECT_NE(help.out.find(first), std::string::npos) << kPrograms[k].name << " " << o.name;
+            }
+            std::array<char*, 3> argv{nullptr, const_cast<char*>(o.name), nullptr};
+            const CommandLine line = parse_command_line(bits[k], 2, argv.data());
+            if (o.id != OptionId::end_of_options) {
+                EXPECT_EQ(line.error.rfind("unknown option", 0) == 0, !takes) << kPrograms[k].name << " " << o.name;
+            }
+        }
+    }
 }
 
 TEST(CommandLine, HelpSaysWhatEachProgramTakes)

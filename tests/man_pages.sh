@@ -17,9 +17,19 @@ else
   exit 77
 fi
 
-# The messages as they stand in the sources, without their line feed and bell.
+# The messages as cli/messages.hpp defines them, without their line feed and
+# bell: those of the constants named in the files given, and for the
+# encoders the picture's messages too.
 messages() {
-  grep -ohE '"[^"]*\\n(\\a)?"' "$@" | sed -e 's/^"//' -e 's/\\a"$//' -e 's/"$//' -e 's/\\n$//' | grep -v '^$'
+  local names
+  names=$(grep -ohE '\bk[A-Z][A-Za-z0-9]*\b' "$@" | sort -u)
+  grep -E '^inline constexpr const char\* k[A-Za-z0-9]+ = "' "$src/cli/messages.hpp" |
+    while IFS= read -r line; do
+      name=${line#inline constexpr const char\* }
+      name=${name%% =*}
+      grep -qx "$name" <<<"$names" || continue
+      sed -e 's/^[^"]*"//' -e 's/\\a";$//' -e 's/";$//' -e 's/\\n$//' <<<"$line"
+    done
 }
 
 failed=0 checked=0
@@ -32,9 +42,11 @@ for prog in encscreen encsprite decscreen; do
     echo "$warnings"
     failed=$((failed + 1))
   fi
-  sources=("$src/$prog/main.cpp")
-  [ $prog = decscreen ] || sources+=("$src/formats/picture.cpp")
-  sources+=("$src/cli/cli.cpp")
+  sources=("$src/$prog/main.cpp" "$src/cli/cli.cpp")
+  # The encoders print the picture's messages, which picture_error_message picks.
+  picture_messages=$(mktemp)
+  sed -n '/picture_error_message/,$p' "$src/cli/messages.hpp" >"$picture_messages"
+  [ $prog = decscreen ] || sources+=("$picture_messages")
   while IFS= read -r m; do
     checked=$((checked + 1))
     if ! grep -qF -- "\"$m\"" "$page"; then
@@ -42,6 +54,7 @@ for prog in encscreen encsprite decscreen; do
       failed=$((failed + 1))
     fi
   done < <(messages "${sources[@]}")
+  rm -f "$picture_messages"
 done
 [ $checked -ge 20 ] || { echo "FAIL: found only $checked messages in the sources"; exit 1; }
 

@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.hpp"
+#include "colour/colour_difference.hpp"
+#include "formats/bmp.hpp"
+#include "formats/scnfile.hpp"
+#include "formats/screen.hpp"
 #include "io/bigbuf.hpp"
 #include "pipeline/lines.hpp"
 #include "pipeline/walk.hpp"
-#include "formats/scnfile.hpp"
-#include "formats/screen.hpp"
-#include "formats/bmp.hpp"
-#include "colour/colour_difference.hpp"
 
 int encscreen_main(int argc, char** argv);
 int encsprite_main(int argc, char** argv);
@@ -108,6 +109,29 @@ void make_view(View& v, const char* scn)
     v.height = s.height;
 }
 
+// A command line as the page sends it: the words one a line, the first the
+// program's name.
+struct Arguments {
+    std::vector<std::string> words;
+    std::vector<char*> argv; // into words, ending in a null
+};
+
+Arguments split_arguments(const char* args)
+{
+    Arguments a;
+    for (const char* p = args;;) {
+        const char* end = std::strchr(p, '\n');
+        a.words.emplace_back(p, end ? size_t(end - p) : std::strlen(p));
+        if (!end)
+            break;
+        p = end + 1;
+    }
+    for (std::string& w : a.words)
+        a.argv.push_back(w.data());
+    a.argv.push_back(nullptr);
+    return a;
+}
+
 } // namespace
 
 extern "C" {
@@ -117,26 +141,15 @@ extern "C" {
 // reaches the page through the module's print and printErr.
 int vorne_run(const char* args)
 {
-    std::vector<std::string> words;
-    for (const char* p = args;;) {
-        const char* end = std::strchr(p, '\n');
-        words.emplace_back(p, end ? size_t(end - p) : std::strlen(p));
-        if (!end)
-            break;
-        p = end + 1;
-    }
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const int argc = int(words.size());
+    Arguments a = split_arguments(args);
+    const int argc = int(a.words.size());
     int status = -1;
-    if (words[0] == "encscreen")
-        status = encscreen_main(argc, argv.data());
-    else if (words[0] == "encsprite")
-        status = encsprite_main(argc, argv.data());
-    else if (words[0] == "decscreen")
-        status = decscreen_main(argc, argv.data());
+    if (a.words[0] == "encscreen")
+        status = encscreen_main(argc, a.argv.data());
+    else if (a.words[0] == "encsprite")
+        status = encsprite_main(argc, a.argv.data());
+    else if (a.words[0] == "decscreen")
+        status = decscreen_main(argc, a.argv.data());
     // A usage message ends without a line feed: flush it to the page too.
     std::fflush(stdout);
     std::fflush(stderr);
@@ -161,14 +174,21 @@ View* vorne_view(const char* scn)
     return v;
 }
 
-// Adds the picture's own pixels to the view, read as the converters read
-// it (padded with its last column and line where `pad`): 0 when they are
-// there, 1 when the picture does not match the screen, 2 when memory ran out.
-int vorne_view_read_picture(View* v, const char* picture, int pad)
+// Adds the picture's own pixels to the view, read as the program of the
+// command line `args` (as vorne_run takes it) reads it: its options, read by
+// the programs' own table, give the same stages (--pad, say). 0 when the
+// pixels are there, 1 when the picture does not match the screen, 2 when
+// memory ran out.
+int vorne_view_read_picture(View* v, const char* args)
 {
     try {
+        Arguments a = split_arguments(args);
+        const unsigned program = a.words[0] == "encsprite" ? kEncspriteBit : kEncscreenBit;
+        const CommandLine line = parse_command_line(program, int(a.words.size()), a.argv.data());
         View p;
-        if (read_rgba(picture, p, ReadOptions{pad != 0, nullptr}) != PictureError::ok || p.width != v->width || p.height != v->height)
+        if (line.asks != CommandLine::convert || line.names.empty() ||
+            read_rgba(line.names[0], p, reading_options(line.options)) != PictureError::ok || p.width != v->width ||
+            p.height != v->height)
             return 1;
         v->picture = std::move(p.picture);
         return 0;

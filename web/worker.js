@@ -144,16 +144,17 @@ async function convert(M, job) {
   // is the screen file encsprite writes for a name ending in .scn, with the
   // same options as its listing.
   var program = job.role === "view" && job.sprites ? "encsprite" : "encscreen";
-  var enc = run(M, [program].concat(options, ["/work/picture", "/work/screen.scn"]), job.name);
+  var args = [program].concat(options, ["/work/picture", "/work/screen.scn"]);
+  var enc = run(M, args, job.name);
   if (!enc.ok) return fail(enc.said);
   lap(program);
-  if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail);
+  if (job.role === "view") return showConversion(M, job, notes, ms, lap, fail, args);
   return makeFiles(M, job, notes, ms, lap, options);
 }
 
 // The screen as soon as it is there; the loss map, then the picture follow
 // (the picture last: it is the one the artist already has).
-async function showConversion(M, job, notes, ms, lap, fail) {
+async function showConversion(M, job, notes, ms, lap, fail, args) {
   var view = M.ccall("vorne_view", "number", ["string"], ["/work/screen.scn"]);
   // A view too large for the module's memory or for a canvas is left out;
   // the files worker makes the downloads all the same.
@@ -176,8 +177,9 @@ async function showConversion(M, job, notes, ms, lap, fail) {
     lap("screen");
     postMessage({id: job.id, role: job.role, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
 
-    // Padded as the converters read it, so that it lies under the screen.
-    var read = M.ccall("vorne_view_read_picture", "number", ["number", "string", "number"], [view, "/work/picture", job.pad ? 1 : 0]);
+    // Read through the same options and stages as the conversion (padded,
+    // say), so that it lies under the screen.
+    var read = M.ccall("vorne_view_read_picture", "number", ["number", "string"], [view, args.join("\n")]);
     if (read === 2) notes.push("not enough memory to show the picture beside the screen");
     lap("read");
     if (!M._vorne_view_loss(view)) notes.push("not enough memory for the loss map");
