@@ -63,7 +63,7 @@ int encsprite(Run& run)
         return picture_failed(run, e);
     const uint32_t sw = run.options.sprite_width, sh = run.options.sprite_height;
     if (sw && !cuts_into_sprites(sprites, sw, sh))
-        return fail(run, "the sheet is not a whole number of sprites\n", true, shown_name(run.input, false).c_str(),
+        return fail(run, kSheetNotSprites, true, shown_name(run.input, false).c_str(),
                     "its " + std::to_string(sprites.width) + "x" + std::to_string(sprites.height) +
                         " pixels do not cut into sprites of " + std::to_string(sw) + "x" + std::to_string(sh));
 
