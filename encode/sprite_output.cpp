@@ -14,7 +14,9 @@
 bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind, bool c_header,
                        std::string_view prefix, uint32_t sprite_width, uint32_t sprite_height)
 {
-    const bool sheet = sprite_width && sprite_height;
+    // A screen file is the screen as it shows: its lines run across the
+    // whole picture, sprites or not.
+    const bool sheet = sprite_width && sprite_height && kind != OutputKind::scn;
     const size_t w = sheet ? sprite_width : sp.width, h = sheet ? sprite_height : sp.height;
     const size_t n = w >> 3, across = sp.width / std::max<size_t>(w, 1), down = sp.height / std::max<size_t>(h, 1);
     DataWriter dw;

@@ -32,8 +32,8 @@ bool cuts_into_sprites(const SpritePicture& sp, uint32_t sprite_width, uint32_t 
 // The picture as `kind` (C's header where c_header), coded a line at a time.
 // With a sprite size (which cuts_into_sprites accepts; 0 x 0 for none) the
 // raster goes sprite by sprite, left to right, top to bottom, each sprite's
-// words together, its lines from the top. False when a write or the final
-// flush fails.
+// words together, its lines from the top (but for a screen file, which is
+// the screen as it shows). False when a write or the final flush fails.
 bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind, bool c_header,
                        std::string_view prefix, uint32_t sprite_width = 0, uint32_t sprite_height = 0);
 

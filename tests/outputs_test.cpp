@@ -195,6 +195,11 @@ TEST(Sprites, EachSpriteIsItsOwnCrop)
     EXPECT_EQ(Bytes(sheet.begin(), sheet.begin() + ptrdiff_t(want.size())), want);
     EXPECT_EQ(sheet.size(), want.size() + 4 * (across * sw / 8) * down);
 
+    // A screen file is the screen as it shows, sprites or not.
+    ASSERT_EQ(run(kSpr + " --sprite 16x8 " + q(dir / "sheet.bmp") + " " + q(dir / "a.scn")).status, 0);
+    ASSERT_EQ(run(kSpr + " " + q(dir / "sheet.bmp") + " " + q(dir / "b.scn")).status, 0);
+    EXPECT_EQ(read_file(dir / "a.scn"), read_file(dir / "b.scn"));
+
     // The sizes, in the listing as EQU and in C as #define.
     ASSERT_EQ(run(kSpr + " --sprite 16x8 --prefix ship " + q(dir / "sheet.bmp") + " " + q(dir / "s.asm")).status, 0);
     const std::string listing = text_of(read_file(dir / "s.asm"));
