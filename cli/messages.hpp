@@ -29,6 +29,7 @@ inline constexpr const char* kScnNotScreen = "scnfile is not a screen file\n";
 // encsprite's listing.
 inline constexpr const char* kSprNotOpened = "sprfile was not opened\n";
 inline constexpr const char* kSprNotWritten = "sprfile was not written\n";
+inline constexpr const char* kSheetNotSprites = "the sheet is not a whole number of sprites\n";
 
 // decscreen's picture.
 inline constexpr const char* kBmpNotWritten = "bmpfile was not written\n";

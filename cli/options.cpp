@@ -11,7 +11,7 @@ namespace {
 
 constexpr unsigned kEncoders = kEncscreenBit | kEncspriteBit;
 
-constexpr std::array<OptionSpec, 10> kOptions{{
+constexpr std::array<OptionSpec, 14> kOptions{{
     {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncscreenBit,
      "choose each symbol's four colours so that the screen looks\n"
      "as close to the picture as it can (CIELAB, CIEDE2000), where\n"
@@ -24,6 +24,25 @@ constexpr std::array<OptionSpec, 10> kOptions{{
      "the labels become NAME_SPR: and NAME_ATTR:, so that several\n"
      "listings go into one program; NAME is a letter or underscore,\n"
      "then letters, digits or underscores, at most 32 characters\n"},
+    {OptionId::prefix, "--prefix", nullptr, "NAME", "a name", kEncscreenBit,
+     "the names of the source kinds of --format become NAME_SPR and\n"
+     "NAME_ATTR; NAME is a letter or underscore, then letters,\n"
+     "digits or underscores, at most 32 characters\n"},
+    {OptionId::format, "--format", nullptr, "KIND", "a kind", kEncscreenBit,
+     "write SCREEN as KIND: scn (the screen file, the default),\n"
+     "asm (a listing, DEFW and DEFB), c (C arrays; the header\n"
+     "with their declarations for a name ending in .h), sdas\n"
+     "(SDCC's assembler) or bin (raster then attributes alone)\n"},
+    {OptionId::format, "--format", nullptr, "KIND", "a kind", kEncspriteBit,
+     "write LISTING as KIND: asm (the listing, the default), scn\n"
+     "(a screen file; the default for .scn), c (C arrays; the\n"
+     "default for .c, and the header with their declarations for\n"
+     "a name ending in .h), sdas (SDCC's assembler) or bin (raster\n"
+     "then attributes alone, for INCBIN)\n"},
+    {OptionId::sprite, "--sprite", nullptr, "WxH", "a size", kEncspriteBit,
+     "cut the picture into sprites of W x H pixels (multiples of 8),\n"
+     "left to right, top to bottom: each sprite's raster words\n"
+     "together, with its count and size as constants\n"},
     {OptionId::pad, "--pad", nullptr, nullptr, nullptr, kEncoders,
      "a picture whose width or height is not a multiple of 8 is\n"
      "converted as if its last column and line were repeated up to\n"
@@ -57,6 +76,21 @@ std::string spelling(const OptionSpec& o)
     return s;
 }
 
+// "16x24": two multiples of 8 from 8 to 65528, as the screens take them.
+bool parse_sprite_size(std::string_view v, uint32_t& w, uint32_t& h)
+{
+    const auto number = [](std::string_view d, uint32_t& out) {
+        if (d.empty() || d.size() > 5 || !std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        out = 0;
+        for (char c : d)
+            out = out * 10 + uint32_t(c - '0');
+        return out >= 8 && out <= 65528 && out % 8 == 0;
+    };
+    const size_t x = v.find('x');
+    return x != std::string_view::npos && number(v.substr(0, x), w) && number(v.substr(x + 1), h);
+}
+
 } // namespace
 
 std::span<const OptionSpec> option_table() { return kOptions; }
@@ -87,6 +121,17 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
                    ": the prefix must be an assembler name: a letter or underscore, then letters, digits or "
                    "underscores, at most 32 characters";
         o.prefix = value;
+        break;
+    case OptionId::format:
+        o.format = output_kind_named(value);
+        if (o.format == OutputKind::unset)
+            return quoted(std::string(row.name) + " " + std::string(value), true) + ": the kind must be one of " +
+                   kOutputKindNames;
+        break;
+    case OptionId::sprite:
+        if (!parse_sprite_size(value, o.sprite_width, o.sprite_height))
+            return quoted(std::string(row.name) + " " + std::string(value), true) +
+                   ": the size must be WxH, each a multiple of 8 from 8 to 65528";
         break;
     case OptionId::end_of_options:
     case OptionId::help:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "formats/picture.hpp"
+#include "formats/sources.hpp"
 
 // The programs, as the rows of the table name them.
 enum ProgramBits : unsigned {
@@ -25,6 +26,8 @@ enum ProgramBits : unsigned {
 enum class OptionId {
     perceptual,
     prefix,
+    format,
+    sprite,
     pad,
     force,
     end_of_options, // "--": every argument after it is a name
@@ -58,6 +61,8 @@ struct Options {
     bool pad = false;        // sizes not a multiple of 8 are padded
     bool perceptual = false; // colours chosen to look like the picture
     std::string_view prefix; // the listing's label prefix
+    OutputKind format = OutputKind::unset; // --format; unset: by the output's name
+    uint32_t sprite_width = 0, sprite_height = 0; // --sprite WxH; 0 x 0: none
 };
 
 // Sets the option of `row` in `o` from `value` (empty for a flag). Returns

@@ -11,62 +11,61 @@
 #include "formats/scnfile.hpp"
 #include "io/files.hpp"
 
-namespace {
-
-// The raster words of picture line y, coded against the picture's palette:
-// word i covers the eight values 8i .. 8i+7, so a line of the top-down
-// picture is exactly n words.
-void code_line(const SpritePicture& sp, size_t y, uint16_t* words)
+bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind, bool c_header,
+                       std::string_view prefix, uint32_t sprite_width, uint32_t sprite_height)
 {
-    const size_t w = sp.width;
-    code_words(sp.values.data() + y * w, w >> 3, sp.palette, words);
+    // A screen file is the screen as it shows: its lines run across the
+    // whole picture, sprites or not.
+    const bool sheet = sprite_width && sprite_height && kind != OutputKind::scn;
+    const size_t w = sheet ? sprite_width : sp.width, h = sheet ? sprite_height : sp.height;
+    const size_t n = w >> 3, across = sp.width / std::max<size_t>(w, 1), down = sp.height / std::max<size_t>(h, 1);
+    DataWriter dw;
+    if (!begin_data(dw, out, kind, c_header, {sp.width, sp.height, sheet ? sprite_width : 0, sheet ? sprite_height : 0},
+                    prefix))
+        return false;
+    // A sprite's line at a time: without a sheet the one sprite is the picture
+    // and its lines are the picture's.
+    std::vector<uint16_t> line(n);
+    for (size_t row = 0; row < down && n > 0; ++row)
+        for (size_t col = 0; col < across; ++col)
+            for (size_t y = row * h; y < (row + 1) * h; ++y) {
+                code_words(sp.values.data() + y * sp.width + col * w, n, sp.palette, line.data());
+                put_data_words(dw, line.data(), n);
+            }
+    put_data_attributes(dw, sp.palette.attributes.data(), size_t(sp.width >> 3) * (sp.height >> 3), 0);
+    return end_data(dw);
 }
 
-} // namespace
+bool cuts_into_sprites(const SpritePicture& sp, uint32_t sprite_width, uint32_t sprite_height)
+{
+    return sprite_width && sprite_height && sprite_width % 8 == 0 && sprite_height % 8 == 0 &&
+           sp.width % sprite_width == 0 && sp.height % sprite_height == 0;
+}
+
+SpriteLoss sprite_loss(const SpritePicture& sp)
+{
+    std::array<uint64_t, 256> count{};
+    const uint8_t* v = sp.values.data();
+    for (size_t i = 0, total = size_t(sp.width) * sp.height; i < total; ++i)
+        ++count[v[i]];
+    SpriteLoss loss;
+    for (unsigned value = 0; value < 256; ++value)
+        if (count[value]) {
+            ++loss.colours;
+            if (sp.palette.attributes[code_of(sp.palette, uint8_t(value))] != value)
+                loss.pixels += count[value];
+        }
+    return loss;
+}
 
 bool write_sprite_listing(std::FILE* out, const SpritePicture& sp, std::string_view prefix)
 {
-    const size_t n = sp.width >> 3;
-    ListingWriter lw;
-    if (!begin_listing(lw, out, sp.width, sp.height, prefix))
-        return false;
-    std::vector<uint16_t> line(n); // the words of the line being written
-    for (size_t y = 0; y < sp.height && n > 0; ++y) {
-        code_line(sp, y, line.data());
-        put_raster_words(lw, line.data(), n);
-    }
-    put_attribute_lines(lw, sp.palette.attributes.data(), n * (sp.height >> 3), 0);
-    return end_listing(lw);
+    return write_sprite_data(out, sp, OutputKind::asm_listing, false, prefix);
 }
 
 bool wants_screen_output(const char* name) { return has_extension(name, ".scn"); }
 
 bool write_sprite_screen(std::FILE* out, const SpritePicture& sp)
 {
-    if (!write_screen_header(out, sp.width, sp.height))
-        return false;
-    // The listing's words, a line at a time, so that no second copy of the
-    // screen is made: the same order as its DEFW lines.
-    const size_t n = sp.width >> 3, symbols = n * (sp.height >> 3);
-    std::vector<uint16_t> line(n);
-    WriteBack wb{};
-    for (size_t y = 0; y < sp.height && n > 0; ++y) {
-        code_line(sp, y, line.data());
-        if (!write_raster_words(out, line))
-            return false;
-        count_written(out, wb, 2 * n);
-    }
-    // The attributes: one block of the four bytes repeated, written over and over.
-    std::array<uint8_t, 4096> block;
-    const std::array<uint8_t, 4>& a = sp.palette.attributes;
-    for (size_t i = 0; i < block.size(); ++i)
-        block[i] = a[i % 4];
-    for (size_t left = 4 * symbols; left > 0;) {
-        const size_t step = std::min(left, block.size());
-        if (std::fwrite(block.data(), 1, step, out) != step)
-            return false;
-        count_written(out, wb, step);
-        left -= step;
-    }
-    return std::fflush(out) == 0 && !std::ferror(out);
+    return write_sprite_data(out, sp, OutputKind::scn, false, {});
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "encode/sprite_palette.hpp"
+#include "formats/sources.hpp"
 
 // encsprite's listing: the picture's RGB332 values coded against its palette
 // as the lines are written. `prefix` is empty (the labels SPR: and ATTR:) or
@@ -23,3 +24,23 @@ bool wants_screen_output(const char* name);
 // the palette's four bytes for every symbol. False when a write or the final
 // flush fails.
 bool write_sprite_screen(std::FILE* out, const SpritePicture& sp);
+
+// Whether a sheet of sp's size cuts into whole sprites of sprite_width x
+// sprite_height (each a multiple of 8 and not 0).
+bool cuts_into_sprites(const SpritePicture& sp, uint32_t sprite_width, uint32_t sprite_height);
+
+// The picture as `kind` (C's header where c_header), coded a line at a time.
+// With a sprite size (which cuts_into_sprites accepts; 0 x 0 for none) the
+// raster goes sprite by sprite, left to right, top to bottom, each sprite's
+// words together, its lines from the top (but for a screen file, which is
+// the screen as it shows). False when a write or the final flush fails.
+bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind, bool c_header,
+                       std::string_view prefix, uint32_t sprite_width = 0, uint32_t sprite_height = 0);
+
+// What the palette loses: how many distinct RGB332 values the picture has,
+// and how many pixels show a colour other than their own.
+struct SpriteLoss {
+    unsigned colours = 0;
+    uint64_t pixels = 0;
+};
+SpriteLoss sprite_loss(const SpritePicture& sp);

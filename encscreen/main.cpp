@@ -4,6 +4,8 @@
 // tools; scripts that call encscreen rely on it.
 #include "cli/cli.hpp"
 #include "formats/scnfile.hpp"
+#include "formats/sources.hpp"
+#include "io/files.hpp"
 #include "encode/quantize_luma.hpp"
 #include "encode/quantize_perceptual.hpp"
 
@@ -15,7 +17,10 @@ Converts PICTURE, a 24-bit BMP or a PNG, into SCREEN, a screen file (.scn):
 brightness. Either name may be "-", standard input or output.
 )";
 
-constexpr const char* kHelpTail = R"(Exit status: 1 on success and 0 on failure, the reverse of most programs
+constexpr const char* kHelpTail = R"(--format writes the same screen as a listing, C, SDCC's assembler or raw
+bytes instead, for a Z80 build to take as it is.
+
+Exit status: 1 on success and 0 on failure, the reverse of most programs
 (scripts rely on it). A failure prints its message and a line on standard
 error that says which file and why. More in: man encscreen
 )";
@@ -27,8 +32,11 @@ int encscreen(Run& run)
 {
     // 1. A picture at the output is kept, and a screen file is not named like
     // a picture: a mistake costs nothing.
-    if (!check_names(run, Writes::screen) || !guard_output(run, kKeepPictures) ||
-        !check_output_name(run, Writes::screen))
+    const OutputKind kind = run.options.format == OutputKind::unset ? OutputKind::scn : run.options.format;
+    const Writes writes = kind == OutputKind::scn ? Writes::screen : Writes::listing;
+    if (!check_names(run, writes) ||
+        !guard_output(run, kind == OutputKind::scn ? kKeepPictures : kKeepPictures | kKeepScreens) ||
+        !check_output_name(run, writes))
         return kEncscreen.failure;
 
     // 2. Read the picture a symbol row at a time, quantizing each as it
@@ -40,11 +48,13 @@ int encscreen(Run& run)
         return picture_failed(run, e);
 
     // 3. Only now, with the whole screen ready, create the output.
-    if (!create_output(run, OutputMode::binary))
+    if (!create_output(run, is_text_kind(kind) ? OutputMode::text : OutputMode::binary))
         return kEncscreen.failure;
 
-    // 4. Write it; an old file is replaced only once every byte got there.
-    return finish_run(run, write_screen_file(run.out.stream, screen));
+    // 4. Write it (--format: as another kind); an old file is replaced only
+    // once every byte got there.
+    const bool c_header = kind == OutputKind::c && has_extension(run.output, ".h");
+    return finish_run(run, write_screen_as(run.out.stream, screen, kind, c_header, run.options.prefix));
 }
 
 } // namespace

@@ -20,13 +20,6 @@ void flush(ListingWriter& lw)
     lw.used = 0;
 }
 
-// Room for `bytes` more; the buffer is never smaller than what is asked.
-char* room(ListingWriter& lw, size_t bytes)
-{
-    if (lw.buf.size() - lw.used < bytes)
-        flush(lw);
-    return lw.buf.data() + lw.used;
-}
 
 // The two upper-case hexadecimal digits of every byte.
 const std::array<std::array<char, 2>, 256> kHexPairs = [] {
@@ -37,11 +30,6 @@ const std::array<std::array<char, 2>, 256> kHexPairs = [] {
     return t;
 }();
 
-char* put_hex2(char* p, unsigned v)
-{
-    std::memcpy(p, kHexPairs[v & 255].data(), 2);
-    return p + 2;
-}
 
 // A literal's characters without its terminating zero; the length is a
 // constant, so the copy is a few moves.
@@ -54,7 +42,22 @@ char* put_text(char* p, const char (&s)[N])
 
 } // namespace
 
-bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix)
+// Room for `bytes` more; the buffer is never smaller than what is asked.
+char* text_room(ListingWriter& lw, size_t bytes)
+{
+    if (lw.buf.size() - lw.used < bytes)
+        flush(lw);
+    return lw.buf.data() + lw.used;
+}
+
+char* put_hex_pair(char* p, unsigned v)
+{
+    std::memcpy(p, kHexPairs[v & 255].data(), 2);
+    return p + 2;
+}
+
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix,
+                   std::string_view constants)
 {
     lw.prefix = prefix.empty() ? std::string() : std::string(prefix) + "_";
     const std::string head = ";New ZX screen format (VORNE)\n"
@@ -62,7 +65,12 @@ bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t h
                              ";Rastr format: 2 bits per pixel\n"
                              ";Attribute format: 4 byte attributes (RGB332) per symbol (8x8 pixs)\n"
                              ";Height = " + std::to_string(height) + "; Width = " + std::to_string(width) +
-                             "\n\n" + lw.prefix + "SPR:\n";
+                             "\n\n" + std::string(constants) + lw.prefix + "SPR:\n";
+    return begin_text(lw, out, head, width, height);
+}
+
+bool begin_text(ListingWriter& lw, std::FILE* out, std::string_view head, uint32_t width, uint32_t height)
+{
     if (std::fwrite(head.data(), 1, head.size(), out) != head.size())
         return false;
 
@@ -71,7 +79,7 @@ bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t h
     // buffer, and a large one's buffer holds a picture line's words at least.
     lw.out = out;
     lw.buf.assign(std::min<size_t>(std::max<size_t>(size_t(1) << 18, 14 * n + 128),
-                                   128 + lw.prefix.size() + 14 * words + 27 * symbols),
+                                   192 + 14 * words + 27 * symbols),
                   0);
     lw.used = 0;
     lw.ok = true;
@@ -85,12 +93,12 @@ void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n)
     const size_t per_block = lw.buf.size() / 14;
     while (n > 0) {
         const size_t k = std::min(n, per_block);
-        char* p = room(lw, 14 * k);
+        char* p = text_room(lw, 14 * k);
         for (size_t i = 0; i < k; ++i) {
             const unsigned w = words[i];
             p = put_text(p, "\tDEFW\t0");
-            p = put_hex2(p, w >> 8);
-            p = put_hex2(p, w);
+            p = put_hex_pair(p, w >> 8);
+            p = put_hex_pair(p, w);
             p = put_text(p, "h;\n");
         }
         lw.used = size_t(p - lw.buf.data());
@@ -102,13 +110,13 @@ void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n)
 void put_attribute_lines(ListingWriter& lw, const uint8_t* attributes, size_t symbols, size_t stride)
 {
     const std::string label = lw.prefix + "ATTR:\n";
-    std::memcpy(room(lw, label.size()), label.data(), label.size());
+    std::memcpy(text_room(lw, label.size()), label.data(), label.size());
     lw.used += label.size();
     for (size_t i = 0; i < symbols; ++i) {
         const uint8_t* a = attributes + i * stride;
-        char* p = put_text(room(lw, 27), "\tDEFB\t0");
+        char* p = put_text(text_room(lw, 27), "\tDEFB\t0");
         for (size_t k = 0; k < 4; ++k) {
-            p = put_hex2(p, a[k]);
+            p = put_hex_pair(p, a[k]);
             p = put_text(p, k < 3 ? "h,0" : "h;\n");
         }
         lw.used = size_t(p - lw.buf.data());

@@ -43,7 +43,22 @@ struct ListingWriter {
 // Writes the comment lines of a width x height screen and the label SPR: (or
 // NAME_SPR: with a prefix NAME), and makes the buffer. False when the write
 // fails.
-bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix = {});
+// `constants` (whole lines, or nothing) go just before the label: the
+// sizes of a sheet of sprites as EQU lines.
+bool begin_listing(ListingWriter& lw, std::FILE* out, uint32_t width, uint32_t height, std::string_view prefix = {},
+                   std::string_view constants = {});
+
+// For the other source kinds (formats/sources.hpp), which share the
+// buffer: writes `head` and makes a buffer for a width x height screen's
+// lines of at most 14 bytes a raster word and 27 a symbol.
+bool begin_text(ListingWriter& lw, std::FILE* out, std::string_view head, uint32_t width, uint32_t height);
+
+// Room for `bytes` more in the buffer (what is there is written first when
+// it has less); the caller moves `used` past what it puts there.
+char* text_room(ListingWriter& lw, size_t bytes);
+
+// The two upper-case hexadecimal digits of v's low byte, at p; returns p + 2.
+char* put_hex_pair(char* p, unsigned v);
 
 // One DEFW line for each of the n raster words at `words`, in order.
 void put_raster_words(ListingWriter& lw, const uint16_t* words, size_t n);

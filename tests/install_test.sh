@@ -79,11 +79,12 @@ if [ "$mode" = deb ]; then
 fi
 
 # The installed programs convert the example exactly as the build's do.
+# (encsprite the sprite sheet, of four colours: the photograph would warn.)
 ref=$work/ref out=$work/out
 mkdir -p "$ref" "$out"
 "$build/bin/encscreen" "$src/examples/sunset.bmp" "$ref/s.scn"
 "$build/bin/decscreen" "$ref/s.scn" "$ref/s.bmp"
-"$build/bin/encsprite" "$src/examples/sunset.bmp" "$ref/s.asm"
+"$build/bin/encsprite" "$src/examples/sprites.png" "$ref/s.asm"
 
 expect() { # expected-status command...
   local want=$1
@@ -95,7 +96,7 @@ expect() { # expected-status command...
 }
 expect 1 "$root/bin/encscreen" "$src/examples/sunset.bmp" "$out/s.scn"
 expect 0 "$root/bin/decscreen" "$out/s.scn" "$out/s.bmp"
-expect 0 "$root/bin/encsprite" "$src/examples/sunset.bmp" "$out/s.asm"
+expect 0 "$root/bin/encsprite" "$src/examples/sprites.png" "$out/s.asm"
 for f in s.scn s.bmp s.asm; do
   cmp "$ref/$f" "$out/$f" || fail "$f from the installed program differs"
 done

@@ -149,6 +149,12 @@ for f in "$src"/fuzz/corpus/fuzz_png/*.png; do
 done
 case_ encscreen-png-photo '$RUN $P/encscreen $F/photo-back.png out.scn'
 case_ decscreen-png 'cp $F/photo.scn in.scn && $RUN $P/decscreen in.scn out.png'
+# The other kinds of output: raw words little-endian on a big-endian machine
+# too, and C's bytes in the same order.
+for k in bin c sdas; do
+  case_ encscreen-format-$k '$RUN $P/encscreen --format '$k' $F/photo.bmp out.'$k
+  case_ encsprite-format-$k '$RUN $P/encsprite --format '$k' --sprite 8x8 $F/24x40.bmp out.'$k
+done
 
 echo "s390x e2e under $(qemu-s390x --version | head -1), $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

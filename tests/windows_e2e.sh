@@ -129,8 +129,8 @@ case_() {
   for f in "$c"/lin/*; do
     f=$(basename "$f")
     [ -f "$c/win/$f" ] || { bad+=" no $f;"; continue; }
-    if [ "${f##*.}" = asm ] && [ "$(cat "$c/lin/$f")" != old ]; then
-      crlf "$c/lin/$f" | cmp -s - "$c/win/$f" || bad+=" $f is not the listing with CR LF;"
+    if [[ ${f##*.} =~ ^(asm|c|h|s)$ ]] && [ "$(cat "$c/lin/$f")" != old ]; then
+      crlf "$c/lin/$f" | cmp -s - "$c/win/$f" || bad+=" $f is not the source with CR LF;"
     else
       cmp -s "$c/lin/$f" "$c/win/$f" || bad+=" $f differs;"
     fi
@@ -257,6 +257,14 @@ case_ encscreen-unknown-option encscreen --bogus $F/small.bmp out.scn
 case_ encsprite-prefix encsprite --prefix hero $F/small.bmp out.asm
 case_ encsprite-bad-prefix encsprite --prefix 9 $F/small.bmp out.asm
 case_ encsprite-screen-file encsprite $F/small.bmp sprites.scn
+# The other kinds of output: the text kinds with CR LF, the raw bytes as they are.
+case_ encsprite-c-sprites encsprite --sprite 8x8 --prefix hero $F/small.bmp out.c
+case_ encsprite-c-header encsprite --sprite 8x8 $F/small.bmp out.h
+case_ encsprite-sdas encsprite --format sdas $F/small.bmp out.s
+case_ encsprite-bin encsprite --format bin --sprite 8x8 $F/small.bmp out.bin
+case_ encscreen-bin encscreen --format bin $F/sunset.bmp out.bin
+case_ encscreen-c encscreen --format c --prefix title $F/small.bmp out.c
+case_ encsprite-bad-format encsprite --format hex $F/small.bmp out.asm
 case_ encscreen-perceptual-pad encscreen --perceptual --pad $F/width12.bmp out.scn
 case_ encscreen-guard encscreen $F/small.bmp $F/guarded.bmp
 case_ encscreen-force-copy encscreen --force $F/small.bmp out.bmp
