@@ -39,56 +39,72 @@ uint32_t share(uint32_t p, uint32_t e0, uint32_t e1)
 // Where a part of `free` pixels lies at fraction `at` (0 .. kWhole) of the way.
 uint64_t at_fraction(uint64_t free, uint32_t at) { return free * at / kWhole; }
 
-// Screen line j of the picture's part, from the picture lines it covers,
-// summed in accumulators of type Acc: 32 bits hold the sums of up to 256
-// lines' light, more need 64.
-template <class Acc>
-PictureError fit_line(FitStage& st, std::vector<Acc>& sums, uint32_t e0, uint32_t e1, uint8_t* out)
+// Picture line p across: for each screen column the light of the picture
+// columns it covers, each weighed by its share (the inner ones whole, 256).
+void across(FitStage& st, uint32_t p)
 {
-    const uint32_t n = st.x_count;
-    const size_t k0 = 3 * size_t(st.xs[0] >> 8), k1 = 3 * size_t(((area_end(st.xs[n - 1], st.xs[n]) - 1) >> 8) + 1);
     const uint16_t* light = linear_of_srgb().data();
-    Acc* acc = sums.data();
-    std::fill(acc + k0, acc + k1, Acc(0));
-    for (uint32_t p = e0 >> 8; p <= (e1 - 1) >> 8; ++p) {
-        // Picture line p: kept from the screen line before, or read now,
-        // past the lines above the cut.
-        while (st.lines_read <= p) {
-            if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1); e != PictureError::ok)
-                return e;
-            ++st.lines_read;
+    const uint8_t* px = st.line.data();
+    uint64_t* row = st.row.data();
+    for (uint32_t i = 0; i < st.x_count; ++i) {
+        const FitStage::Column& c = st.columns[i];
+        const uint8_t* a = px + 3 * size_t(c.first);
+        uint64_t s[3];
+        for (size_t k = 0; k < 3; ++k)
+            s[k] = uint64_t(c.first_share) * light[a[k]];
+        if (c.last != c.first) {
+            // The hot loop: three lookups and three additions a pixel.
+            uint32_t b = 0, g = 0, r = 0; // at most 65526 pixels of 65535: below 2^32
+            const uint8_t* z = px + 3 * size_t(c.last);
+            for (const uint8_t* q = a + 3; q < z; q += 3) {
+                b += light[q[0]];
+                g += light[q[1]];
+                r += light[q[2]];
+            }
+            const uint64_t inner[3] = {b, g, r};
+            for (size_t k = 0; k < 3; ++k)
+                s[k] += 256 * inner[k] + uint64_t(c.last_share) * light[z[k]];
         }
-        const Acc w = share(p, e0, e1);
-        const uint8_t* px = st.line.data();
-        for (size_t k = k0; k < k1; ++k)
-            acc[k] += w * light[px[k]];
+        for (size_t k = 0; k < 3; ++k)
+            row[3 * size_t(i) + k] = s[k];
     }
-    // Then across: each screen column's weighted sum of its columns' sums,
-    // divided by its area, in 24 bits of light. The sums stay below 2^64
-    // where the area is below 2^40 places squared; a larger area (a
-    // reduction of thousands to one each way) drops low bits first.
-    const uint64_t rows = e1 - e0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t c0 = st.xs[i], c1 = area_end(c0, st.xs[i + 1]);
-        const uint64_t cols = c1 - c0;
-        const int drop = std::max(0, int(std::bit_width(rows) + std::bit_width(cols)) + 16 + 8 - 64);
-        const uint32_t* w = st.x_weights.data() + st.x_starts[i];
-        uint64_t sum[3] = {0, 0, 0};
-        for (uint32_t p = c0 >> 8; p <= (c1 - 1) >> 8; ++p, ++w)
-            for (size_t c = 0; c < 3; ++c)
-                sum[c] += *w * (uint64_t(acc[3 * size_t(p) + c]) >> drop);
-        const uint64_t area = (rows * cols) >> drop;
-        uint8_t* o = out + 3 * size_t(st.x_first + i);
-        for (size_t c = 0; c < 3; ++c)
-            o[c] = srgb_of_linear(uint32_t(std::min<uint64_t>((sum[c] * 256 + area / 2) / area, 65535u * 256)));
-    }
-    return PictureError::ok;
+    st.row_line = p;
 }
 
+// Screen line j of the picture's part: the picture lines it covers, each
+// across, summed by their shares, divided by the area, in 24 bits of light.
+// A sum is below rows * columns * 65535 places, and rows and columns are
+// each below 2^24 places: it fits 64 bits.
 PictureError make_line(FitStage& st, uint32_t j, uint8_t* out)
 {
     const uint32_t e0 = st.ys[j], e1 = area_end(e0, st.ys[j + 1]);
-    return e1 - e0 <= 256 * 256 ? fit_line(st, st.acc32, e0, e1, out) : fit_line(st, st.acc, e0, e1, out);
+    const size_t n = 3 * size_t(st.x_count);
+    std::fill(st.acc.begin(), st.acc.begin() + ptrdiff_t(n), 0);
+    for (uint32_t p = e0 >> 8; p <= (e1 - 1) >> 8; ++p) {
+        if (st.row_line != p) {
+            // Picture line p, read now, past the lines above the cut; a
+            // line kept from the screen line before is across already.
+            while (st.lines_read <= p) {
+                if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1); e != PictureError::ok)
+                    return e;
+                ++st.lines_read;
+            }
+            across(st, p);
+        }
+        const uint64_t w = share(p, e0, e1);
+        for (size_t k = 0; k < n; ++k)
+            st.acc[k] += w * st.row[k];
+    }
+    const uint64_t rows = e1 - e0;
+    for (uint32_t i = 0; i < st.x_count; ++i) {
+        const uint64_t area = rows * st.columns[i].places;
+        uint8_t* o = out + 3 * size_t(st.x_first + i);
+        for (size_t k = 0; k < 3; ++k) {
+            const uint64_t sum = st.acc[3 * size_t(i) + k], whole = sum / area, part = sum % area;
+            o[k] = srgb_of_linear(uint32_t(std::min<uint64_t>(whole * 256 + (part * 256 + area / 2) / area, 65535u * 256)));
+        }
+    }
+    return PictureError::ok;
 }
 
 PictureError read_fitted(void* state, uint8_t* out, size_t stride, uint32_t count)
@@ -170,14 +186,18 @@ LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt)
         st.y_first = st.height - y.first - y.count;
     }
     for (uint32_t i = 0; i < st.x_count; ++i) {
-        st.x_starts.push_back(uint32_t(st.x_weights.size()));
         const uint32_t c0 = st.xs[i], c1 = area_end(c0, st.xs[i + 1]);
-        for (uint32_t p = c0 >> 8; p <= (c1 - 1) >> 8; ++p)
-            st.x_weights.push_back(share(p, c0, c1));
+        FitStage::Column c;
+        c.first = c0 >> 8;
+        c.last = (c1 - 1) >> 8;
+        c.places = c1 - c0;
+        c.first_share = share(c.first, c0, c1);
+        c.last_share = share(c.last, c0, c1);
+        st.columns.push_back(c);
     }
     st.line.resize(3 * size_t(sw));
-    st.acc.resize(3 * size_t(sw));
-    st.acc32.resize(3 * size_t(sw));
+    st.row.resize(3 * size_t(st.x_count));
+    st.acc.resize(3 * size_t(st.x_count));
     LineSource s = up;
     s.width = st.width;
     s.height = st.height;

@@ -79,9 +79,10 @@ LineSource pad_lines(PadStage& st, const LineSource& up);
 // that pixel, blended with its neighbour where it straddles two.
 //
 // All in integers: places in 1/256 of a picture pixel, light in 16 bits
-// (colour/light.hpp). A screen line is made from the picture lines it covers,
-// summed in one line of accumulators as they arrive; the last picture line
-// is kept, as it may straddle into the next screen line. Lines arrive in the
+// (colour/light.hpp). Each picture line is summed across into the screen's
+// columns as it arrives, and a screen line is the sum of the lines it
+// covers; the last line across is kept, as it may straddle into the next
+// screen line. Lines arrive in the
 // picture's order; for a bottom-up source the vertical plan is mirrored, so
 // both orders of the same picture give the same bytes.
 struct FitStage {
@@ -92,12 +93,18 @@ struct FitStage {
     // area each covers: count + 1 places in 1/256 of a pixel.
     uint32_t x_first = 0, x_count = 0, y_first = 0, y_count = 0;
     std::vector<uint32_t> xs, ys;
-    std::vector<uint32_t> x_weights;  // each covered column's share of each screen column, in turn
-    std::vector<uint32_t> x_starts;   // where each screen column's weights start in x_weights
-    std::vector<uint8_t> line;        // the last picture line read
-    uint32_t lines_read = 0;          // picture lines read so far
-    std::vector<uint64_t> acc;        // light of the picture lines summed for a screen line
-    std::vector<uint32_t> acc32;      // the same where 32 bits hold it
+    // The picture columns each screen column covers: the first and the
+    // last, partly covered by their shares, those between whole.
+    struct Column {
+        uint32_t first = 0, last = 0, first_share = 0, last_share = 0;
+        uint64_t places = 0; // the area's width
+    };
+    std::vector<Column> columns;
+    std::vector<uint8_t> line;           // the last picture line read
+    uint32_t lines_read = 0;             // picture lines read so far
+    std::vector<uint64_t> row;           // picture line row_line across, for each screen column
+    uint32_t row_line = UINT32_MAX;
+    std::vector<uint64_t> acc;           // the lines across summed for a screen line
     uint32_t given = 0;               // screen lines handed out so far
 };
 LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt);
