@@ -16,19 +16,20 @@ struct Axis {
     uint64_t start = 0, length = 0;
 };
 
-// The edges of the area each of the axis's screen pixels covers.
-std::vector<uint32_t> edges(const Axis& a)
+// The area each of the axis's screen pixels covers, from and to, within
+// the picture's `whole` places. Each is at least a place wide: an
+// enlargement of hundreds of times puts screen pixels closer than a place
+// apart, and each then takes the place where it starts.
+std::vector<FitStage::Span> spans(const Axis& a, uint64_t whole)
 {
-    std::vector<uint32_t> e(size_t(a.count) + 1);
-    for (uint32_t i = 0; i <= a.count; ++i)
-        e[i] = uint32_t(a.start + a.length * i / a.count);
-    return e;
+    std::vector<FitStage::Span> v(a.count);
+    const auto edge = [&](uint64_t i) { return a.start + a.length * i / a.count; };
+    for (uint32_t i = 0; i < a.count; ++i) {
+        const uint64_t from = std::min(edge(i), whole - 1);
+        v[i] = {uint32_t(from), uint32_t(std::max(std::min(edge(i + 1), whole), from + 1))};
+    }
+    return v;
 }
-
-// The end of the area that starts at e0 where the next starts at e1: at
-// least one place on, where an enlargement of hundreds of times puts
-// screen pixels closer than a place apart.
-uint32_t area_end(uint32_t e0, uint32_t e1) { return std::max(e1, e0 + 1); }
 
 // The share of picture pixel p in the area from e0 to e1.
 uint32_t share(uint32_t p, uint32_t e0, uint32_t e1)
@@ -77,7 +78,7 @@ void across(FitStage& st, uint32_t p)
 // each below 2^24 places: it fits 64 bits.
 PictureError make_line(FitStage& st, uint32_t j, uint8_t* out)
 {
-    const uint32_t e0 = st.ys[j], e1 = area_end(e0, st.ys[j + 1]);
+    const uint32_t e0 = st.ys[j].from, e1 = st.ys[j].to;
     const size_t n = 3 * size_t(st.x_count);
     std::fill(st.acc.begin(), st.acc.begin() + ptrdiff_t(n), 0);
     for (uint32_t p = e0 >> 8; p <= (e1 - 1) >> 8; ++p) {
@@ -174,19 +175,18 @@ LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt)
     st.x_first = x.first;
     st.x_count = x.count;
     st.y_count = y.count;
-    st.xs = edges(x);
-    st.ys = edges(y);
+    st.ys = spans(y, 256 * sh);
     st.y_first = y.first;
     if (!up.top_down) {
         // Lines arrive bottom first: the same plan, counted from the bottom.
-        std::vector<uint32_t> mirrored(st.ys.size());
-        for (size_t i = 0; i < st.ys.size(); ++i)
-            mirrored[i] = uint32_t(256 * sh) - st.ys[st.ys.size() - 1 - i];
-        st.ys = std::move(mirrored);
+        std::reverse(st.ys.begin(), st.ys.end());
+        for (FitStage::Span& e : st.ys)
+            e = {uint32_t(256 * sh) - e.to, uint32_t(256 * sh) - e.from};
         st.y_first = st.height - y.first - y.count;
     }
+    const std::vector<FitStage::Span> xs = spans(x, 256 * sw);
     for (uint32_t i = 0; i < st.x_count; ++i) {
-        const uint32_t c0 = st.xs[i], c1 = area_end(c0, st.xs[i + 1]);
+        const uint32_t c0 = xs[i].from, c1 = xs[i].to;
         FitStage::Column c;
         c.first = c0 >> 8;
         c.last = (c1 - 1) >> 8;

@@ -89,10 +89,13 @@ struct FitStage {
     LineSource up;
     uint32_t width = 0, height = 0;
     // The screen's columns and lines that hold the picture (the rest are
-    // bars), lines in the order they arrive, and the edges of the picture's
-    // area each covers: count + 1 places in 1/256 of a pixel.
+    // bars), lines in the order they arrive, and the picture's area each
+    // line covers, in places of 1/256 of a pixel.
     uint32_t x_first = 0, x_count = 0, y_first = 0, y_count = 0;
-    std::vector<uint32_t> xs, ys;
+    struct Span {
+        uint32_t from, to;
+    };
+    std::vector<Span> ys;
     // The picture columns each screen column covers: the first and the
     // last, partly covered by their shares, those between whole.
     struct Column {

@@ -188,3 +188,19 @@ TEST(Adjust, TablesAndOrder)
     for (const auto& c : cases)
         EXPECT_EQ(adjusted(c.a).at(3, 5), c.at_3_5) << c.name;
 }
+
+// Enlarged hundreds of times, a screen pixel covers less than a place of
+// the picture: each takes the pixel where it starts, never one past the
+// picture's edge, from either order (fitted checks that).
+TEST(Fit, EnlargedHundredsOfTimesUpToTheEdges)
+{
+    const Picture across = make_picture(2, 1, [](int x, int) { return Rgb{uint8_t(50 + 100 * x), 0, 0}; });
+    const Picture down = make_picture(1, 2, [](int, int y) { return Rgb{0, uint8_t(50 + 100 * y), 0}; });
+    for (const uint32_t at : {0u, kWhole}) {
+        const uint8_t want = at == 0 ? 50 : 150;
+        for (const Rgb px : fitted(across, fit(8, 1024, false, at, 0)).px)
+            ASSERT_EQ(px.r, want) << "at " << at;
+        for (const Rgb px : fitted(down, fit(1024, 8, false, 0, at)).px)
+            ASSERT_EQ(px.g, want) << "at " << at;
+    }
+}
