@@ -280,7 +280,8 @@ int picture_failed(const Run& run, PictureError e)
         if (r.width > 0 && r.height > 0 && r.width <= kMaxScreenSide && r.height <= kMaxScreenSide &&
             (run.face->program & (kEncscreenBit | kEncspriteBit)))
             why += "; --pad makes it " + std::to_string((r.width + 7) / 8 * 8) + "x" +
-                   std::to_string((r.height + 7) / 8 * 8) + " by repeating its last column and line";
+                   std::to_string((r.height + 7) / 8 * 8) +
+                   " by repeating its last column and line, --fit 256x192 scales it to a screen size";
         else if (r.width > kMaxScreenSide || r.height > kMaxScreenSide)
             why += ", larger than a screen can be";
         break;

@@ -6,12 +6,13 @@
 
 #include "cli/quoting.hpp"
 #include "formats/listing.hpp"
+#include "formats/screen.hpp"
 
 namespace {
 
 constexpr unsigned kEncoders = kEncscreenBit | kEncspriteBit;
 
-constexpr std::array<OptionSpec, 14> kOptions{{
+constexpr std::array<OptionSpec, 21> kOptions{{
     {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncscreenBit,
      "choose each symbol's four colours so that the screen looks\n"
      "as close to the picture as it can (CIELAB, CIEDE2000), where\n"
@@ -47,6 +48,28 @@ constexpr std::array<OptionSpec, 14> kOptions{{
      "a picture whose width or height is not a multiple of 8 is\n"
      "converted as if its last column and line were repeated up to\n"
      "the next multiples of 8\n"},
+    {OptionId::fit, "--fit", nullptr, "WxH", "a size", kEncoders,
+     "scale the picture, of any size, to cover a screen of W x H\n"
+     "pixels and cut out the middle (multiples of 8: 256x192,\n"
+     "320x200, 320x240, 512x384); averaged in linear light\n"},
+    {OptionId::letterbox, "--letterbox", nullptr, nullptr, nullptr, kEncoders,
+     "with --fit: scale the picture to fit inside the screen and\n"
+     "fill the rest with black\n"},
+    {OptionId::fit_at, "--fit-at", nullptr, "X,Y", "a place", kEncoders,
+     "with --fit: where the cut (or the picture between the bars)\n"
+     "lies, fractions from 0 to 1: 0,0 top left, 0.5,0.5 the middle\n"},
+    {OptionId::brightness, "--brightness", nullptr, "N", "a number", kEncoders,
+     "add N % of white, -100 to 100 (0 leaves the picture)\n"},
+    {OptionId::contrast, "--contrast", nullptr, "N", "a number", kEncoders,
+     "spread the tones from the middle grey (N > 0) or draw them\n"
+     "together (N < 0), -100 to 100 (0 leaves the picture)\n"},
+    {OptionId::saturation, "--saturation", nullptr, "N", "a number", kEncoders,
+     "colours at N % of their strength, 0 (grey) to 200 (100\n"
+     "leaves the picture)\n"},
+    {OptionId::gamma, "--gamma", nullptr, "G", "a number", kEncoders,
+     "the middle tones lighter (G > 1) or darker (G < 1), 0.2 to 5\n"
+     "(1 leaves the picture); the adjustments apply in the order\n"
+     "given, after --fit\n"},
     {OptionId::force, "--force", nullptr, nullptr, nullptr, kEncscreenBit,
      "replace SCREEN even where it holds a picture (BMP or PNG),\n"
      "which is otherwise left alone, and write SCREEN even where\n"
@@ -91,6 +114,96 @@ bool parse_sprite_size(std::string_view v, uint32_t& w, uint32_t& h)
     return x != std::string_view::npos && number(v.substr(0, x), w) && number(v.substr(x + 1), h);
 }
 
+// An option with its value as a usage error shows it: '--fit 250x192'.
+std::string as_given(const OptionSpec& row, std::string_view value)
+{
+    return quoted(std::string(row.name) + " " + std::string(value), true);
+}
+
+// A decimal number with at most `places` digits after the point, an
+// optional sign before it, as an integer count of 10^-places; false for
+// anything else (or more than 12 digits).
+bool parse_decimal(std::string_view s, int places, int64_t& out)
+{
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    int64_t v = 0;
+    int digits = 0, after = -1;
+    for (const char c : s) {
+        if (c == '.' && after < 0 && digits > 0) {
+            after = 0;
+            continue;
+        }
+        if (c < '0' || c > '9' || ++digits > 12 || (after >= 0 && ++after > places))
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (digits == 0 || after == 0)
+        return false;
+    for (int k = std::max(after, 0); k < places; ++k)
+        v *= 10;
+    out = negative ? -v : v;
+    return true;
+}
+
+// --fit's WxH: two multiples of 8 from 8 to 65528.
+bool parse_size(std::string_view s, uint32_t& w, uint32_t& h)
+{
+    const size_t x = s.find_first_of("xX");
+    int64_t a = 0, b = 0;
+    if (x == std::string_view::npos || s.substr(0, 1) == "-" || s.substr(x + 1, 1) == "-" || s.substr(0, 1) == "+" ||
+        s.substr(x + 1, 1) == "+" || !parse_decimal(s.substr(0, x), 0, a) || !parse_decimal(s.substr(x + 1), 0, b))
+        return false;
+    const auto fits = [](int64_t v) { return v >= 8 && v <= kMaxScreenSide && v % 8 == 0; };
+    if (!fits(a) || !fits(b))
+        return false;
+    w = uint32_t(a);
+    h = uint32_t(b);
+    return true;
+}
+
+// --fit-at's X,Y: two fractions from 0 to 1, as parts of kWhole.
+bool parse_place(std::string_view s, uint32_t& x, uint32_t& y)
+{
+    const size_t comma = s.find(',');
+    int64_t a = 0, b = 0;
+    if (comma == std::string_view::npos || !parse_decimal(s.substr(0, comma), 6, a) ||
+        !parse_decimal(s.substr(comma + 1), 6, b) || a < 0 || b < 0 || a > 1000000 || b > 1000000)
+        return false;
+    x = uint32_t((a * kWhole + 500000) / 1000000);
+    y = uint32_t((b * kWhole + 500000) / 1000000);
+    return true;
+}
+
+// An adjustment's value: a whole number from lo to hi, or for gamma a number
+// from 0.2 to 5 in thousandths.
+std::string set_adjustment(Options& o, const OptionSpec& row, std::string_view value, Adjustment::Kind kind)
+{
+    int64_t v = 0;
+    const bool gamma = kind == Adjustment::gamma;
+    const int64_t lo = gamma ? 200 : kind == Adjustment::saturation ? 0 : -100;
+    const int64_t hi = gamma ? 5000 : kind == Adjustment::saturation ? 200 : 100;
+    if (parse_decimal(value, gamma ? 3 : 0, v) && v >= lo && v <= hi) {
+        o.adjustments.push_back({kind, int(v)});
+        return {};
+    }
+    const std::string what = as_given(row, value);
+    switch (kind) {
+    case Adjustment::brightness:
+        return what + ": the brightness must be a whole number from -100 to 100 (0 leaves the picture)";
+    case Adjustment::contrast:
+        return what + ": the contrast must be a whole number from -100 to 100 (0 leaves the picture)";
+    case Adjustment::saturation:
+        return what + ": the saturation must be a whole number from 0 to 200 (100 leaves the picture)";
+    case Adjustment::gamma:
+        break;
+    }
+    return what + ": the gamma must be a number from 0.2 to 5 (1 leaves the picture)";
+}
+
 } // namespace
 
 std::span<const OptionSpec> option_table() { return kOptions; }
@@ -115,9 +228,31 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
     case OptionId::force:
         o.force = true;
         break;
+    case OptionId::fit:
+        if (!parse_size(value, o.fit_width, o.fit_height))
+            return as_given(row, value) +
+                   ": the size must be WIDTHxHEIGHT, each a multiple of 8 from 8 to 65528 (256x192, say)";
+        break;
+    case OptionId::letterbox:
+        o.letterbox = true;
+        break;
+    case OptionId::fit_at:
+        if (!parse_place(value, o.fit_x, o.fit_y))
+            return as_given(row, value) +
+                   ": the place must be X,Y, two fractions from 0 to 1 (0,0 the top left, 0.5,0.5 the middle)";
+        o.fit_at = true;
+        break;
+    case OptionId::brightness:
+        return set_adjustment(o, row, value, Adjustment::brightness);
+    case OptionId::contrast:
+        return set_adjustment(o, row, value, Adjustment::contrast);
+    case OptionId::saturation:
+        return set_adjustment(o, row, value, Adjustment::saturation);
+    case OptionId::gamma:
+        return set_adjustment(o, row, value, Adjustment::gamma);
     case OptionId::prefix:
         if (!valid_label_prefix(value))
-            return quoted(std::string(row.name) + " " + std::string(value), true) +
+            return as_given(row, value) +
                    ": the prefix must be an assembler name: a letter or underscore, then letters, digits or "
                    "underscores, at most 32 characters";
         o.prefix = value;
@@ -172,6 +307,12 @@ ReadOptions reading_options(const Options& o)
 {
     ReadOptions r;
     r.pad = o.pad;
+    r.fit_width = o.fit_width;
+    r.fit_height = o.fit_height;
+    r.letterbox = o.letterbox;
+    r.fit_x = o.fit_x;
+    r.fit_y = o.fit_y;
+    r.adjustments = o.adjustments;
     return r;
 }
 
@@ -215,5 +356,8 @@ CommandLine parse_command_line(unsigned program, int argc, char** argv)
         if (std::string why = set_option(line.options, *row, value); !why.empty())
             return wrong(std::move(why));
     }
+    // The cut and the bars belong to a size.
+    if (line.options.fit_width == 0 && (line.options.letterbox || line.options.fit_at))
+        return wrong(std::string(line.options.letterbox ? "--letterbox" : "--fit-at") + " needs --fit WxH");
     return line;
 }

@@ -29,6 +29,13 @@ enum class OptionId {
     format,
     sprite,
     pad,
+    fit,
+    letterbox,
+    fit_at,
+    brightness,
+    contrast,
+    saturation,
+    gamma,
     force,
     end_of_options, // "--": every argument after it is a name
     help,
@@ -63,6 +70,12 @@ struct Options {
     std::string_view prefix; // the listing's label prefix
     OutputKind format = OutputKind::unset; // --format; unset: by the output's name
     uint32_t sprite_width = 0, sprite_height = 0; // --sprite WxH; 0 x 0: none
+    // --fit WxH, --letterbox, --fit-at X,Y: the screen's size and the cut.
+    uint32_t fit_width = 0, fit_height = 0;
+    bool letterbox = false, fit_at = false;
+    uint32_t fit_x = kWhole / 2, fit_y = kWhole / 2;
+    // --brightness, --contrast, --saturation, --gamma in the order given.
+    std::vector<Adjustment> adjustments;
 };
 
 // Sets the option of `row` in `o` from `value` (empty for a flag). Returns
@@ -75,7 +88,7 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
 std::string options_help(unsigned program);
 
 // How the picture is read for these options: the reading options of the
-// chain of line stages (--pad).
+// chain of line stages (--pad, --fit and the adjustments).
 ReadOptions reading_options(const Options& o);
 
 // A command line as the table reads it, nothing printed: the programs act on

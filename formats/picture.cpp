@@ -45,7 +45,7 @@ PictureError start_png(PictureStream& p, const ReadOptions& opt)
 {
     PngReader* reader = nullptr;
     uint32_t w = 0, h = 0;
-    const PictureError e = from_png(png_read_start(p.in, reader, w, h, opt.pad));
+    const PictureError e = from_png(png_read_start(p.in, reader, w, h, takes_any_size(opt)));
     // A size refused is kept for the report: the first bytes kept hold only
     // the signature, the rest went to libpng.
     p.source_width = w;
@@ -67,7 +67,7 @@ PictureError read_bmp_header(PictureStream& p, std::array<uint8_t, kBmpMasksEnd>
     size_t have = kPngSignatureSize;
     BmpHeader h;
     PictureError e;
-    while ((e = parse_bmp_header(std::span<const uint8_t>(hdr.data(), have), opt.pad, h)) == PictureError::truncated &&
+    while ((e = parse_bmp_header(std::span<const uint8_t>(hdr.data(), have), takes_any_size(opt), h)) == PictureError::truncated &&
            h.end > have) {
         if (!read_bytes(p.in, std::span<uint8_t>(hdr.data() + have, h.end - have)))
             return h.end > kBmpInfoHeaderEnd ? PictureError::truncated : PictureError::not_24bit;

@@ -46,10 +46,32 @@ struct PictureReport {
 // last column at its right and its last line below it up to the next
 // multiples of 8: the copies bring no colour into the edge symbols that the
 // picture does not have there.
+//
+// The rest shapes the picture in the stages after the reader (see
+// pipeline/lines.hpp): with fit_width set, a picture of any size up to 65528
+// a side is scaled to fit_width x fit_height (multiples of 8), and the
+// adjustments change its colours in the order given.
+struct Adjustment {
+    enum Kind { brightness, contrast, saturation, gamma } kind;
+    int value; // brightness, contrast -100 .. 100; saturation 0 .. 200 (%); gamma in thousandths, 200 .. 5000
+};
+
+// Fractions for the place of the cut: 0 .. kWhole.
+inline constexpr uint32_t kWhole = 65536;
+
 struct ReadOptions {
     bool pad = false;
+    uint32_t fit_width = 0, fit_height = 0; // 0: the picture's own size
+    bool letterbox = false;                 // fit inside, black bars, rather than cover and cut
+    // Where the cut lies (or the picture between the bars): 0 the left or
+    // top, kWhole the right or bottom.
+    uint32_t fit_x = kWhole / 2, fit_y = kWhole / 2;
+    std::vector<Adjustment> adjustments;
     PictureReport* report = nullptr; // where a failure's details go, if anywhere
 };
+
+// Whether a picture of any size up to 65528 a side will do: padded or scaled.
+inline bool takes_any_size(const ReadOptions& o) { return o.pad || o.fit_width != 0; }
 
 // An open picture whose header has been read. Lines arrive bottom line first
 // from a bottom-up BMP, top line first from a top-down BMP or a PNG.

@@ -127,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(in.stream != nullptr);
     require(read_bmp24(in, bmp) == e);
     ScreenImage padded_piped, padded_sized;
-    const ReadOptions pad{true};
+    ReadOptions pad;
+    pad.pad = true;
     const PictureError pe = read_from(data, size, kUnknownSize, luma(padded_piped), pad);
     require(read_from(data, size, size, luma(padded_sized), pad) == pe);
     require(pe != PictureError::ok || same(padded_piped, padded_sized));

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -66,11 +67,76 @@ struct PadStage {
 };
 LineSource pad_lines(PadStage& st, const LineSource& up);
 
+// The fit stage: the lines of `up`, a picture of any size, scaled to
+// width x height (ReadOptions::fit_width, fit_height). It covers the screen
+// and the cut lies at fit_x, fit_y, or, letterboxed, fits inside it between
+// black bars placed by them. Scaled by area averaging in linear light: each
+// pixel of the screen is the mean light of the picture's area it covers,
+// the partly covered pixels at its edges weighed by how much of them it
+// covers. That is the filter for reduction: every picture pixel counts, by
+// its share, so a fine pattern becomes its mean and nothing aliases. A
+// screen pixel that covers less than a picture pixel (an enlargement) takes
+// that pixel, blended with its neighbour where it straddles two.
+//
+// All in integers: places in 1/256 of a picture pixel, light in 16 bits
+// (colour/light.hpp). Each picture line is summed across into the screen's
+// columns as it arrives, and a screen line is the sum of the lines it
+// covers; the last line across is kept, as it may straddle into the next
+// screen line. Lines arrive in the
+// picture's order; for a bottom-up source the vertical plan is mirrored, so
+// both orders of the same picture give the same bytes.
+struct FitStage {
+    LineSource up;
+    uint32_t width = 0, height = 0;
+    // The screen's columns and lines that hold the picture (the rest are
+    // bars), lines in the order they arrive, and the picture's area each
+    // line covers, in places of 1/256 of a pixel.
+    uint32_t x_first = 0, x_count = 0, y_first = 0, y_count = 0;
+    struct Span {
+        uint32_t from, to;
+    };
+    std::vector<Span> ys;
+    // The picture columns each screen column covers: the first and the
+    // last, partly covered by their shares, those between whole.
+    struct Column {
+        uint32_t first = 0, last = 0, first_share = 0, last_share = 0;
+        uint64_t places = 0; // the area's width
+    };
+    std::vector<Column> columns;
+    std::vector<uint8_t> line;           // the last picture line read
+    uint32_t lines_read = 0;             // picture lines read so far
+    std::vector<uint64_t> row;           // picture line row_line across, for each screen column
+    uint32_t row_line = UINT32_MAX;
+    std::vector<uint64_t> acc;           // the lines across summed for a screen line
+    uint32_t given = 0;               // screen lines handed out so far
+};
+LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt);
+
+// The adjustment stage: brightness, contrast and gamma as a table for each
+// byte value, saturation mixing each pixel with its grey; in the order given.
+// Consecutive tables are merged into one.
+struct AdjustStage {
+    LineSource up;
+    struct Step {
+        bool saturation = false;
+        int percent = 100;               // saturation's
+        std::array<uint8_t, 256> table{}; // the others'
+    };
+    std::vector<Step> steps;
+};
+LineSource adjust_lines(AdjustStage& st, const LineSource& up, const std::vector<Adjustment>& adjustments);
+// Whether any of them changes a colour: neutral ones leave the stage out.
+bool changes_colours(const std::vector<Adjustment>& adjustments);
+
 // The stages a program reads a picture through, in order: the reader, then
-// the pad stage where the options ask for it and the picture needs it. The
+// the pad stage where the options ask for it and the picture needs it, or
+// the fit stage where they ask for a size, then the adjustment stage where
+// they ask for any that changes a colour. The
 // sources point into the chain, so it stays where it was opened.
 struct LineChain {
     PadStage pad;
+    FitStage fit;
+    AdjustStage adjust;
     LineSource out; // the last stage's lines
 
     LineChain() = default;

@@ -56,6 +56,9 @@ fs::path folder_with_a_picture()
 
 TEST(CommandLine, OptionsAndTheirErrors)
 {
+    const std::string kSizeRule = "the size must be WIDTHxHEIGHT, each a multiple of 8 from 8 to 65528 (256x192, say)\n";
+    const std::string kPlaceRule =
+        "the place must be X,Y, two fractions from 0 to 1 (0,0 the top left, 0.5,0.5 the middle)\n";
     const fs::path dir = folder_with_a_picture();
     const struct {
         const Program& p;
@@ -84,6 +87,35 @@ TEST(CommandLine, OptionsAndTheirErrors)
         {kEncscreen, "", "encscreen: try 'encscreen --help'\n"},
         {kDecscreen, "a.scn", "decscreen: one name given, two needed; try 'decscreen --help'\n"},
         {kEncsprite, "a.bmp x y", "encsprite: 3 names given, two needed; try 'encsprite --help'\n"},
+        // The size, the cut and the adjustments, each with the rule it broke.
+        {kEncscreen, "--fit 250x192 a.bmp x", "encscreen: '--fit 250x192': " + kSizeRule},
+        {kEncsprite, "--fit=0x8 a.bmp x", "encsprite: '--fit 0x8': " + kSizeRule},
+        {kEncscreen, "--fit 65536x8 a.bmp x", "encscreen: '--fit 65536x8': " + kSizeRule},
+        {kEncscreen, "--fit 256 a.bmp x", "encscreen: '--fit 256': " + kSizeRule},
+        {kEncscreen, "--fit -8x8 a.bmp x", "encscreen: '--fit -8x8': " + kSizeRule},
+        {kEncscreen, "a.bmp x --fit", "encscreen: option '--fit' needs a size\n"},
+        {kDecscreen, "--fit 8x8 a.scn x", "decscreen: unknown option '--fit'\n"},
+        {kEncscreen, "--letterbox a.bmp x", "encscreen: --letterbox needs --fit WxH\n"},
+        {kEncscreen, "--fit-at 0,0 a.bmp x", "encscreen: --fit-at needs --fit WxH\n"},
+        {kEncscreen, "--fit 8x8 --fit-at 1.5,0 a.bmp x", "encscreen: '--fit-at 1.5,0': " + kPlaceRule},
+        {kEncscreen, "--fit 8x8 --fit-at 0.5 a.bmp x", "encscreen: '--fit-at 0.5': " + kPlaceRule},
+        {kEncscreen, "--fit 8x8 --fit-at -0.1,0 a.bmp x", "encscreen: '--fit-at -0.1,0': " + kPlaceRule},
+        {kEncscreen, "--brightness 101 a.bmp x", "encscreen: '--brightness 101': the brightness must be a whole "
+                                                 "number from -100 to 100 (0 leaves the picture)\n"},
+        {kEncsprite, "--contrast -100.5 a.bmp x", "encsprite: '--contrast -100.5': the contrast must be a whole "
+                                                  "number from -100 to 100 (0 leaves the picture)\n"},
+        {kEncscreen, "--saturation -1 a.bmp x", "encscreen: '--saturation -1': the saturation must be a whole "
+                                                "number from 0 to 200 (100 leaves the picture)\n"},
+        {kEncscreen, "--gamma 0.19 a.bmp x", "encscreen: '--gamma 0.19': the gamma must be a number from 0.2 to 5 "
+                                             "(1 leaves the picture)\n"},
+        {kEncscreen, "--gamma 5.001 a.bmp x", "encscreen: '--gamma 5.001': the gamma must be a number from 0.2 to "
+                                              "5 (1 leaves the picture)\n"},
+        {kEncscreen, "--gamma x a.bmp x", "encscreen: '--gamma x': the gamma must be a number from 0.2 to 5 (1 "
+                                          "leaves the picture)\n"},
+        {kEncscreen, "--fit 8x8 --letterbox --fit-at 0,1 --brightness -100 --contrast 100 --saturation 200 "
+                     "--gamma 0.2 a.bmp x",
+         ""},
+        {kEncsprite, "--fit=65528x8 --gamma=5 --saturation=0 a.bmp x", ""},
         {kEncsprite, "--prefix hero a.bmp x", ""},
         {kEncsprite, "a.bmp --prefix=hero_2 x", ""},
         {kEncscreen, "--perceptual --pad --force a.bmp x", ""},
@@ -234,11 +266,14 @@ TEST(CommandLine, EveryFailureSaysWhichFileAndWhy)
         {kEncscreen, "notes.txt", "x.scn", no_bmp, true, "it is not a picture: convert it"},
         {kEncscreen, "empty.bmp", "x.scn", no_bmp, true, "it is an empty file"},
         {kEncscreen, "odd.bmp", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
-         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line, --fit 256x192 "
+         "scales it to a screen size"},
         {kEncscreen, "odd.png", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
-         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line, --fit 256x192 "
+         "scales it to a screen size"},
         {kEncsprite, "odd.png", "x.asm", "the picture width and height must be multiples of 8 up to 65528\n", true,
-         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line"},
+         "the picture is 250x190; --pad makes it 256x192 by repeating its last column and line, --fit 256x192 "
+         "scales it to a screen size"},
         {kEncscreen, "big.png", "x.scn", "the picture width and height must be multiples of 8 up to 65528\n", true,
          "the picture is 65536x8, larger than a screen can be"},
         {kEncscreen, "cut.bmp", "x.scn", "bmpfile is truncated\n", true,

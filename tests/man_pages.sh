@@ -93,6 +93,7 @@ if /usr/bin/convert -version 2>/dev/null | grep -q ImageMagick; then
   mkdir -p "$in/folder"
   cp "$src/examples/sunset.bmp" "$in/folder/SUNSET.BMP" && cp "$src/examples/sprites.png" "$in/folder/Sprites.Png"
   convert "$src/examples/sunset.bmp" -flop "$in/folder/IMG_0001.JPG"
+  convert "$src/examples/sunset.bmp" "$in/photo.jpg"
   n=0
   for prog in encscreen encsprite decscreen; do
     while IFS= read -r -d '' block; do

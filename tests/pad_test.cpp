@@ -100,7 +100,11 @@ PictureError load_bytes(const Bytes& bytes, bool pipe, Load&& load)
     return load(file.c_str());
 }
 
-constexpr ReadOptions kPad{true};
+const ReadOptions kPad = [] {
+    ReadOptions r;
+    r.pad = true;
+    return r;
+}();
 
 struct Size {
     int w, h;
@@ -200,7 +204,8 @@ TEST(Pad, SizesClaimedByTheHeader)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScreenImage s;
-        const ReadOptions opt{c.pad};
+        ReadOptions opt;
+        opt.pad = c.pad;
         EXPECT_EQ(load_bytes(c.file, false, [&](const char* f) { return load_screen_luma(f, s, opt); }), c.want);
     }
 }

@@ -119,6 +119,8 @@ for p in sunset photo-wide photo-topdown four 24x40; do
   case_ encsprite-perceptual-$p '$RUN $P/encsprite --perceptual $F/'$p'.bmp out.asm'
 done
 case_ encscreen-perceptual-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --perceptual /dev/stdin out.scn'
+# Fitted to a screen and adjusted: integers and pinned tables.
+case_ encscreen-fit-adjusted '$RUN $P/encscreen --perceptual --fit 256x192 --fit-at 0.3,0.6 --gamma 2.2 --saturation 150 --contrast -20 --brightness 10 $F/photo-wide.bmp out.scn'
 case_ encscreen-perceptual-png 'cat $F/photo-back.png | $RUN $P/encscreen --perceptual /dev/stdin out.scn'
 for p in encscreen encsprite; do
   case_ $p-perceptual-short '$RUN $P/'$p' --perceptual $F/short.bmp out.scn'

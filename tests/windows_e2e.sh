@@ -169,6 +169,7 @@ case_ decscreen-sunset decscreen $F/sunset.scn out.bmp
 case_ decscreen-small  decscreen $F/small.scn out.bmp
 case_ encsprite-sunset encsprite $F/sunset.bmp out.asm
 case_ encsprite-small  encsprite $F/small.bmp out.asm
+case_ encscreen-fit-adjusted encscreen --perceptual --fit 256x192 --letterbox --fit-at 0.3,0.6 --gamma 2.2 --saturation 150 --contrast -20 --brightness 10 $F/sunset.bmp out.scn
 case_ encscreen-new-file encscreen $F/small.bmp new.scn
 # File names outside the code page, in and out.
 case_ encscreen-unicode encscreen $F/日本.bmp 日本.scn

@@ -265,7 +265,9 @@ function convert(asked) {
     pad: $("pad").checked,
     prefix: $("prefix").value.trim(),
     sprites: $("mode-sprites").checked,
+    shape: shapeOptions(),
   };
+  showCommand();
   window.vorneTimings = {asked: asked || performance.now()};
   pending = {view: true, files: true, notes: [], failed: false};
   clearDownloads();
@@ -516,6 +518,129 @@ function syncScroll(from) {
 }
 
 // --- wiring ---------------------------------------------------------------------------
+
+// --- the screen's size, the cut and the colours -------------------------------------
+
+// Where the cut lies, fractions from 0 to 1; moved by dragging on the picture.
+var fitAt = {x: 0.5, y: 0.5};
+var ADJUSTMENTS = [
+  {id: "brightness", neutral: 0},
+  {id: "contrast", neutral: 0},
+  {id: "saturation", neutral: 100},
+  {id: "gamma", neutral: 1},
+];
+
+// The screen size chosen, "WxH", or "" for the picture's own.
+function fitSize() {
+  var v = $("fit").value;
+  return v === "typed" ? $("fit-typed").value.trim() : v;
+}
+
+// The options of the size, the cut and the adjustments, as the command line
+// takes them; neutral ones are left out (they change no byte).
+function shapeOptions() {
+  var o = [], size = fitSize();
+  if (size) {
+    o.push("--fit", size);
+    if ($("letterbox").checked) o.push("--letterbox");
+    if (fitAt.x !== 0.5 || fitAt.y !== 0.5) o.push("--fit-at", fitAt.x + "," + fitAt.y);
+  }
+  ADJUSTMENTS.forEach(function (a) {
+    var v = Number($(a.id).value);
+    if (v !== a.neutral) o.push("--" + a.id, String(Math.round(v * 1000) / 1000));
+  });
+  return o;
+}
+
+// A word as a POSIX shell takes it back.
+function shellWord(w) {
+  return /^[A-Za-z0-9_.,:\/=+-]+$/.test(w) ? w : "'" + w.replace(/'/g, "'\\''") + "'";
+}
+
+// The command line that writes the screen file the page offers: the
+// picture by the name it was chosen by; one the browser decoded (JPEG,
+// GIF, WebP) comes through ImageMagick, as the manual pages say.
+function commandLine() {
+  var name = current ? current.name : "PICTURE", base = current ? current.base : "SCREEN";
+  var opts = [].concat($("perceptual").checked ? ["--perceptual"] : [], $("pad").checked ? ["--pad"] : [], shapeOptions());
+  var words = ["encscreen"].concat(opts);
+  if (current && current.pixels)
+    return ["convert", name, "-type", "truecolor", "bmp:-"].map(shellWord).join(" ") + " | " +
+      words.concat(["-", base + ".scn"]).map(shellWord).join(" ");
+  return words.concat([name, base + ".scn"]).map(shellWord).join(" ");
+}
+function showCommand() { $("command").textContent = commandLine(); }
+
+// The settings kept between visits.
+var SETTINGS = "vorne-screen-settings";
+function saveSettings() {
+  var s = {fit: $("fit").value, typed: $("fit-typed").value, letterbox: $("letterbox").checked, at: fitAt};
+  ADJUSTMENTS.forEach(function (a) { s[a.id] = $(a.id).value; });
+  try { localStorage.setItem(SETTINGS, JSON.stringify(s)); } catch (e) { /* storage refused: kept for this visit */ }
+}
+function loadSettings() {
+  var s = null;
+  try { s = JSON.parse(localStorage.getItem(SETTINGS) || "null"); } catch (e) { s = null; }
+  if (!s) return;
+  if (typeof s.fit === "string") $("fit").value = s.fit;
+  if (typeof s.typed === "string") $("fit-typed").value = s.typed;
+  $("letterbox").checked = Boolean(s.letterbox);
+  if (s.at && typeof s.at.x === "number" && typeof s.at.y === "number") fitAt = {x: s.at.x, y: s.at.y};
+  ADJUSTMENTS.forEach(function (a) {
+    if (s[a.id] !== undefined) $(a.id).value = s[a.id];
+    $(a.id + "-shown").textContent = $(a.id).value;
+  });
+}
+function shapeChanged() {
+  ADJUSTMENTS.forEach(function (a) { $(a.id + "-shown").textContent = $(a.id).value; });
+  saveSettings();
+  showCommand();
+  convert();
+}
+["fit", "letterbox"].forEach(function (id) { $(id).addEventListener("change", shapeChanged); });
+$("fit-typed").addEventListener("change", function () {
+  $("fit").value = "typed";
+  shapeChanged();
+});
+// A slider converts as it moves: each move drops the conversion under way.
+ADJUSTMENTS.forEach(function (a) { $(a.id).addEventListener("input", shapeChanged); });
+$("reset-shape").addEventListener("click", function () {
+  ADJUSTMENTS.forEach(function (a) { $(a.id).value = a.neutral; });
+  fitAt = {x: 0.5, y: 0.5};
+  shapeChanged();
+});
+$("copy-command").addEventListener("click", function () {
+  var text = commandLine();
+  if (navigator.clipboard) navigator.clipboard.writeText(text).catch(function () {});
+});
+// Dragging on the picture moves the cut with the pointer: the picture's
+// part under it follows it. Converted as the pointer is let go.
+(function () {
+  var pane = document.querySelector("#views figure .pane"), from = null;
+  pane.addEventListener("pointerdown", function (e) {
+    if (!fitSize() || !shown) return;
+    from = {x: e.clientX, y: e.clientY, at: {x: fitAt.x, y: fitAt.y}};
+    pane.setPointerCapture(e.pointerId);
+    e.preventDefault();
+  });
+  pane.addEventListener("pointermove", function (e) {
+    if (!from) return;
+    var c = pane.querySelector("canvas"), w = c.clientWidth || 1, h = c.clientHeight || 1;
+    var clamp = function (v) { return Math.round(Math.min(1, Math.max(0, v)) * 1000) / 1000; };
+    fitAt = {x: clamp(from.at.x - (e.clientX - from.x) / w), y: clamp(from.at.y - (e.clientY - from.y) / h)};
+    showCommand();
+  });
+  var end = function () {
+    if (!from) return;
+    from = null;
+    shapeChanged();
+  };
+  pane.addEventListener("pointerup", end);
+  pane.addEventListener("pointercancel", end);
+})();
+["perceptual", "pad"].forEach(function (id) { $(id).addEventListener("change", showCommand); });
+loadSettings();
+showCommand();
 
 startWorkers();
 handCanvases();

@@ -347,6 +347,7 @@ async function main() {
       await page.waitForFunction(() => ["done", "failed"].includes(document.body.dataset.state));
 
       if (origin === "file") {
+        await shapeCases(page);
         await pageCases(page);
         await bigPictures(page);
       }
@@ -361,6 +362,70 @@ async function main() {
   sizes();
   console.log(`${passes} passed, ${failures} failed`);
   process.exit(failures ? 1 : 0);
+}
+
+// The screen size, the cut and the adjustments: the command line the page
+// shows, run natively, writes the screen file and the listing it offers;
+// a slider's moves drop the conversions under way and the newest arrives
+// (its time from the move to the screen is printed, not judged); the
+// settings outlive a reload.
+async function shapeCases(page) {
+  const photo = path.join(work, "photo.bmp");
+  spawnSync(path.join(bin, "makebmp"), ["1000", "704", photo]);
+  const shownCommandWrites = async (label) => {
+    const words = (await page.textContent("#command")).split(" ");
+    check(words[0] === "encscreen" && words[words.length - 2] === "photo.bmp" && words[words.length - 1] === "photo.scn",
+      `${label}: the command line shown is "${words.join(" ")}"`);
+    const options = words.slice(1, -2);
+    const want = native(photo, {encscreen: options, encsprite: options});
+    check(want.ok, `${label}: the command line shown fails natively: ${want.said}`);
+    same(await download(page, "download-scn", "photo.scn"), want.scn, `${label}: screen file of "${words.join(" ")}"`);
+    same(await download(page, "download-asm", "photo.asm"), want.asm, `${label}: listing`);
+    return options;
+  };
+  await page.check("#perceptual");
+  await convert(page, photo);
+  let got = await convert(page, null, () => page.selectOption("#fit", "256x192"));
+  check(got.state === "done", `--fit: the page ended ${got.state}: ${got.status}`);
+  await shownCommandWrites("--fit 256x192");
+  // Three moves of a slider at once: each drops the one before.
+  got = await convert(page, null, () => page.evaluate(() => {
+    const s = document.getElementById("brightness");
+    for (const v of [10, 20, 30]) {
+      s.value = v;
+      s.dispatchEvent(new Event("input"));
+    }
+  }));
+  console.log(`a slider's move to the screen at 256x192 with --perceptual: ${Math.round(got.timings.view)} ms ` +
+    `(target 150 ms; the machine is shared)`);
+  check((await shownCommandWrites("brightness slider")).join(" ").includes("--brightness 30"), "the newest brightness converts");
+  // The cut dragged: the picture's part under the pointer follows it.
+  const box = await page.locator("#views figure .pane canvas").first().boundingBox();
+  got = await convert(page, null, async () => {
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width / 2 - 40, box.y + box.height / 2, {steps: 4});
+    await page.mouse.up();
+  });
+  check((await shownCommandWrites("the cut dragged")).includes("--fit-at"), "dragging moves the cut");
+  got = await convert(page, null, async () => {
+    await page.check("#letterbox");
+    await page.selectOption("#fit", "typed");
+    await page.fill("#fit-typed", "320x240");
+    await page.press("#fit-typed", "Enter");
+  });
+  const options = await shownCommandWrites("typed size, letterbox");
+  check(options.includes("--letterbox") && options.includes("320x240"), `typed size and letterbox: ${options.join(" ")}`);
+  // Kept between visits; then back to the page's first settings.
+  await page.reload();
+  const kept = await page.evaluate(() => [document.getElementById("fit").value, document.getElementById("fit-typed").value,
+    document.getElementById("letterbox").checked, document.getElementById("brightness").value].join(" "));
+  check(kept === "typed 320x240 true 30", `the settings kept: ${kept}`);
+  await page.selectOption("#fit", "");
+  await page.uncheck("#letterbox");
+  await page.click("#reset-shape");
+  await page.uncheck("#perceptual");
+  check((await page.textContent("#command")) === "encscreen PICTURE SCREEN.scn", "reset: no options left");
 }
 
 // What the page does beyond converting: the options in the sprites view, the
