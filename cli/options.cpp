@@ -11,40 +11,53 @@ namespace {
 
 constexpr unsigned kEncoders = kEncscreenBit | kEncspriteBit;
 
-constexpr std::array<OptionSpec, 10> kOptions{{
-    {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncscreenBit,
+constexpr std::array<OptionSpec, 12> kOptions{{
+    {OptionId::perceptual, "--perceptual", nullptr, nullptr, false, nullptr, kEncscreenBit,
      "choose each symbol's four colours so that the screen looks\n"
      "as close to the picture as it can (CIELAB, CIEDE2000), where\n"
      "the default picks them by brightness alone\n"},
-    {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncspriteBit,
+    {OptionId::perceptual, "--perceptual", nullptr, nullptr, false, nullptr, kEncspriteBit,
      "choose the four colours so that the screen looks as close to\n"
      "the picture as it can (CIELAB, CIEDE2000), where the default\n"
      "takes the extreme RGB332 values\n"},
-    {OptionId::prefix, "--prefix", nullptr, "NAME", "a name", kEncspriteBit,
+    {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncscreenBit,
+     "MODE ordered: mix each symbol's four colours in a fixed 8x8\n"
+     "pattern, so that from a normal viewing distance a gradient\n"
+     "looks smooth where --perceptual shows bands; the pattern\n"
+     "repeats with every symbol (for animated, tiled or scrolled\n"
+     "pictures); a symbol of at most four screen colours is kept\n"
+     "as --perceptual keeps it\n"},
+    {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncspriteBit,
+     "MODE ordered: mix the four colours in a fixed 8x8 pattern, so\n"
+     "that from a normal viewing distance a gradient looks smooth\n"
+     "where --perceptual shows bands; a picture of at most four\n"
+     "screen colours is kept as --perceptual keeps it; the whole\n"
+     "picture is held in memory, three bytes a pixel\n"},
+    {OptionId::prefix, "--prefix", nullptr, "NAME", false, "a name", kEncspriteBit,
      "the labels become NAME_SPR: and NAME_ATTR:, so that several\n"
      "listings go into one program; NAME is a letter or underscore,\n"
      "then letters, digits or underscores, at most 32 characters\n"},
-    {OptionId::pad, "--pad", nullptr, nullptr, nullptr, kEncoders,
+    {OptionId::pad, "--pad", nullptr, nullptr, false, nullptr, kEncoders,
      "a picture whose width or height is not a multiple of 8 is\n"
      "converted as if its last column and line were repeated up to\n"
      "the next multiples of 8\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kEncscreenBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kEncscreenBit,
      "replace SCREEN even where it holds a picture (BMP or PNG),\n"
      "which is otherwise left alone, and write SCREEN even where\n"
      "its name is a picture's (.png, .bmp, .jpg, ...)\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kEncspriteBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kEncspriteBit,
      "replace LISTING even where it holds a picture or a screen\n"
      "file, which is otherwise left alone, and write LISTING even\n"
      "where its name is a picture's (.png, .bmp, .jpg, ...)\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kDecscreenBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kDecscreenBit,
      "replace PICTURE even where it holds a screen file or a\n"
      "picture that decscreen did not write, which is otherwise\n"
      "left alone, and write a BMP even where the name says another\n"
      "format (.jpg, .gif, .webp, .tif)\n"},
-    {OptionId::end_of_options, "--", nullptr, nullptr, nullptr, kEveryProgram,
+    {OptionId::end_of_options, "--", nullptr, nullptr, false, nullptr, kEveryProgram,
      "the end of the options: a name after it may start with \"-\"\n"},
-    {OptionId::help, "--help", "-h", nullptr, nullptr, kEveryProgram, "print this help\n"},
-    {OptionId::version, "--version", nullptr, nullptr, nullptr, kEveryProgram, "print the version\n"},
+    {OptionId::help, "--help", "-h", nullptr, false, nullptr, kEveryProgram, "print this help\n"},
+    {OptionId::version, "--version", nullptr, nullptr, false, nullptr, kEveryProgram, "print the version\n"},
 }};
 
 // How a row is spelt in the help: "-h, --help", "--prefix NAME".
@@ -53,7 +66,7 @@ std::string spelling(const OptionSpec& o)
     std::string s = o.alias ? std::string(o.alias) + ", " : std::string();
     s += o.name;
     if (o.value)
-        s += std::string(" ") + o.value;
+        s += std::string(o.after_equals ? "=" : " ") + o.value;
     return s;
 }
 
@@ -74,6 +87,14 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
     switch (row.id) {
     case OptionId::perceptual:
         o.perceptual = true;
+        break;
+    case OptionId::dither:
+        // Only the fixed pattern is built so far: the mode must be named.
+        if (value != "ordered")
+            return value.empty() ? "option '" + std::string(row.name) + "' needs " + row.needs
+                                 : quoted(std::string(row.name) + "=" + std::string(value), true) +
+                                       ": the mode of dithering must be ordered";
+        o.dither = Options::Dither::ordered;
         break;
     case OptionId::pad:
         o.pad = true;
@@ -161,7 +182,9 @@ CommandLine parse_command_line(unsigned program, int argc, char** argv)
             return line;
         }
         std::string_view value;
-        if (row->value && eq != std::string_view::npos)
+        if (row->after_equals && eq == std::string_view::npos)
+            ; // no value: set_option decides whether it will do
+        else if (row->value && eq != std::string_view::npos)
             value = a.substr(eq + 1);
         else if (row->value && i + 1 < argc)
             value = argv[++i];

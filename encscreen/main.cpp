@@ -5,6 +5,7 @@
 #include "cli/cli.hpp"
 #include "formats/scnfile.hpp"
 #include "encode/quantize_luma.hpp"
+#include "encode/dither.hpp"
 #include "encode/quantize_perceptual.hpp"
 
 namespace {
@@ -34,8 +35,9 @@ int encscreen(Run& run)
     // 2. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
-                                                  : load_screen_luma(run.input, screen, reading(run));
+    const PictureError e = run.options.dither == Options::Dither::ordered ? load_screen_ordered(run.input, screen, reading(run))
+                           : run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
+                                                    : load_screen_luma(run.input, screen, reading(run));
     if (e != PictureError::ok)
         return picture_failed(run, e);
 
