@@ -142,6 +142,51 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights)
     return four;
 }
 
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights)
+{
+    // The corners that carry weight, heaviest first.
+    std::array<uint8_t, 256> corner;
+    size_t m = 0;
+    for (size_t v = 0; v < 256; ++v)
+        if (weights[v] > 0)
+            corner[m++] = uint8_t(v);
+    std::stable_sort(corner.begin(), corner.begin() + ptrdiff_t(m),
+                     [&](uint8_t x, uint8_t y) { return weights[x] > weights[y]; });
+    std::array<uint8_t, 4> four{};
+    if (m <= 4) {
+        std::copy_n(corner.begin(), m, four.begin());
+        return four;
+    }
+    // Of the eight heaviest, the four that leave the least weighted CIEDE2000
+    // between every corner and the nearest of them: a small dark detail on a
+    // light ground keeps a colour (the four heaviest alone would all be the
+    // ground's and blot the detail out).
+    constexpr size_t kCandidates = 8;
+    const size_t k = std::min(m, kCandidates);
+    const std::array<Lab, 256>& lab = screen_labs();
+    std::array<std::array<double, kCandidates>, 256> d;
+    for (size_t i = 0; i < m; ++i)
+        for (size_t j = 0; j < k; ++j)
+            d[i][j] = i == j ? 0.0 : ciede2000(lab[corner[i]], lab[corner[j]]);
+    double best = -1;
+    std::array<size_t, 4> pick{0, 1, 2, 3};
+    for (size_t a = 0; a < k; ++a)
+        for (size_t b = a + 1; b < k; ++b)
+            for (size_t c = b + 1; c < k; ++c)
+                for (size_t e = c + 1; e < k; ++e) {
+                    double cost = 0;
+                    for (size_t i = 0; i < m; ++i)
+                        cost += double(weights[corner[i]]) * std::min(std::min(d[i][a], d[i][b]), std::min(d[i][c], d[i][e]));
+                    if (best < 0 || cost < best) {
+                        best = cost;
+                        pick = {a, b, c, e};
+                    }
+                }
+    for (size_t i = 0; i < 4; ++i)
+        four[i] = corner[pick[i]];
+    return four;
+}
+
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b)
 {
     return near_level(r, 36) && near_level(g, 36) && near_level(b, 84);
@@ -196,7 +241,7 @@ std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t strid
     for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
         add_corner_weights(r, g, b, weights);
     });
-    return heaviest_four(weights);
+    return best_four_corners(weights);
 }
 
 std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes)

@@ -49,6 +49,11 @@ void add_corner_weights(uint8_t r, uint8_t g, uint8_t b, std::array<uint64_t, 25
 // two weigh the same); black for codes that no corner needs.
 std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights);
 
+// The four colours a symbol is dithered with: of the eight heaviest corners,
+// the four that leave the least weighted CIEDE2000 between each corner and
+// the nearest of them (the heaviest four where that ties).
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights);
+
 // True when every channel is within 4 of a level the screen shows.
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b);
 

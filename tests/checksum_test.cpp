@@ -127,3 +127,35 @@ TEST(PinnedOutput, PerceptualThroughBothEncoders)
         EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
     }
 }
+
+TEST(PinnedOutput, OrderedDitherThroughBothEncoders)
+{
+    // --dither=ordered is integers but for the linear-light table and the
+    // CIEDE2000 of the corners, pinned as --perceptual's: these sums hold on
+    // every machine, and the cross-built programs are compared with them.
+    const fs::path dir = scratch_dir();
+    write_photos(dir, 256, {{0, 0, 0}, {216, 36, 84}, {36, 180, 168}, {252, 252, 252}});
+    const std::string enc = q(ENCSCREEN_EXE) + " --dither=ordered ", spr = q(ENCSPRITE_EXE) + " --dither=ordered ";
+    const uint64_t scn = 0x73d3677cb106d664, asm_sum = 0x9a82fe2b2faf7f5e;
+    const struct {
+        const char* name;
+        std::string command; // writes the output to the path appended
+        int status;
+        uint64_t sum;
+    } cases[] = {
+        {"encscreen", enc + q(dir / "photo.bmp"), 1, scn},
+        {"encscreen, top-down file", enc + q(dir / "photo-topdown.bmp"), 1, scn},
+        {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + "/dev/stdin", 1, scn},
+        {"encsprite", spr + q(dir / "photo.bmp"), 0, asm_sum},
+        {"encsprite, through a pipe", "cat " + q(dir / "photo-topdown.bmp") + " | " + spr + "/dev/stdin", 0, asm_sum},
+        {"encsprite, four screen colours", spr + q(dir / "four.bmp"), 0, 0xec4c34ddc470cdf3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir / "out");
+        const RunResult r = run(c.command + " " + q(dir / "out"));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
+    }
+}
