@@ -18,9 +18,19 @@ back exactly is printed.
 --others measures pictures the conversion was not looked at with: more of
 skimage's photographs and a drawn gradient.
 
+Then dithering: for the six photographs and three drawn ramps, mean
+CIEDE2000 per pixel and S-CIELAB (../shared/SCIELAB.md's filter) at 24 and 48
+pixels per degree, for encscreen's default, --perceptual and
+--dither=ordered, and as references each pixel's nearest screen colour and
+Floyd-Steinberg to all 256 colours; a sanity row first; and the pixel-art
+sheet, also in bit-replicated levels, under --dither=ordered.
+
 The exit status is 1 when the targets on the six photographs are missed:
 encscreen --perceptual at least 2.0 lower than the default on average and
-lower on every picture, encsprite --perceptual lower on every picture.
+lower on every picture, encsprite --perceptual lower on every picture; and
+when --dither=ordered is above half of --perceptual's mean S-CIELAB at 48
+px/deg or not below it on some picture, when it changes a symbol of the
+pixel art, or when the sanity row is wrong.
 """
 import os
 import random

@@ -8,7 +8,7 @@
 // the downloads.
 //
 // Messages from the page: {id, role, name, bytes or pixels (Blobs), width?,
-// height?, perceptual, pad, prefix, sprites}. Replies carry the same id and
+// height?, perceptual, ditherOrdered, pad, prefix, sprites}. Replies carry the same id and
 // role, so the page drops those of a picture it has since replaced; the last
 // of each (picture, downloads, failed) also the memory the conversion held
 // in bytes (memory):
@@ -138,7 +138,8 @@ async function convert(M, job) {
   M.FS.close(stream);
   data = null;
   lap("write");
-  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.pad ? ["--pad"] : []);
+  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.ditherOrdered ? ["--dither=ordered"] : [],
+                          job.pad ? ["--pad"] : []);
 
   // The screen file first: everything else follows from it. The sprites view
   // is the screen file encsprite writes for a name ending in .scn, with the
