@@ -18,9 +18,19 @@ back exactly is printed.
 --others measures pictures the conversion was not looked at with: more of
 skimage's photographs and a drawn gradient.
 
+Then dithering: for the six photographs and three drawn ramps, mean
+CIEDE2000 per pixel and S-CIELAB (../shared/SCIELAB.md's filter) at 24 and 48
+pixels per degree, for encscreen's default, --perceptual and
+--dither=ordered, and as references each pixel's nearest screen colour and
+Floyd-Steinberg to all 256 colours; a sanity row first; and the pixel-art
+sheet, also in bit-replicated levels, under --dither=ordered.
+
 The exit status is 1 when the targets on the six photographs are missed:
 encscreen --perceptual at least 2.0 lower than the default on average and
-lower on every picture, encsprite --perceptual lower on every picture.
+lower on every picture, encsprite --perceptual lower on every picture; and
+when --dither=ordered is above half of --perceptual's mean S-CIELAB at 48
+px/deg or not below it on some picture at either distance, when it changes a symbol of the
+pixel art, or when the sanity row is wrong.
 """
 import os
 import random
@@ -89,10 +99,13 @@ def listing_to_screen(asm, scn, w, h):
         f.write(bytes(attrs))
 
 
+FLAGS = {"default": [], "perceptual": ["--perceptual"], "ordered": ["--dither=ordered"]}
+
+
 def shown(bins, mode, program, bmp, work):
     """What decscreen shows for `program` (encscreen or encsprite) in `mode`."""
     w, h = Image.open(bmp).size
-    flag = ["--perceptual"] if mode == "perceptual" else []
+    flag = FLAGS[mode]
     scn, back = os.path.join(work, "out.scn"), os.path.join(work, "back.bmp")
     if program == "encscreen":
         run([os.path.join(bins, "encscreen")] + flag + [bmp, scn], ok=(1,))
@@ -161,17 +174,224 @@ def pixel_art(w=512, h=384, seed=20):
     return img
 
 
+def bit_replicated(img):
+    """The same art drawn with bit-replicated levels: 0, 36, 73, ... 255 and 0, 85, 170, 255."""
+    a = np.asarray(img).astype(int)
+    out = a.copy()
+    for c, bits in ((0, 3), (1, 3), (2, 2)):
+        level = a[..., c] // (36 if bits == 3 else 84)
+        out[..., c] = np.round(level * 255 / (2 ** bits - 1))
+    return Image.fromarray(out.astype(np.uint8))
+
+
 def exact_share(bins, work):
-    img = pixel_art()
-    bmp = os.path.join(work, "art.bmp")
-    img.save(bmp)
-    ref = np.asarray(img).astype(int)
-    for mode in ("default", "perceptual"):
-        back = shown(bins, mode, "encscreen", bmp, work).astype(int)
-        same = (ref == back).all(axis=2)
-        symbols = same.reshape(ref.shape[0] // 8, 8, ref.shape[1] // 8, 8).all(axis=(1, 3))
-        print(f"pixel art 512x384, encscreen {mode:<10}: {symbols.sum()} of {symbols.size} symbols exact "
-              f"({100 * symbols.mean():.1f} %)")
+    """Symbols of the pixel-art sheet that come back exactly; the bit-replicated
+    sheet is compared with what the screen shows of the art's levels."""
+    missed = []
+    for art, modes in (("screen levels", ("default", "perceptual", "ordered")),
+                       ("bit-replicated", ("perceptual", "ordered"))):
+        img = pixel_art() if art == "screen levels" else bit_replicated(pixel_art())
+        bmp = os.path.join(work, "art.bmp")
+        img.save(bmp)
+        ref = np.asarray(pixel_art()).astype(int)
+        for mode in modes:
+            back = shown(bins, mode, "encscreen", bmp, work).astype(int)
+            same = (ref == back).all(axis=2)
+            symbols = same.reshape(ref.shape[0] // 8, 8, ref.shape[1] // 8, 8).all(axis=(1, 3))
+            print(f"pixel art 512x384 ({art:<14}), encscreen {mode:<10}: {symbols.sum()} of {symbols.size} "
+                  f"symbols exact ({100 * symbols.mean():.1f} %)")
+            if mode != "default" and not symbols.all():
+                missed.append(f"pixel art ({art}) under {mode}")
+    return missed
+
+
+# S-CIELAB (Zhang and Wandell 1997): CIEDE2000 after both pictures are blurred
+# as the eye blurs them at a viewing distance of N screen pixels per degree.
+OPPONENT = np.array([[0.279, 0.720, -0.107], [-0.449, 0.290, -0.077], [0.086, -0.590, 0.501]])
+SPREADS = [  # (weight, spread in degrees) of each channel's Gaussians
+    [(0.921, 0.0283), (0.105, 0.133), (-0.108, 4.336)],
+    [(0.531, 0.0392), (0.330, 0.494)],
+    [(0.488, 0.0536), (0.371, 0.386)],
+]
+_spectra = {}
+
+
+def gaussian_spectrum(n, sigma):
+    """The spectrum of the 1-D Gaussian of standard deviation sigma (pixels),
+    sampled and normalised to sum 1, on the mirrored picture's period: a
+    picture mirrored about its edge pixels repeats every 2(n - 1) pixels, so
+    filtering it with mirrored borders is a periodic convolution there."""
+    key = (n, sigma)
+    if key not in _spectra:
+        period = max(2 * (n - 1), 1)
+        t = np.arange(period, dtype=float)
+        k = sum(np.exp(-((t + j * period) ** 2) / (2 * sigma * sigma)) for j in range(-4, 5))
+        _spectra[key] = np.fft.fft(k / k.sum()).real
+    return _spectra[key]
+
+
+def mirrored(x):
+    x = np.concatenate([x, x[-2:0:-1]], axis=0)
+    return np.concatenate([x, x[:, -2:0:-1]], axis=1)
+
+
+_seen = {}
+
+
+def scielab_labs(rgb):
+    """CIELAB of the picture as seen at 24 and 48 pixels per degree."""
+    key = (rgb.tobytes(), rgb.shape)
+    if key in _seen:
+        return _seen[key]
+    opp = color.rgb2xyz(rgb) @ OPPONENT.T
+    h, w = opp.shape[:2]
+    spectra = [np.fft.rfft2(mirrored(opp[..., c])) for c in range(3)]
+    labs = {}
+    for ppd in (24, 48):
+        out = np.empty_like(opp)
+        for c, gaussians in enumerate(SPREADS):
+            total = sum(wt for wt, _ in gaussians)
+            response = 0
+            for wt, s in gaussians:
+                sigma = s * ppd / np.sqrt(2)  # exp(-r^2/s^2) has standard deviation s/sqrt(2)
+                kx = gaussian_spectrum(w, sigma)[: spectra[c].shape[1]]
+                response = response + (wt / total) * np.outer(gaussian_spectrum(h, sigma), kx)
+            out[..., c] = np.fft.irfft2(spectra[c] * response, s=(2 * (h - 1), 2 * (w - 1)))[:h, :w]
+        labs[ppd] = color.xyz2lab(out @ np.linalg.inv(OPPONENT).T)
+    if len(_seen) > 8:
+        _seen.clear()
+    _seen[key] = labs
+    return labs
+
+
+def scielab(a, b, ppd):
+    return float(color.deltaE_ciede2000(scielab_labs(a)[ppd], scielab_labs(b)[ppd]).mean())
+
+
+
+SCREEN_RGB = np.array([[(v >> 5) * 36, ((v >> 2) & 7) * 36, (v & 3) * 84] for v in range(256)], dtype=np.uint8)
+
+
+def nearest_per_pixel(rgb):
+    """Each pixel its own nearest screen colour by CIEDE2000 among the 27
+    around its nearest level, no limit of four a symbol."""
+    a = rgb.astype(int)
+    lab = color.rgb2lab(rgb)
+    best, best_de = None, None
+    for dr in (-1, 0, 1):
+        for dg in (-1, 0, 1):
+            for db in (-1, 0, 1):
+                r = np.clip(np.round(a[..., 0] / 36) + dr, 0, 7)
+                g = np.clip(np.round(a[..., 1] / 36) + dg, 0, 7)
+                b = np.clip(np.round(a[..., 2] / 84) + db, 0, 3)
+                cand = np.stack([r * 36, g * 36, b * 84], axis=-1).astype(np.uint8)
+                de = color.deltaE_ciede2000(lab, color.rgb2lab(cand))
+                if best is None:
+                    best, best_de = cand, de
+                else:
+                    better = de < best_de
+                    best[better], best_de = cand[better], np.minimum(de, best_de)
+    return best
+
+
+def floyd_steinberg(rgb):
+    """Floyd-Steinberg error diffusion in linear light to all 256 screen
+    colours (each channel to its nearest level), no limit of four a symbol."""
+    def lin(v):
+        v = np.asarray(v, dtype=float) / 255
+        return np.where(v <= 0.04045, v / 12.92, ((v + 0.055) / 1.055) ** 2.4)
+    levels = [lin(np.arange(8) * 36), lin(np.arange(8) * 36), lin(np.arange(4) * 84)]
+    h, w = rgb.shape[:2]
+    work = lin(rgb).tolist()
+    out = np.zeros((h, w, 3), dtype=np.uint8)
+    steps = (36, 36, 84)
+    for c in range(3):
+        lv = levels[c].tolist()
+        plane = [[work[y][x][c] for x in range(w)] for y in range(h)]
+        for y in range(h):
+            row, below = plane[y], plane[y + 1] if y + 1 < h else None
+            for x in range(w):
+                v = row[x]
+                i = min(range(len(lv)), key=lambda j: abs(lv[j] - v))
+                out[y, x, c] = i * steps[c]
+                e = v - lv[i]
+                if x + 1 < w:
+                    row[x + 1] += e * 7 / 16
+                if below is not None:
+                    if x > 0:
+                        below[x - 1] += e * 3 / 16
+                    below[x] += e * 5 / 16
+                    if x + 1 < w:
+                        below[x + 1] += e * 1 / 16
+    return out
+
+
+def ramp(w, h, stops):
+    """A vertical ramp through the colours `stops`, smooth in sRGB, with a
+    faint horizontal wave so that no two lines are alike."""
+    y, x = np.mgrid[0:h, 0:w]
+    t = np.clip(y / (h - 1) + 0.02 * np.sin(x / w * 6.283), 0, 1) * (len(stops) - 1)
+    i = np.minimum(t.astype(int), len(stops) - 2)
+    f = (t - i)[..., None]
+    s = np.array(stops, dtype=float)
+    return (s[i] * (1 - f) + s[i + 1] * f + 0.5).astype(np.uint8)
+
+
+RAMPS = {
+    "dusk sky (drawn)": [(16, 20, 70), (60, 40, 110), (200, 90, 90), (250, 160, 60)],
+    "grey ramp (drawn)": [(0, 0, 0), (255, 255, 255)],
+    "skin ramp (drawn)": [(90, 50, 35), (200, 140, 110), (250, 215, 190)],
+}
+CONVERSIONS = ["default", "perceptual", "ordered", "nearest", "fs256"]
+NAMES = {"default": "default", "perceptual": "--perceptual", "ordered": "--dither=ordered",
+         "nearest": "nearest colour per pixel", "fs256": "Floyd-Steinberg, 256 colours"}
+
+
+def dithering_table(bins, work):
+    """Per-pixel CIEDE2000 and S-CIELAB at 24 and 48 px/deg for every conversion."""
+    pictures = dict(PICTURES)
+    for name, stops in RAMPS.items():
+        pictures[name] = (lambda s: lambda: ramp(512, 384, s))(stops)
+    print(f"{'picture':<22} {'size':>8} | " + " | ".join(f"{c[:11]:>17}" for c in CONVERSIONS))
+    print(f"{'':<22} {'':>8} | " + " | ".join(f"{'px':>5} {'24':>5} {'48':>5}" for _ in CONVERSIONS))
+    rows = []
+    for name, load in pictures.items():
+        rgb = load()
+        for w, h in SIZES:
+            img = fitted(rgb, w, h)
+            bmp = os.path.join(work, "in.bmp")
+            img.save(bmp)
+            ref = np.asarray(img)
+            row = {"name": name, "size": f"{w}x{h}"}
+            for c in CONVERSIONS:
+                if c == "nearest":
+                    out = nearest_per_pixel(ref)
+                elif c == "fs256":
+                    out = floyd_steinberg(ref)
+                else:
+                    out = shown(bins, c, "encscreen", bmp, work)
+                row[c] = (mean_de(ref, out), scielab(ref, out, 24), scielab(ref, out, 48))
+            rows.append(row)
+            print(f"{name:<22} {w:>4}x{h:<3} | " +
+                  " | ".join(f"{row[c][0]:5.2f} {row[c][1]:5.2f} {row[c][2]:5.2f}" for c in CONVERSIONS),
+                  flush=True)
+    means = {c: [float(np.mean([r[c][k] for r in rows])) for k in range(3)] for c in CONVERSIONS}
+    print(f"{'mean':<31} | " + " | ".join(f"{means[c][0]:5.2f} {means[c][1]:5.2f} {means[c][2]:5.2f}"
+                                            for c in CONVERSIONS))
+    return rows, means
+
+
+def sanity():
+    """Identical pictures give 0; a one-pixel black-and-white checkerboard
+    against the flat grey of the same light is small at 48 px/deg and huge
+    per pixel."""
+    y, x = np.mgrid[0:96, 0:128]
+    board = np.where(((x + y) % 2 == 0)[..., None], 255, 0).astype(np.uint8).repeat(3, axis=2)
+    grey = np.full_like(board, 188)  # sRGB 188 is linear light 0.5
+    row = (scielab(board, board, 48), mean_de(board, grey), scielab(board, grey, 24), scielab(board, grey, 48))
+    print(f"sanity: identical pictures {row[0]:.2f}; checkerboard against grey: per pixel {row[1]:.2f}, "
+          f"S-CIELAB 24 {row[2]:.2f}, 48 {row[3]:.2f}")
+    return row[0] < 1e-9 and row[3] < 2 and row[1] > 30
 
 
 def main():
@@ -184,11 +404,24 @@ def main():
             print("\npictures not used in choosing the method")
             table(bins, OTHERS, work)
         print()
-        exact_share(bins, work)
+        missed = exact_share(bins, work)
+        print("\ndithering: mean CIEDE2000 per pixel (px) and S-CIELAB at 24 and 48 pixels per degree, encscreen")
+        if not sanity():
+            missed.append("the sanity row")
+        rows, means = dithering_table(bins, work)
     # The targets: encscreen --perceptual better on every picture and by 2.0
     # on average, encsprite --perceptual better on every picture.
     if gain < 2.0 or worse:
         sys.exit(f"quality targets missed: mean gain {gain:.2f} (at least 2.0), not better on {worse}")
+    # --dither=ordered: at 48 px/deg at most half of --perceptual's mean, and
+    # lower than --perceptual on every picture at both distances.
+    if means["ordered"][2] > 0.5 * means["perceptual"][2]:
+        missed.append(f"--dither=ordered at 48 px/deg {means['ordered'][2]:.2f}, "
+                      f"more than half of --perceptual's {means['perceptual'][2]:.2f}")
+    missed += [f"--dither=ordered not below --perceptual at {ppd} px/deg on {r['name']} {r['size']}"
+               for r in rows for k, ppd in ((1, 24), (2, 48)) if r["ordered"][k] >= r["perceptual"][k]]
+    if missed:
+        sys.exit("quality targets missed: " + "; ".join(missed))
 
 
 if __name__ == "__main__":

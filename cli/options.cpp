@@ -12,81 +12,94 @@ namespace {
 
 constexpr unsigned kEncoders = kEncscreenBit | kEncspriteBit;
 
-constexpr std::array<OptionSpec, 21> kOptions{{
-    {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncscreenBit,
+constexpr std::array<OptionSpec, 23> kOptions{{
+    {OptionId::perceptual, "--perceptual", nullptr, nullptr, false, nullptr, kEncscreenBit,
      "choose each symbol's four colours so that the screen looks\n"
      "as close to the picture as it can (CIELAB, CIEDE2000), where\n"
      "the default picks them by brightness alone\n"},
-    {OptionId::perceptual, "--perceptual", nullptr, nullptr, nullptr, kEncspriteBit,
+    {OptionId::perceptual, "--perceptual", nullptr, nullptr, false, nullptr, kEncspriteBit,
      "choose the four colours so that the screen looks as close to\n"
      "the picture as it can (CIELAB, CIEDE2000), where the default\n"
      "takes the extreme RGB332 values\n"},
-    {OptionId::prefix, "--prefix", nullptr, "NAME", "a name", kEncspriteBit,
+    {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncscreenBit,
+     "MODE ordered: mix each symbol's four colours in a fixed 8x8\n"
+     "pattern, so that from a normal viewing distance a gradient\n"
+     "looks smooth where --perceptual shows bands; the pattern\n"
+     "repeats with every symbol (for animated, tiled or scrolled\n"
+     "pictures); a symbol of at most four screen colours is kept\n"
+     "as --perceptual keeps it\n"},
+    {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncspriteBit,
+     "MODE ordered: mix the four colours in a fixed 8x8 pattern, so\n"
+     "that from a normal viewing distance a gradient looks smooth\n"
+     "where --perceptual shows bands; a picture of at most four\n"
+     "screen colours is kept as --perceptual keeps it; the whole\n"
+     "picture is held in memory, three bytes a pixel\n"},
+    {OptionId::prefix, "--prefix", nullptr, "NAME", false, "a name", kEncspriteBit,
      "the labels become NAME_SPR: and NAME_ATTR:, so that several\n"
      "listings go into one program; NAME is a letter or underscore,\n"
      "then letters, digits or underscores, at most 32 characters\n"},
-    {OptionId::prefix, "--prefix", nullptr, "NAME", "a name", kEncscreenBit,
+    {OptionId::prefix, "--prefix", nullptr, "NAME", false, "a name", kEncscreenBit,
      "the names of the source kinds of --format become NAME_SPR and\n"
      "NAME_ATTR; NAME is a letter or underscore, then letters,\n"
      "digits or underscores, at most 32 characters\n"},
-    {OptionId::format, "--format", nullptr, "KIND", "a kind", kEncscreenBit,
+    {OptionId::format, "--format", nullptr, "KIND", false, "a kind", kEncscreenBit,
      "write SCREEN as KIND: scn (the screen file, the default),\n"
      "asm (a listing, DEFW and DEFB), c (C arrays; the header\n"
      "with their declarations for a name ending in .h), sdas\n"
      "(SDCC's assembler) or bin (raster then attributes alone)\n"},
-    {OptionId::format, "--format", nullptr, "KIND", "a kind", kEncspriteBit,
+    {OptionId::format, "--format", nullptr, "KIND", false, "a kind", kEncspriteBit,
      "write LISTING as KIND: asm (the listing, the default), scn\n"
      "(a screen file; the default for .scn), c (C arrays; the\n"
      "default for .c, and the header with their declarations for\n"
      "a name ending in .h), sdas (SDCC's assembler) or bin (raster\n"
      "then attributes alone, for INCBIN)\n"},
-    {OptionId::sprite, "--sprite", nullptr, "WxH", "a size", kEncspriteBit,
+    {OptionId::sprite, "--sprite", nullptr, "WxH", false, "a size", kEncspriteBit,
      "cut the picture into sprites of W x H pixels (multiples of 8),\n"
      "left to right, top to bottom: each sprite's raster words\n"
      "together, with its count and size as constants\n"},
-    {OptionId::pad, "--pad", nullptr, nullptr, nullptr, kEncoders,
+    {OptionId::pad, "--pad", nullptr, nullptr, false, nullptr, kEncoders,
      "a picture whose width or height is not a multiple of 8 is\n"
      "converted as if its last column and line were repeated up to\n"
      "the next multiples of 8\n"},
-    {OptionId::fit, "--fit", nullptr, "WxH", "a size", kEncoders,
+    {OptionId::fit, "--fit", nullptr, "WxH", false, "a size", kEncoders,
      "scale the picture, of any size, to cover a screen of W x H\n"
      "pixels and cut out the middle (multiples of 8: 256x192,\n"
      "320x200, 320x240, 512x384); averaged in linear light\n"},
-    {OptionId::letterbox, "--letterbox", nullptr, nullptr, nullptr, kEncoders,
+    {OptionId::letterbox, "--letterbox", nullptr, nullptr, false, nullptr, kEncoders,
      "with --fit: scale the picture to fit inside the screen and\n"
      "fill the rest with black\n"},
-    {OptionId::fit_at, "--fit-at", nullptr, "X,Y", "a place", kEncoders,
+    {OptionId::fit_at, "--fit-at", nullptr, "X,Y", false, "a place", kEncoders,
      "with --fit: where the cut (or the picture between the bars)\n"
      "lies, fractions from 0 to 1: 0,0 top left, 0.5,0.5 the middle\n"},
-    {OptionId::brightness, "--brightness", nullptr, "N", "a number", kEncoders,
+    {OptionId::brightness, "--brightness", nullptr, "N", false, "a number", kEncoders,
      "add N % of white, -100 to 100 (0 leaves the picture)\n"},
-    {OptionId::contrast, "--contrast", nullptr, "N", "a number", kEncoders,
+    {OptionId::contrast, "--contrast", nullptr, "N", false, "a number", kEncoders,
      "spread the tones from the middle grey (N > 0) or draw them\n"
      "together (N < 0), -100 to 100 (0 leaves the picture)\n"},
-    {OptionId::saturation, "--saturation", nullptr, "N", "a number", kEncoders,
+    {OptionId::saturation, "--saturation", nullptr, "N", false, "a number", kEncoders,
      "colours at N % of their strength, 0 (grey) to 200 (100\n"
      "leaves the picture)\n"},
-    {OptionId::gamma, "--gamma", nullptr, "G", "a number", kEncoders,
+    {OptionId::gamma, "--gamma", nullptr, "G", false, "a number", kEncoders,
      "the middle tones lighter (G > 1) or darker (G < 1), 0.2 to 5\n"
      "(1 leaves the picture); the adjustments apply in the order\n"
      "given, after --fit\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kEncscreenBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kEncscreenBit,
      "replace SCREEN even where it holds a picture (BMP or PNG),\n"
      "which is otherwise left alone, and write SCREEN even where\n"
      "its name is a picture's (.png, .bmp, .jpg, ...)\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kEncspriteBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kEncspriteBit,
      "replace LISTING even where it holds a picture or a screen\n"
      "file, which is otherwise left alone, and write LISTING even\n"
      "where its name is a picture's (.png, .bmp, .jpg, ...)\n"},
-    {OptionId::force, "--force", nullptr, nullptr, nullptr, kDecscreenBit,
+    {OptionId::force, "--force", nullptr, nullptr, false, nullptr, kDecscreenBit,
      "replace PICTURE even where it holds a screen file or a\n"
      "picture that decscreen did not write, which is otherwise\n"
      "left alone, and write a BMP even where the name says another\n"
      "format (.jpg, .gif, .webp, .tif)\n"},
-    {OptionId::end_of_options, "--", nullptr, nullptr, nullptr, kEveryProgram,
+    {OptionId::end_of_options, "--", nullptr, nullptr, false, nullptr, kEveryProgram,
      "the end of the options: a name after it may start with \"-\"\n"},
-    {OptionId::help, "--help", "-h", nullptr, nullptr, kEveryProgram, "print this help\n"},
-    {OptionId::version, "--version", nullptr, nullptr, nullptr, kEveryProgram, "print the version\n"},
+    {OptionId::help, "--help", "-h", nullptr, false, nullptr, kEveryProgram, "print this help\n"},
+    {OptionId::version, "--version", nullptr, nullptr, false, nullptr, kEveryProgram, "print the version\n"},
 }};
 
 // How a row is spelt in the help: "-h, --help", "--prefix NAME".
@@ -95,7 +108,7 @@ std::string spelling(const OptionSpec& o)
     std::string s = o.alias ? std::string(o.alias) + ", " : std::string();
     s += o.name;
     if (o.value)
-        s += std::string(" ") + o.value;
+        s += std::string(o.after_equals ? "=" : " ") + o.value;
     return s;
 }
 
@@ -222,6 +235,14 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
     case OptionId::perceptual:
         o.perceptual = true;
         break;
+    case OptionId::dither:
+        // Only the fixed pattern is built so far: the mode must be named.
+        if (value != "ordered")
+            return value.empty() ? "option '" + std::string(row.name) + "' needs " + row.needs
+                                 : quoted(std::string(row.name) + "=" + std::string(value), true) +
+                                       ": the mode of dithering must be ordered";
+        o.dither = Options::Dither::ordered;
+        break;
     case OptionId::pad:
         o.pad = true;
         break;
@@ -347,7 +368,9 @@ CommandLine parse_command_line(unsigned program, int argc, char** argv)
             return line;
         }
         std::string_view value;
-        if (row->value && eq != std::string_view::npos)
+        if (row->after_equals && eq == std::string_view::npos)
+            ; // no value: set_option decides whether it will do
+        else if (row->value && eq != std::string_view::npos)
             value = a.substr(eq + 1);
         else if (row->value && i + 1 < argc)
             value = argv[++i];

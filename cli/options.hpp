@@ -4,7 +4,8 @@
 // option is one row, one field of Options and the code that uses it.
 //
 // An option takes its value as `--name VALUE` or `--name=VALUE`; a flag
-// takes none, and `--flag=x` is a usage error.
+// takes none, and `--flag=x` is a usage error. A few take theirs only after
+// "=", and may go without one (`--dither`, `--dither=ordered`).
 #pragma once
 
 #include <span>
@@ -25,6 +26,7 @@ enum ProgramBits : unsigned {
 
 enum class OptionId {
     perceptual,
+    dither,
     prefix,
     format,
     sprite,
@@ -47,6 +49,10 @@ struct OptionSpec {
     const char* name;  // "--prefix"
     const char* alias; // another spelling ("-h"), or null
     const char* value; // what the value is called in the help ("NAME"); null for a flag
+    // The value comes only after "=" (`--dither=ordered`), never as the next
+    // argument, and may be left out (`--dither` alone gives set_option an
+    // empty value, which it may refuse).
+    bool after_equals;
     const char* needs; // the usage error for a missing value: "a name"
     unsigned programs; // ProgramBits
     // The help's lines for the option, each ending in a line feed; the
@@ -67,6 +73,7 @@ struct Options {
     bool force = false;      // replace a picture or screen all the same
     bool pad = false;        // sizes not a multiple of 8 are padded
     bool perceptual = false; // colours chosen to look like the picture
+    enum class Dither { none, ordered } dither = Dither::none; // colours mixed in patterns
     std::string_view prefix; // the listing's label prefix
     OutputKind format = OutputKind::unset; // --format; unset: by the output's name
     uint32_t sprite_width = 0, sprite_height = 0; // --sprite WxH; 0 x 0: none

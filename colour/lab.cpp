@@ -227,6 +227,8 @@ Lab lab_of_srgb(uint8_t r, uint8_t g, uint8_t b) { return lab_of_linear(kLinear[
 
 const std::array<Lab, 256>& screen_labs() { return kScreenLabs; }
 
+const std::array<double, 256>& linear_lights() { return kLinear; }
+
 double ciede2000(const Lab& x, const Lab& y) { return de2000(x, y); }
 
 void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out)

@@ -27,6 +27,10 @@ struct Lab {
 
 Lab lab_of_srgb(uint8_t r, uint8_t g, uint8_t b);
 
+// sRGB's transfer curve undone: each byte's linear light, 0 .. 1 (the
+// same table CIELAB starts from).
+const std::array<double, 256>& linear_lights();
+
 // The CIELAB colour of each of the 256 RGB332 bytes as the screen shows it
 // (screen_rgb).
 const std::array<Lab, 256>& screen_labs();

@@ -7,6 +7,7 @@
 #include "formats/sources.hpp"
 #include "io/files.hpp"
 #include "encode/quantize_luma.hpp"
+#include "encode/dither.hpp"
 #include "encode/quantize_perceptual.hpp"
 
 namespace {
@@ -42,8 +43,9 @@ int encscreen(Run& run)
     // 2. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    const PictureError e = run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
-                                                  : load_screen_luma(run.input, screen, reading(run));
+    const PictureError e = run.options.dither == Options::Dither::ordered ? load_screen_ordered(run.input, screen, reading(run))
+                           : run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
+                                                    : load_screen_luma(run.input, screen, reading(run));
     if (e != PictureError::ok)
         return picture_failed(run, e);
 

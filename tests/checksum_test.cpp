@@ -3,6 +3,7 @@
 // that no byte of their output has moved.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <vector>
 
 #include "formats/le.hpp"
@@ -83,6 +84,26 @@ TEST(PinnedOutput, PhotoThroughEveryProgram)
     }
 }
 
+// A run whose output's sum is pinned: the command writes to the path appended.
+struct Case {
+    const char* name;
+    std::string command;
+    int status;
+    uint64_t sum;
+};
+
+static void check_sums(const fs::path& dir, std::span<const Case> cases)
+{
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir / "out");
+        const RunResult r = run(c.command + " " + q(dir / "out"));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out + r.err, "");
+        EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
+    }
+}
+
 TEST(PinnedOutput, PerceptualThroughBothEncoders)
 {
     // The perceptual conversions compute in floating point pinned to give the
@@ -92,12 +113,6 @@ TEST(PinnedOutput, PerceptualThroughBothEncoders)
     write_photos(dir, 256, {{0, 0, 0}, {216, 36, 84}, {36, 180, 168}, {252, 252, 252}});
 
     const std::string enc = q(ENCSCREEN_EXE) + " --perceptual ", spr = q(ENCSPRITE_EXE) + " --perceptual ";
-    struct Case {
-        const char* name;
-        std::string command; // writes the output to the path appended
-        int status;
-        uint64_t sum;
-    };
     const uint64_t scn = 0xc34ebb7e7a49aac2, asm_sum = 0xb280aa05f4393390;
     const Case cases[] = {
         {"encscreen", enc + q(dir / "photo.bmp"), 1, scn},
@@ -118,14 +133,27 @@ TEST(PinnedOutput, PerceptualThroughBothEncoders)
         all.push_back({"encsprite, portable kernels", old_cpu + spr + q(dir / "photo.bmp"), 0, asm_sum});
     }
 #endif
-    for (const auto& c : all) {
-        SCOPED_TRACE(c.name);
-        fs::remove(dir / "out");
-        const RunResult r = run(c.command + " " + q(dir / "out"));
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out + r.err, "");
-        EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
-    }
+    check_sums(dir, all);
+}
+
+TEST(PinnedOutput, OrderedDitherThroughBothEncoders)
+{
+    // --dither=ordered is integers but for the linear-light table and the
+    // CIEDE2000 of the corners, pinned as --perceptual's: these sums hold on
+    // every machine, and the cross-built programs are compared with them.
+    const fs::path dir = scratch_dir();
+    write_photos(dir, 256, {{0, 0, 0}, {216, 36, 84}, {36, 180, 168}, {252, 252, 252}});
+    const std::string enc = q(ENCSCREEN_EXE) + " --dither=ordered ", spr = q(ENCSPRITE_EXE) + " --dither=ordered ";
+    const uint64_t scn = 0x73d3677cb106d664, asm_sum = 0x9a82fe2b2faf7f5e;
+    const Case cases[] = {
+        {"encscreen", enc + q(dir / "photo.bmp"), 1, scn},
+        {"encscreen, top-down file", enc + q(dir / "photo-topdown.bmp"), 1, scn},
+        {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + "/dev/stdin", 1, scn},
+        {"encsprite", spr + q(dir / "photo.bmp"), 0, asm_sum},
+        {"encsprite, through a pipe", "cat " + q(dir / "photo-topdown.bmp") + " | " + spr + "/dev/stdin", 0, asm_sum},
+        {"encsprite, four screen colours", spr + q(dir / "four.bmp"), 0, 0xec4c34ddc470cdf3},
+    };
+    check_sums(dir, cases);
 }
 
 TEST(PinnedOutput, FitAndAdjustments)

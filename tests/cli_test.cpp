@@ -119,6 +119,14 @@ TEST(CommandLine, OptionsAndTheirErrors)
         {kEncsprite, "--prefix hero a.bmp x", ""},
         {kEncsprite, "a.bmp --prefix=hero_2 x", ""},
         {kEncscreen, "--perceptual --pad --force a.bmp x", ""},
+        // A value only after "=": the next argument is never taken for it.
+        {kEncscreen, "--dither a.bmp x", "encscreen: option '--dither' needs a mode: --dither=ordered\n"},
+        {kEncsprite, "--dither= a.bmp x", "encsprite: option '--dither' needs a mode: --dither=ordered\n"},
+        {kEncscreen, "--dither ordered a.bmp x", "encscreen: option '--dither' needs a mode: --dither=ordered\n"},
+        {kEncscreen, "--dither=bayer a.bmp x", "encscreen: '--dither=bayer': the mode of dithering must be ordered\n"},
+        {kDecscreen, "--dither=ordered a.scn x", "decscreen: unknown option '--dither=ordered'\n"},
+        {kEncscreen, "--dither=ordered a.bmp x", ""},
+        {kEncsprite, "a.bmp --dither=ordered x", ""},
         {kDecscreen, "--force a.scn x", ""},
     };
     for (const auto& c : cases) {
@@ -165,7 +173,7 @@ TEST(CommandLine, HelpAndParserReadOneTable)
         ASSERT_EQ(help.status, kPrograms[k].success);
         for (const OptionSpec& o : option_table()) {
             const std::string spelt = std::string("\n  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name +
-                                      (o.value ? std::string(" ") + o.value : "") + " ";
+                                      (o.value ? std::string(o.after_equals ? "=" : " ") + o.value : "") + " ";
             // Rows of one option for other programs say it in other words.
             const bool takes = find_option(bits[k], o.name) != nullptr, own = (o.programs & bits[k]) != 0;
             EXPECT_EQ(help.out.find(spelt) != std::string::npos, takes) << kPrograms[k].name << " " << o.name;

@@ -125,6 +125,12 @@ case_ encscreen-perceptual-png 'cat $F/photo-back.png | $RUN $P/encscreen --perc
 for p in encscreen encsprite; do
   case_ $p-perceptual-short '$RUN $P/'$p' --perceptual $F/short.bmp out.scn'
 done
+# --dither=ordered: integers, but for the pinned linear light and CIEDE2000.
+for p in sunset photo-wide photo-topdown four; do
+  case_ encscreen-ordered-$p '$RUN $P/encscreen --dither=ordered $F/'$p'.bmp out.scn'
+  case_ encsprite-ordered-$p '$RUN $P/encsprite --dither=ordered $F/'$p'.bmp out.asm'
+done
+case_ encscreen-ordered-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --dither=ordered /dev/stdin out.scn'
 # Usage and faults: messages and statuses.
 for p in encscreen encsprite decscreen; do
   case_ $p-no-arguments '$RUN $P/'$p

@@ -209,6 +209,11 @@ for f in sunset small; do
   case_ encsprite-perceptual-$f encsprite --perceptual $F/$f.bmp out.asm
 done
 STDIN=$fx/sunset.bmp case_ encscreen-perceptual-stdin encscreen --perceptual - out.scn
+for f in sunset small; do
+  case_ encscreen-ordered-$f encscreen --dither=ordered $F/$f.bmp out.scn
+  case_ encsprite-ordered-$f encsprite --dither=ordered $F/$f.bmp out.asm
+done
+STDIN=$fx/sunset.bmp case_ encscreen-ordered-stdin encscreen --dither=ordered - out.scn
 for p in encscreen encsprite; do
   case_ $p-perceptual-short     $p --perceptual $F/short.bmp out.scn
   case_ $p-perceptual-no-folder $p --perceptual $F/small.bmp no-such-folder/out.scn

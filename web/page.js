@@ -3,7 +3,7 @@
 // at, and the downloads. The worker does all the converting, so the page
 // keeps answering while a large picture converts.
 //
-// Tests drive it through #picture, #perceptual, #download-scn/-asm/-png,
+// Tests drive it through #picture, #perceptual, #dither-ordered, #download-scn/-asm/-png,
 // #status and document.body.dataset.state (busy, then done or failed).
 "use strict";
 
@@ -262,6 +262,7 @@ function convert(asked) {
     id: ++jobId,
     role: "view",
     perceptual: $("perceptual").checked,
+    ditherOrdered: $("dither-ordered").checked,
     pad: $("pad").checked,
     prefix: $("prefix").value.trim(),
     sprites: $("mode-sprites").checked,
@@ -562,7 +563,9 @@ function shellWord(w) {
 // GIF, WebP) comes through ImageMagick, as the manual pages say.
 function commandLine() {
   var name = current ? current.name : "PICTURE", base = current ? current.base : "SCREEN";
-  var opts = [].concat($("perceptual").checked ? ["--perceptual"] : [], $("pad").checked ? ["--pad"] : [], shapeOptions());
+  var opts = [].concat($("perceptual").checked ? ["--perceptual"] : [],
+                       $("dither-ordered").checked ? ["--dither=ordered"] : [], $("pad").checked ? ["--pad"] : [],
+                       shapeOptions());
   var words = ["encscreen"].concat(opts);
   if (current && current.pixels)
     return ["convert", name, "-type", "truecolor", "bmp:-"].map(shellWord).join(" ") + " | " +
@@ -638,7 +641,7 @@ $("copy-command").addEventListener("click", function () {
   pane.addEventListener("pointerup", end);
   pane.addEventListener("pointercancel", end);
 })();
-["perceptual", "pad"].forEach(function (id) { $(id).addEventListener("change", showCommand); });
+["perceptual", "dither-ordered", "pad"].forEach(function (id) { $(id).addEventListener("change", showCommand); });
 loadSettings();
 showCommand();
 
@@ -650,7 +653,7 @@ $("picture").addEventListener("change", function () {
   // The same file chosen again fires no change event unless the input is emptied.
   this.value = "";
 });
-["perceptual", "pad", "mode-screen", "mode-sprites"].forEach(function (id) {
+["perceptual", "dither-ordered", "pad", "mode-screen", "mode-sprites"].forEach(function (id) {
   $(id).addEventListener("change", function () { convert(); });
 });
 $("prefix").addEventListener("change", function () { convert(); });

@@ -8,7 +8,7 @@
 // the downloads.
 //
 // Messages from the page: {id, role, name, bytes or pixels (Blobs), width?,
-// height?, perceptual, pad, prefix, sprites, shape}; shape holds the options of
+// height?, perceptual, ditherOrdered, pad, prefix, sprites, shape}; shape holds the options of
 // --fit and the adjustments, as the command line gives them. Replies carry the same id and
 // role, so the page drops those of a picture it has since replaced; the last
 // of each (picture, downloads, failed) also the memory the conversion held
@@ -139,7 +139,8 @@ async function convert(M, job) {
   M.FS.close(stream);
   data = null;
   lap("write");
-  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.pad ? ["--pad"] : [], job.shape || []);
+  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.ditherOrdered ? ["--dither=ordered"] : [],
+                          job.pad ? ["--pad"] : [], job.shape || []);
 
   // The screen file first: everything else follows from it. The sprites view
   // is the screen file encsprite writes for a name ending in .scn, with the

@@ -328,6 +328,10 @@ async function main() {
         await compare(page, sunset, `${origin}: perceptual`, {encscreen: ["--perceptual"], encsprite: ["--perceptual"], act: () => page.check("#perceptual")});
       else await unknownOption(page, origin, "perceptual", () => page.check("#perceptual"));
       await page.uncheck("#perceptual");
+      if (knows("encscreen", ["--dither=ordered"], sunset))
+        await compare(page, sunset, `${origin}: ordered dither`, {encscreen: ["--dither=ordered"], encsprite: ["--dither=ordered"], act: () => page.check("#dither-ordered")});
+      else await unknownOption(page, origin, "--dither=ordered", () => page.check("#dither-ordered"));
+      await page.uncheck("#dither-ordered");
       const width12 = path.join(source, "fuzz", "corpus", "fuzz_bmp", "width-12");
       await convert(page, width12);
       if (knows("encscreen", ["--pad"], width12))

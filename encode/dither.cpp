@@ -1,0 +1,348 @@
+// Ordered dithering: see dither.hpp. Built with -ffp-contract=off, as
+// colour/lab.cpp (the linear-light table is made from its doubles).
+#include "encode/dither.hpp"
+
+#include <algorithm>
+
+#include "colour/four_colours.hpp"
+#include "colour/lab.hpp"
+#include "colour/rgb332.hpp"
+#include "encode/quantize_perceptual.hpp"
+#include "encode/sprite_perceptual.hpp"
+
+namespace {
+
+// Each byte's linear light in 1/65535ths, rounded. Made on first use, as
+// the table it comes from is another file's and may not be made before.
+const std::array<uint32_t, 256>& light()
+{
+    static const std::array<uint32_t, 256> t = [] {
+        std::array<uint32_t, 256> l{};
+        for (size_t v = 0; v < 256; ++v)
+            l[v] = uint32_t(linear_lights()[v] * 65535.0 + 0.5);
+        return l;
+    }();
+    return t;
+}
+
+// The 8 x 8 Bayer matrix: 0 .. 63, each threshold as far from the ones
+// before it as the grid allows.
+constexpr std::array<std::array<uint8_t, 8>, 8> kBayer = [] {
+    std::array<std::array<uint8_t, 8>, 8> m{};
+    m[0][0] = 0;
+    for (size_t n = 1; n < 8; n *= 2)
+        for (size_t y = 0; y < n; ++y)
+            for (size_t x = 0; x < n; ++x) {
+                const uint8_t v = uint8_t(4 * m[y][x]);
+                m[y][x] = v;
+                m[y][x + n] = uint8_t(v + 2);
+                m[y + n][x] = uint8_t(v + 3);
+                m[y + n][x + n] = uint8_t(v + 1);
+            }
+    return m;
+}();
+
+// Where a channel's byte lies between two screen levels: the lower level's
+// index and the weight of the upper one, 0 .. 256, in linear light. The
+// levels are step * i for i < levels; above the top level is the top level.
+struct Between {
+    unsigned lo;
+    uint32_t t;
+};
+Between between(uint8_t v, unsigned step, unsigned levels)
+{
+    const unsigned lo = v / step;
+    if (lo + 1 >= levels)
+        return {levels - 1, 0};
+    const std::array<uint32_t, 256>& l = light();
+    const uint32_t a = l[lo * step], b = l[(lo + 1) * step];
+    return {lo, ((l[v] - a) * 256 + (b - a) / 2) / (b - a)};
+}
+
+// The eight corners of a colour's cell, as RGB332 bytes, and their weights.
+struct Corners {
+    std::array<uint8_t, 8> byte;
+    std::array<uint32_t, 8> weight;
+};
+Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
+{
+    const Between cr = between(r, 36, 8), cg = between(g, 36, 8), cb = between(b, 84, 4);
+    Corners c;
+    for (unsigned k = 0; k < 8; ++k) {
+        const unsigned ur = k >> 2 & 1, ug = k >> 1 & 1, ub = k & 1;
+        // A corner beyond the top level has no weight (t is 0 there).
+        const unsigned lr = std::min(cr.lo + ur, 7u), lg = std::min(cg.lo + ug, 7u), lb = std::min(cb.lo + ub, 3u);
+        c.byte[k] = uint8_t(lr << 5 | lg << 2 | lb);
+        c.weight[k] = (ur ? cr.t : 256 - cr.t) * (ug ? cg.t : 256 - cg.t) * (ub ? cb.t : 256 - cb.t);
+    }
+    return c;
+}
+
+bool near_level(uint8_t v, unsigned step)
+{
+    const unsigned m = v % step;
+    return m <= 4 || m + 4 >= step;
+}
+
+// The symbol's pixels as `each(r, g, b, x, y)`, y counted from its top line.
+template <class Each>
+void for_each_pixel(const uint8_t* bgr, ptrdiff_t stride, Each&& each)
+{
+    for (unsigned r = 0; r < 8; ++r) {
+        const uint8_t* p = bgr + ptrdiff_t(r) * stride;
+        for (unsigned x = 0; x < 8; ++x, p += 3)
+            each(p[2], p[1], p[0], x, 7 - r);
+    }
+}
+
+// True when the symbol is art the screen shows: at most four colours, each
+// near screen levels.
+bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
+{
+    std::array<uint32_t, 4> seen{};
+    size_t n = 0;
+    bool art = true;
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        if (!art)
+            return;
+        const uint32_t c = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
+        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) != seen.begin() + ptrdiff_t(n))
+            return;
+        if (n == 4 || !near_screen_levels(r, g, b))
+            art = false;
+        else
+            seen[n++] = c;
+    });
+    return art;
+}
+
+} // namespace
+
+void add_corner_weights(uint8_t r, uint8_t g, uint8_t b, std::array<uint64_t, 256>& weights)
+{
+    const Corners c = corners_of(r, g, b);
+    for (size_t k = 0; k < 8; ++k)
+        weights[c.byte[k]] += c.weight[k];
+}
+
+std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights)
+{
+    std::array<uint8_t, 4> four{};
+    std::array<bool, 256> taken{};
+    for (size_t i = 0; i < 4; ++i) {
+        size_t best = 256;
+        for (size_t v = 0; v < 256; ++v)
+            if (!taken[v] && weights[v] > 0 && (best == 256 || weights[v] > weights[best]))
+                best = v;
+        if (best == 256)
+            break;
+        taken[best] = true;
+        four[i] = uint8_t(best);
+    }
+    return four;
+}
+
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights)
+{
+    // The corners that carry weight, heaviest first.
+    std::array<uint8_t, 256> corner;
+    size_t m = 0;
+    for (size_t v = 0; v < 256; ++v)
+        if (weights[v] > 0)
+            corner[m++] = uint8_t(v);
+    std::stable_sort(corner.begin(), corner.begin() + ptrdiff_t(m),
+                     [&](uint8_t x, uint8_t y) { return weights[x] > weights[y]; });
+    std::array<uint8_t, 4> four{};
+    if (m <= 4) {
+        std::copy_n(corner.begin(), m, four.begin());
+        return four;
+    }
+    // Of the eight heaviest, the four that leave the least weighted CIEDE2000
+    // between every corner and the nearest of them: a small dark detail on a
+    // light ground keeps a colour (the four heaviest alone would all be the
+    // ground's and blot the detail out).
+    constexpr size_t kCandidates = 8;
+    const size_t k = std::min(m, kCandidates);
+    const std::array<Lab, 256>& lab = screen_labs();
+    std::array<std::array<double, kCandidates>, 256> d;
+    for (size_t i = 0; i < m; ++i)
+        for (size_t j = 0; j < k; ++j)
+            d[i][j] = i == j ? 0.0 : ciede2000(lab[corner[i]], lab[corner[j]]);
+    double best = -1;
+    std::array<size_t, 4> pick{0, 1, 2, 3};
+    for (size_t a = 0; a < k; ++a)
+        for (size_t b = a + 1; b < k; ++b)
+            for (size_t c = b + 1; c < k; ++c)
+                for (size_t e = c + 1; e < k; ++e) {
+                    double cost = 0;
+                    for (size_t i = 0; i < m; ++i)
+                        cost += double(weights[corner[i]]) * std::min(std::min(d[i][a], d[i][b]), std::min(d[i][c], d[i][e]));
+                    if (best < 0 || cost < best) {
+                        best = cost;
+                        pick = {a, b, c, e};
+                    }
+                }
+    for (size_t i = 0; i < 4; ++i)
+        four[i] = corner[pick[i]];
+    return four;
+}
+
+bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b)
+{
+    return near_level(r, 36) && near_level(g, 36) && near_level(b, 84);
+}
+
+OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes)
+{
+    OrderedCoder c;
+    c.attributes = attributes;
+    c.code_of_corner.fill(-1);
+    const std::array<uint32_t, 256>& l = light();
+    std::array<uint32_t, 4> lum;
+    for (size_t i = 0; i < 4; ++i) {
+        const std::array<uint8_t, 3> s = screen_rgb(attributes[i]);
+        // Luminance in linear light (Rec. 709 weights in 1/10000ths).
+        lum[i] = 2126 * l[s[0]] / 16 + 7152 * l[s[1]] / 16 + 722 * l[s[2]] / 16;
+        c.by_brightness[i] = uint8_t(i);
+    }
+    std::stable_sort(c.by_brightness.begin(), c.by_brightness.end(),
+                     [&](uint8_t x, uint8_t y) { return lum[x] < lum[y]; });
+    return c;
+}
+
+PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
+{
+    const Corners k = corners_of(r, g, b);
+    std::array<uint32_t, 4> weight{};
+    for (size_t i = 0; i < 8; ++i) {
+        if (k.weight[i] == 0)
+            continue;
+        int8_t& code = c.code_of_corner[k.byte[i]];
+        if (code < 0)
+            code = int8_t(nearest_code(screen_labs()[k.byte[i]], c.attributes));
+        weight[size_t(code)] += k.weight[i];
+    }
+    // The threshold at the middle of its 1/64th of the whole.
+    const uint32_t threshold = (2 * uint32_t(kBayer[y][x]) + 1) * (kCornerWhole / 128);
+    uint32_t sum = 0;
+    for (const uint8_t code : c.by_brightness) {
+        sum += weight[code];
+        if (threshold < sum)
+            return code;
+    }
+    return c.by_brightness[3]; // not reached: the weights sum to the whole
+}
+
+std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride)
+{
+    if (exact_art(bgr, stride))
+        return choose_perceptual_colours(bgr, stride);
+    std::array<uint64_t, 256> weights{};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        add_corner_weights(r, g, b, weights);
+    });
+    return best_four_corners(weights);
+}
+
+std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes)
+{
+    OrderedCoder c = ordered_coder(attributes);
+    std::array<uint16_t, 8> words{};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
+        words[7 - y] = uint16_t(words[7 - y] | raster_bits(ordered_code(c, r, g, b, x, y), x));
+    });
+    return words;
+}
+
+SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride)
+{
+    if (exact_art(bgr, stride))
+        return quantize_perceptual_bgr(bgr, stride);
+    SymbolRaster out;
+    out.attributes = choose_dither_colours(bgr, stride);
+    out.words = code_ordered(bgr, stride, out.attributes);
+    return out;
+}
+
+PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt)
+{
+    return read_through_chain(
+        path, [&](const LineSource& src) { return encode_picture(src, s, quantize_ordered_bgr); }, opt);
+}
+
+namespace {
+
+// The whole picture, top line first, three bytes a pixel (BGR).
+PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr)
+{
+    const size_t line = 3 * size_t(src.width);
+    const RowOrder order = row_order(src);
+    return for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+        room_for_band(order, bgr, 8 * line, k);
+        uint8_t* row = bgr.data() + row_of_band(order, k) * 8 * line;
+        for (size_t r = 0; r < 8; ++r)
+            std::copy_n(bottom + ptrdiff_t(r) * stride, line, row + (7 - r) * line);
+    });
+}
+
+} // namespace
+
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt)
+{
+    BigArray<uint8_t> bgr;
+    RowOrder order;
+    const PictureError e = read_through_chain(
+        path,
+        [&](const LineSource& src) {
+            out = SpritePicture{};
+            out.width = src.width;
+            out.height = src.height;
+            order = row_order(src);
+            return read_whole(src, bgr);
+        },
+        opt);
+    if (e != PictureError::ok)
+        return e;
+    const size_t w = out.width, h = out.height, pixels = w * h;
+    if (!order.whole && !order.top_down)
+        reverse_blocks(bgr.data(), 8 * 3 * w, order.rows);
+    out.values.resize(pixels, pixels);
+
+    // Art of at most four colours near screen levels: --perceptual's palette.
+    ValueStats stats;
+    std::array<uint32_t, 4> seen{};
+    size_t n = 0;
+    bool art = true;
+    std::array<uint64_t, 256> weights{};
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t* p = bgr.data() + 3 * i;
+        const uint8_t v = pack_rgb332(p[2], p[1], p[0]);
+        out.values.data()[i] = v;
+        ++stats.count[v];
+        for (size_t c = 0; c < 3; ++c)
+            stats.sum[v][c] += p[2 - c];
+        add_corner_weights(p[2], p[1], p[0], weights);
+        const uint32_t c = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        if (art && std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) == seen.begin() + ptrdiff_t(n)) {
+            if (n == 4 || !near_screen_levels(p[2], p[1], p[0]))
+                art = false;
+            else
+                seen[n++] = c;
+        }
+    }
+    if (art) {
+        out.palette = choose_perceptual_palette(stats);
+        return PictureError::ok;
+    }
+    OrderedCoder coder = ordered_coder(heaviest_four(weights));
+    out.palette = SpritePalette{};
+    out.palette.attributes = coder.attributes;
+    for (uint8_t code = 0; code < 4; ++code)
+        set_code(out.palette, code, code);
+    for (size_t y = 0; y < h; ++y)
+        for (size_t x = 0; x < w; ++x) {
+            const uint8_t* p = bgr.data() + 3 * (y * w + x);
+            out.values.data()[y * w + x] = ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+        }
+    return PictureError::ok;
+}
