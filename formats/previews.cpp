@@ -70,9 +70,13 @@ bool is_bmp_preview(std::FILE* f, std::span<const uint8_t> head, uint64_t size)
             return false;
         for (size_t l = 0; l < count; ++l) {
             const uint8_t* line = block.data() + l * row;
-            for (size_t x = 0; x < 3 * size_t(w); ++x)
-                if (!kScreenValues[x % 3][line[x]])
-                    return false;
+            // Every pixel's blue, green and red a screen level, checked
+            // without a branch a byte: a preview is 48 MiB at 4096x4096.
+            bool levels = true;
+            for (const uint8_t* p = line; p < line + 3 * size_t(w); p += 3)
+                levels &= kScreenValues[0][p[0]] & kScreenValues[1][p[1]] & kScreenValues[2][p[2]];
+            if (!levels)
+                return false;
             for (size_t x = 3 * size_t(w); x < row; ++x)
                 if (line[x] != 0)
                     return false;
