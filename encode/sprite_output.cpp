@@ -44,22 +44,17 @@ bool cuts_into_sprites(const SpritePicture& sp, uint32_t sprite_width, uint32_t 
 
 SpriteLoss sprite_loss(const SpritePicture& sp)
 {
-    SpriteLoss loss;
-    for (const bool s : sp.seen)
-        loss.colours += s;
-    // Four values or fewer all have their colour: no pixel to count. That is
-    // every sprite sheet drawn for the screen, and its run costs no second
-    // pass over the picture.
-    if (loss.colours <= 4)
-        return loss;
-    // Otherwise the pixels whose value is not its code's colour.
     std::array<uint64_t, 256> count{};
     const uint8_t* v = sp.values.data();
     for (size_t i = 0, total = size_t(sp.width) * sp.height; i < total; ++i)
         ++count[v[i]];
+    SpriteLoss loss;
     for (unsigned value = 0; value < 256; ++value)
-        if (count[value] && sp.palette.attributes[code_of(sp.palette, uint8_t(value))] != value)
-            loss.pixels += count[value];
+        if (count[value]) {
+            ++loss.colours;
+            if (sp.palette.attributes[code_of(sp.palette, uint8_t(value))] != value)
+                loss.pixels += count[value];
+        }
     return loss;
 }
 

@@ -333,7 +333,6 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
         reverse_blocks(out.values.data(), 8 * w, order.rows);
     }
     out.palette = extreme_palette(palette_of(seen));
-    out.seen = seen;
     return PictureError::ok;
 }
 

@@ -68,7 +68,6 @@ struct SpritePicture {
     uint32_t width = 0, height = 0;
     BigArray<uint8_t> values;
     SpritePalette palette;
-    std::array<bool, 256> seen{}; // which values occur
 };
 
 // For --perceptual: of each RGB332 value, how many pixels pack to it and the
