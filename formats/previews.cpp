@@ -72,9 +72,10 @@ bool is_bmp_preview(std::FILE* f, std::span<const uint8_t> head, uint64_t size)
             const uint8_t* line = block.data() + l * row;
             // Every pixel's blue, green and red a screen level, checked
             // without a branch a byte: a preview is 48 MiB at 4096x4096.
-            bool levels = true;
+            unsigned levels = 1;
             for (const uint8_t* p = line; p < line + 3 * size_t(w); p += 3)
-                levels &= kScreenValues[0][p[0]] & kScreenValues[1][p[1]] & kScreenValues[2][p[2]];
+                levels &= unsigned(kScreenValues[0][p[0]]) & unsigned(kScreenValues[1][p[1]]) &
+                          unsigned(kScreenValues[2][p[2]]);
             if (!levels)
                 return false;
             for (size_t x = 3 * size_t(w); x < row; ++x)
