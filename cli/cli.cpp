@@ -176,7 +176,7 @@ namespace {
 // not replace. The input is never replaced, whatever the options: its
 // conversion would be all that is left of it. Only a regular file counts:
 // a terminal or a pipe can be read from and written to at once.
-std::string kept_because(const Run& run)
+std::string kept_because(Run& run)
 {
     const FileId out = file_id(run.output, true);
     if (out.regular && same_file(out, file_id(run.input, false)))
@@ -184,8 +184,15 @@ std::string kept_because(const Run& run)
     if (run.options.force || run.keep == 0)
         return {};
     const FileKind kind = kind_of_file(run.output);
-    if (kind == FileKind::picture && (run.keep & kKeepPictures) && !(run.own_picture && run.own_picture(run.output)))
-        return "it holds a picture, left alone; --force replaces it";
+    if (kind == FileKind::picture && (run.keep & kKeepPictures)) {
+        // A preview of the program's own is read whole to prove it (a few
+        // bytes decide that it is a picture). Where nothing has touched the
+        // file since it was proved, it is not read again.
+        const bool own = run.own_picture && (same_contents(out, run.own_seen) || run.own_picture(run.output));
+        run.own_seen = own ? out : FileId{};
+        if (!own)
+            return "it holds a picture, left alone; --force replaces it";
+    }
     if (kind == FileKind::screen && (run.keep & kKeepScreens))
         return "it holds a screen, left alone; --force replaces it";
     return {};

@@ -63,6 +63,9 @@ struct Run {
     // A picture the program wrote itself, which it replaces all the same
     // (decscreen's previews); null where there is none.
     bool (*own_picture)(const char* path) = nullptr;
+    // The output as it was when own_picture last proved it the program's
+    // own, so that the look again before the rename need not read it twice.
+    FileId own_seen;
     PictureReport report; // what reading the picture found where it failed
 };
 

@@ -78,6 +78,8 @@ FileId file_id(const char* path, bool output)
         id.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
         id.device = info.dwVolumeSerialNumber;
         id.number = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+        id.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+        id.changed = uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
     }
     if (!standard)
         CloseHandle(h);
@@ -115,6 +117,8 @@ FileId file_id(const char* path, bool output)
         id.regular = S_ISREG(st.st_mode);
         id.device = uint64_t(st.st_dev);
         id.number = uint64_t(st.st_ino);
+        id.size = uint64_t(st.st_size);
+        id.changed = uint64_t(st.st_ctim.tv_sec) * 1000000000u + uint64_t(st.st_ctim.tv_nsec);
     }
     return id;
 }

@@ -53,12 +53,22 @@ struct FileId {
     bool ok = false;
     bool regular = false; // a regular file, where a file has contents to lose
     uint64_t device = 0, number = 0;
+    // What changes when the file's contents do: its length and the time of
+    // its last change (POSIX: the status change time, which every write
+    // moves and no program can set back; Windows: the last write time).
+    uint64_t size = 0, changed = 0;
 };
 FileId file_id(const char* path, bool output);
 
 inline bool same_file(const FileId& a, const FileId& b)
 {
     return a.ok && b.ok && a.device == b.device && a.number == b.number;
+}
+
+// The same file, untouched between the two looks.
+inline bool same_contents(const FileId& a, const FileId& b)
+{
+    return same_file(a, b) && a.size == b.size && a.changed == b.changed;
 }
 
 // Makes a pipe that the stream reads from hold more at a time, where the
