@@ -3,6 +3,7 @@
 // band at a time.
 #include "encode/sprite_palette.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "pipeline/walk.hpp"
@@ -13,6 +14,8 @@
 
 ExtremePalette palette_of(const std::array<bool, 256>& seen)
 {
+    if (std::find(seen.begin(), seen.end(), true) == seen.end())
+        return {0, 0, 0, 0};
     ExtremePalette p{0, 0, 0, 255};
     for (unsigned v = 0; v < 256; ++v)
         if (seen[v]) {
@@ -299,6 +302,42 @@ void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_
     code_words_portable(values, n, p, words);
 }
 
+void count_values(const uint8_t* values, size_t n, ValueCounts& counts)
+{
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++counts[0][values[i]];
+        ++counts[1][values[i + 1]];
+        ++counts[2][values[i + 2]];
+        ++counts[3][values[i + 3]];
+    }
+    for (; i < n; ++i)
+        ++counts[0][values[i]];
+}
+
+std::array<uint64_t, 256> sum_counts(const ValueCounts& counts)
+{
+    std::array<uint64_t, 256> sum{};
+    for (const auto& c : counts)
+        for (size_t v = 0; v < 256; ++v)
+            sum[v] += c[v];
+    return sum;
+}
+
+namespace {
+
+// A line with transparency: every value packed, only the opaque ones
+// counted (and so marked).
+void pack_opaque(const uint8_t* bgr, const uint8_t* clear, uint8_t* values, size_t n, ValueCounts& counts)
+{
+    for (size_t x = 0; x < n; ++x, bgr += 3) {
+        values[x] = pack_rgb332(bgr[2], bgr[1], bgr[0]);
+        counts[x & 3][values[x]] += clear[x] ^ 1u;
+    }
+}
+
+} // namespace
+
 PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats)
 {
     out = SpritePicture{};
@@ -307,17 +346,37 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     const size_t w = src.width;
     const RowOrder order = row_order(src);
     std::array<bool, 256> seen{};
-    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+    ValueCounts counts{};
+    bool any_clear = false;
+    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k,
+                                                  const uint8_t* clear_bottom, ptrdiff_t clear_stride) {
         room_for_band(order, out.values, 8 * w, k);
         // Line r of the band (0 = its bottom line) is line 7 - r of its symbol row.
-        uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
-        for (size_t r = 0; r < 8; ++r)
-            pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
+        const size_t at = row_of_band(order, k) * 8 * w;
+        uint8_t* row = out.values.data() + at;
+        if (clear_bottom) {
+            room_for_band(order, out.clear, 8 * w, k);
+            for (size_t r = 0; r < 8; ++r) {
+                const uint8_t* cl = clear_bottom + ptrdiff_t(r) * clear_stride;
+                std::copy_n(cl, w, out.clear.data() + at + (7 - r) * w);
+                pack_opaque(bottom + ptrdiff_t(r) * stride, cl, row + (7 - r) * w, w, counts);
+                any_clear = any_clear || std::find(cl, cl + w, 1) != cl + w;
+            }
+        } else {
+            for (size_t r = 0; r < 8; ++r) {
+                pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
+                // Counted now, while the line is at hand.
+                count_values(row + (7 - r) * w, w, counts);
+            }
+        }
         if (stats)
             for (size_t r = 0; r < 8; ++r) {
                 const uint8_t* bgr = bottom + ptrdiff_t(r) * stride;
                 const uint8_t* v = row + (7 - r) * w;
+                const uint8_t* cl = clear_bottom ? clear_bottom + ptrdiff_t(r) * clear_stride : nullptr;
                 for (size_t x = 0; x < w; ++x, bgr += 3) {
+                    if (cl && cl[x])
+                        continue;
                     ++stats->count[v[x]];
                     std::array<uint64_t, 3>& sum = stats->sum[v[x]];
                     sum[0] += bgr[2];
@@ -331,7 +390,17 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     if (!order.whole && !order.top_down) {
         // Symbol rows arrived bottom row first: turn them round, 8 lines at a time.
         reverse_blocks(out.values.data(), 8 * w, order.rows);
+        if (has_mask(out))
+            reverse_blocks(out.clear.data(), 8 * w, order.rows);
     }
+    // A plane with nothing transparent in it is no mask: the picture
+    // converts as one without alpha.
+    if (!any_clear)
+        out.clear = BigArray<uint8_t>{};
+    out.count = sum_counts(counts);
+    if (src.alpha)
+        for (size_t v = 0; v < 256; ++v)
+            seen[v] = out.count[v] != 0;
     out.palette = extreme_palette(palette_of(seen));
     return PictureError::ok;
 }

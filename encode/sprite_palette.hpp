@@ -27,7 +27,7 @@ struct ExtremePalette {
 };
 
 // The palette of the values marked in `seen`: which values occur is all it
-// depends on.
+// depends on. Nothing marked (a picture all transparent): all four black.
 ExtremePalette palette_of(const std::array<bool, 256>& seen);
 
 // Tested in this order: mn is 3, lo2 is 2, hi2 is 1, anything else 0.
@@ -64,11 +64,26 @@ SpritePalette extreme_palette(const ExtremePalette& p);
 // bytes, top line first, and the palette of those values. The palette needs
 // every pixel before the first can be coded, and a pipe cannot be read twice,
 // so the values are kept; the codes are made as the listing is written.
+//
+// Transparent pixels (a PNG's alpha below half, or its tRNS) take no part in
+// the palette: it is chosen from the opaque pixels alone, and the transparent
+// ones are marked in `clear`, a byte a pixel laid out as the values, 1 where
+// the pixel is transparent. `clear` is kept only where at least one pixel is
+// transparent, and is empty otherwise (a picture without alpha never has
+// one), so such a picture converts as it always has.
 struct SpritePicture {
     uint32_t width = 0, height = 0;
     BigArray<uint8_t> values;
+    BigArray<uint8_t> clear;
     SpritePalette palette;
+    // The opaque pixels of each value, counted as they are read, for the
+    // warning about colours merged; all zero where the values are not the
+    // pixels' colours (--dither=ordered codes them as it dithers).
+    std::array<uint64_t, 256> count{};
 };
+
+// Whether the picture has transparent pixels, and so a mask.
+inline bool has_mask(const SpritePicture& sp) { return !sp.clear.empty(); }
 
 // For --perceptual: of each RGB332 value, how many pixels pack to it and the
 // sums of their red, green and blue, so that the palette can be chosen from
@@ -98,7 +113,16 @@ void code_words_avx2(const uint8_t* values, size_t n, const SpritePalette& p, ui
 #endif
 void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 
+// Adds the n values at `values` to the counts: four tables (each value into
+// table i % 4), so that runs of one value do not wait on their own
+// increments; summed by sum_counts.
+using ValueCounts = std::array<std::array<uint64_t, 256>, 4>;
+void count_values(const uint8_t* values, size_t n, ValueCounts& counts);
+std::array<uint64_t, 256> sum_counts(const ValueCounts& counts);
+
 // Reads the picture band by band into `out`, with the extreme palette of its
-// values; with `stats`, counts every pixel's true colour into it as well.
+// opaque pixels' values and their counts; with `stats`, counts every opaque
+// pixel's true colour into it as well. The transparency comes with the lines
+// where the chain hands it on (ReadOptions::alpha).
 PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats = nullptr);
 PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});

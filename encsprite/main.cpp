@@ -57,10 +57,13 @@ int encsprite(Run& run)
 
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.
+    // Transparent pixels take no colour and get a mask.
     SpritePicture sprites;
-    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, reading(run))
-                           : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, reading(run))
-                                                    : load_sprites(run.input, sprites, reading(run));
+    ReadOptions opt = reading(run);
+    opt.alpha = true;
+    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, opt)
+                           : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
+                                                    : load_sprites(run.input, sprites, opt);
     if (e != PictureError::ok)
         return picture_failed(run, e);
     const uint32_t sw = run.options.sprite_width, sh = run.options.sprite_height;
@@ -72,8 +75,10 @@ int encsprite(Run& run)
     // Colours merged are said, and the conversion goes on: the output is
     // what it has always been.
     if (const SpriteLoss loss = sprite_loss(sprites); loss.colours > 4)
-        std::fprintf(stderr, "encsprite: warning: %s has %u screen colours where four fit: %llu pixel%s show another colour\n",
-                     shown_name(run.input, false).c_str(), loss.colours, static_cast<unsigned long long>(loss.pixels), loss.pixels == 1 ? "" : "s");
+        std::fprintf(stderr, kColoursMerged, shown_name(run.input, false).c_str(), loss.colours,
+                     static_cast<unsigned long long>(loss.pixels), loss.pixels == 1 ? "" : "s");
+    if (screen_file && has_mask(sprites))
+        std::fprintf(stderr, kScreenNoMask, shown_name(run.input, false).c_str());
 
     // 3. Create the output: the source kinds in text mode (CR LF line
     // endings on Windows), a screen file and raw bytes in binary.
