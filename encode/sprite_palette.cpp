@@ -42,12 +42,11 @@ ExtremePalette palette_of(const std::array<bool, 256>& seen)
     return p;
 }
 
-void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts)
 {
-    for (size_t x = 0; x < n; ++x, bgr += 3) {
+    for (size_t x = 0; x < n; ++x, bgr += 3)
         values[x] = pack_rgb332(bgr[2], bgr[1], bgr[0]);
-        seen[values[x]] = true;
-    }
+    count_values(values, n, counts);
 }
 
 #if VORNE_X86_KERNELS
@@ -79,37 +78,10 @@ __attribute__((target("ssse3"))) inline __m128i gather(const __m128i (&part)[3],
 
 } // namespace
 
-// The palette needs only the two smallest and the two largest values that
-// occur, so each of the 16 lanes keeps those instead of marking every value:
-// lo the smallest, lo2 the smallest above it (lo while there is none), and
-// hi, hi2 the same from the top. The values they keep at the end are marked;
-// they include the picture's two smallest and two largest, and nothing that
-// does not occur.
-__attribute__((target("ssse3"))) inline void keep_extremes(__m128i v, __m128i& lo, __m128i& lo2, __m128i& hi,
-                                                          __m128i& hi2)
-{
-    // From below: the larger of lo and v is a candidate for lo2 unless it is
-    // lo itself (v == lo); an lo2 that stands for "none" (== lo) is no
-    // candidate either. Where neither is, lo2 stays "none": lo.
-    const __m128i v_is_lo = _mm_cmpeq_epi8(v, lo), none = _mm_cmpeq_epi8(lo2, lo);
-    const __m128i lo_next = _mm_min_epu8(_mm_or_si128(_mm_max_epu8(lo, v), v_is_lo), _mm_or_si128(lo2, none));
-    const __m128i stays_none = _mm_and_si128(v_is_lo, none);
-    lo = _mm_min_epu8(lo, v);
-    lo2 = _mm_or_si128(_mm_andnot_si128(stays_none, lo_next), _mm_and_si128(stays_none, lo));
-    // The same from above, with 0 for "no candidate".
-    const __m128i v_is_hi = _mm_cmpeq_epi8(v, hi), none_hi = _mm_cmpeq_epi8(hi2, hi);
-    const __m128i hi_next = _mm_max_epu8(_mm_andnot_si128(v_is_hi, _mm_min_epu8(hi, v)),
-                                         _mm_andnot_si128(none_hi, hi2));
-    const __m128i stays_none_hi = _mm_and_si128(v_is_hi, none_hi);
-    hi = _mm_max_epu8(hi, v);
-    hi2 = _mm_or_si128(_mm_andnot_si128(stays_none_hi, hi_next), _mm_and_si128(stays_none_hi, hi));
-}
-
 __attribute__((target("ssse3"))) void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n,
-                                                      std::array<bool, 256>& seen)
+                                                      ValueCounts& counts)
 {
     size_t x = 0;
-    __m128i lo{}, lo2{}, hi{}, hi2{};
     for (; x + 16 <= n; x += 16) {
         const __m128i part[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x)),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x + 16)),
@@ -119,36 +91,23 @@ __attribute__((target("ssse3"))) void pack_line_ssse3(const uint8_t* bgr, uint8_
         const __m128i r = _mm_and_si128(gather(part, 2), _mm_set1_epi8(char(0xE0)));
         const __m128i g = _mm_and_si128(_mm_srli_epi16(gather(part, 1), 3), _mm_set1_epi8(0x1C));
         const __m128i b = _mm_and_si128(_mm_srli_epi16(gather(part, 0), 6), _mm_set1_epi8(0x03));
-        const __m128i v = _mm_or_si128(r, _mm_or_si128(g, b));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + x), v);
-        if (x == 0)
-            lo = lo2 = hi = hi2 = v;
-        else
-            keep_extremes(v, lo, lo2, hi, hi2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + x), _mm_or_si128(r, _mm_or_si128(g, b)));
     }
-    if (x > 0) {
-        alignas(16) uint8_t kept[4][16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[0]), lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[1]), lo2);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[2]), hi);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[3]), hi2);
-        for (const auto& k : kept)
-            for (uint8_t v : k)
-                seen[v] = true;
-    }
-    pack_line_portable(bgr + 3 * x, values + x, n - x, seen);
+    // Counted from the line just stored, still in the nearest cache.
+    count_values(values, x, counts);
+    pack_line_portable(bgr + 3 * x, values + x, n - x, counts);
 }
 #endif
 
-void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts)
 {
 #if VORNE_X86_KERNELS
     if (cpu_has_ssse3()) {
-        pack_line_ssse3(bgr, values, n, seen);
+        pack_line_ssse3(bgr, values, n, counts);
         return;
     }
 #endif
-    pack_line_portable(bgr, values, n, seen);
+    pack_line_portable(bgr, values, n, counts);
 }
 
 SpritePalette extreme_palette(const ExtremePalette& p)
@@ -345,7 +304,6 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     out.height = src.height;
     const size_t w = src.width;
     const RowOrder order = row_order(src);
-    std::array<bool, 256> seen{};
     ValueCounts counts{};
     bool any_clear = false;
     const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k,
@@ -363,11 +321,8 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
                 any_clear = any_clear || std::find(cl, cl + w, 1) != cl + w;
             }
         } else {
-            for (size_t r = 0; r < 8; ++r) {
-                pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
-                // Counted now, while the line is at hand.
-                count_values(row + (7 - r) * w, w, counts);
-            }
+            for (size_t r = 0; r < 8; ++r)
+                pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, counts);
         }
         if (stats)
             for (size_t r = 0; r < 8; ++r) {
@@ -398,9 +353,9 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     if (!any_clear)
         out.clear = BigArray<uint8_t>{};
     out.count = sum_counts(counts);
-    if (src.alpha)
-        for (size_t v = 0; v < 256; ++v)
-            seen[v] = out.count[v] != 0;
+    std::array<bool, 256> seen{};
+    for (size_t v = 0; v < 256; ++v)
+        seen[v] = out.count[v] != 0;
     out.palette = extreme_palette(palette_of(seen));
     return PictureError::ok;
 }

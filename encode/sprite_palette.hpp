@@ -93,14 +93,21 @@ struct ValueStats {
     std::array<std::array<uint64_t, 3>, 256> sum{};
 };
 
-// One line of n BGR pixels to their RGB332 values, each value that occurs
-// marked in `seen`. The SSSE3 kernel packs 16 pixels at a time; pack_line
+// Adds the n values at `values` to the counts: four tables (each value into
+// table i % 4), so that runs of one value do not wait on their own
+// increments; summed by sum_counts.
+using ValueCounts = std::array<std::array<uint64_t, 256>, 4>;
+void count_values(const uint8_t* values, size_t n, ValueCounts& counts);
+std::array<uint64_t, 256> sum_counts(const ValueCounts& counts);
+
+// One line of n BGR pixels to their RGB332 values, each value counted into
+// `counts` (below). The SSSE3 kernel packs 16 pixels at a time; pack_line
 // takes it where the processor has it.
-void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 #if VORNE_X86_KERNELS
-void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 #endif
-void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 
 // The raster words of n symbols' lines: word i codes values 8i .. 8i+7
 // against the palette, the first value in the top two bits. The SSSE3
@@ -112,13 +119,6 @@ void code_words_ssse3(const uint8_t* values, size_t n, const SpritePalette& p, u
 void code_words_avx2(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 #endif
 void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
-
-// Adds the n values at `values` to the counts: four tables (each value into
-// table i % 4), so that runs of one value do not wait on their own
-// increments; summed by sum_counts.
-using ValueCounts = std::array<std::array<uint64_t, 256>, 4>;
-void count_values(const uint8_t* values, size_t n, ValueCounts& counts);
-std::array<uint64_t, 256> sum_counts(const ValueCounts& counts);
 
 // Reads the picture band by band into `out`, with the extreme palette of its
 // opaque pixels' values and their counts; with `stats`, counts every opaque
