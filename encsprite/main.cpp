@@ -22,7 +22,9 @@ same raster words and attribute bytes behind a screen file's header, for a
 look at the sprites with decscreen. A name ending in .c gets C arrays, one
 ending in .h the C header that declares them; --format chooses any kind
 whatever the name. A picture of more than four screen colours converts with
-a warning that says how many pixels show another colour.
+a warning that says how many pixels show another colour. Transparent pixels
+of a PNG take no colour: they are code 0, and every kind but a screen file
+gets a mask (MASK, after the attributes) with bits 11 where they are.
 
 Exit status: 0 on success, 1 on failure. A failure prints its message and a
 line on standard error that says which file and why. More in: man encsprite
