@@ -273,7 +273,7 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 namespace {
 
 // The whole picture, top line first, three bytes a pixel (BGR), and its
-// transparency where the lines have it, a byte a pixel.
+// transparency where the lines have it, a bit a pixel (SpritePicture::clear).
 PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr, BigArray<uint8_t>& clear)
 {
     const size_t w = src.width, line = 3 * w;
@@ -285,9 +285,9 @@ PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr, BigArray<
         for (size_t r = 0; r < 8; ++r)
             std::copy_n(bottom + ptrdiff_t(r) * stride, line, bgr.data() + row * 8 * line + (7 - r) * line);
         if (clear_bottom) {
-            room_for_band(order, clear, 8 * w, k);
+            room_for_band(order, clear, w, k);
             for (size_t r = 0; r < 8; ++r)
-                std::copy_n(clear_bottom + ptrdiff_t(r) * clear_stride, w, clear.data() + row * 8 * w + (7 - r) * w);
+                pack_clear(clear_bottom + ptrdiff_t(r) * clear_stride, w, clear.data() + row * w + (7 - r) * w / 8);
         }
     });
 }
@@ -314,9 +314,9 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
     if (!order.whole && !order.top_down) {
         reverse_blocks(bgr.data(), 8 * 3 * w, order.rows);
         if (has_mask(out))
-            reverse_blocks(out.clear.data(), 8 * w, order.rows);
+            reverse_blocks(out.clear.data(), w, order.rows);
     }
-    if (has_mask(out) && std::find(out.clear.begin(), out.clear.end(), 1) == out.clear.end())
+    if (has_mask(out) && std::find_if(out.clear.begin(), out.clear.end(), [](uint8_t b) { return b != 0; }) == out.clear.end())
         out.clear = BigArray<uint8_t>{}; // nothing transparent: no mask
     out.values.resize(pixels, pixels);
     // Transparent pixels take no part in the colours; they are coded 0.
@@ -332,7 +332,7 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
         const uint8_t* p = bgr.data() + 3 * i;
         const uint8_t v = pack_rgb332(p[2], p[1], p[0]);
         out.values.data()[i] = v;
-        if (clear && clear[i])
+        if (clear && clear_bit(clear, i))
             continue;
         ++stats.count[v];
         for (size_t c = 0; c < 3; ++c)
@@ -360,7 +360,7 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
             const size_t i = y * w + x;
             const uint8_t* p = bgr.data() + 3 * i;
             out.values.data()[i] =
-                clear && clear[i] ? 0 : ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+                clear && clear_bit(clear, i) ? 0 : ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
         }
     return PictureError::ok;
 }

@@ -13,14 +13,15 @@
 
 namespace {
 
-// The mask words of n symbols' lines: bits 11 for each transparent pixel,
+// The mask words of n symbols' lines from their bytes of transparency bits
+// (SpritePicture::clear): each bit made two, 11 for a transparent pixel,
 // the first in the top two bits, as the raster words are laid out.
-void mask_words(const uint8_t* clear, size_t n, uint16_t* words)
+void mask_words(const uint8_t* bits, size_t n, uint16_t* words)
 {
-    for (size_t i = 0; i < n; ++i, clear += 8) {
+    for (size_t i = 0; i < n; ++i) {
         unsigned word = 0;
-        for (size_t c = 0; c < 8; ++c)
-            word = (word << 2) | (clear[c] ? 3u : 0u);
+        for (unsigned c = 8; c-- > 0;)
+            word = (word << 2) | (bits[i] >> c & 1) * 3u;
         words[i] = uint16_t(word);
     }
 }
@@ -54,7 +55,7 @@ bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind,
         code_words(sp.values.data() + at, n, sp.palette, line.data());
         if (mask) {
             // Transparent pixels are code 0, whatever their colour over black.
-            mask_words(sp.clear.data() + at, n, masks.data());
+            mask_words(sp.clear.data() + at / 8, n, masks.data());
             for (size_t i = 0; i < n; ++i)
                 line[i] = uint16_t(line[i] & ~masks[i]);
         }
@@ -63,7 +64,7 @@ bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind,
     put_data_attributes(dw, sp.palette.attributes.data(), size_t(sp.width >> 3) * (sp.height >> 3), 0);
     if (mask && kind != OutputKind::scn)
         each_line([&](size_t at) {
-            mask_words(sp.clear.data() + at, n, masks.data());
+            mask_words(sp.clear.data() + at / 8, n, masks.data());
             put_data_mask(dw, masks.data(), n);
         });
     return end_data(dw);

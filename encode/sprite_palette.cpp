@@ -283,6 +283,19 @@ std::array<uint64_t, 256> sum_counts(const ValueCounts& counts)
     return sum;
 }
 
+bool pack_clear(const uint8_t* clear, size_t n, uint8_t* bits)
+{
+    unsigned any = 0;
+    for (size_t i = 0; i < n; i += 8, clear += 8) {
+        unsigned b = 0;
+        for (size_t c = 0; c < 8; ++c)
+            b = b << 1 | clear[c];
+        bits[i / 8] = uint8_t(b);
+        any |= b;
+    }
+    return any != 0;
+}
+
 namespace {
 
 // A line with transparency: every value packed, only the opaque ones
@@ -313,12 +326,11 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
         const size_t at = row_of_band(order, k) * 8 * w;
         uint8_t* row = out.values.data() + at;
         if (clear_bottom) {
-            room_for_band(order, out.clear, 8 * w, k);
+            room_for_band(order, out.clear, w, k);
             for (size_t r = 0; r < 8; ++r) {
                 const uint8_t* cl = clear_bottom + ptrdiff_t(r) * clear_stride;
-                std::copy_n(cl, w, out.clear.data() + at + (7 - r) * w);
                 pack_opaque(bottom + ptrdiff_t(r) * stride, cl, row + (7 - r) * w, w, counts);
-                any_clear = any_clear || std::find(cl, cl + w, 1) != cl + w;
+                any_clear = pack_clear(cl, w, out.clear.data() + at / 8 + (7 - r) * w / 8) || any_clear;
             }
         } else {
             for (size_t r = 0; r < 8; ++r)
@@ -346,7 +358,7 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
         // Symbol rows arrived bottom row first: turn them round, 8 lines at a time.
         reverse_blocks(out.values.data(), 8 * w, order.rows);
         if (has_mask(out))
-            reverse_blocks(out.clear.data(), 8 * w, order.rows);
+            reverse_blocks(out.clear.data(), w, order.rows);
     }
     // A plane with nothing transparent in it is no mask: the picture
     // converts as one without alpha.

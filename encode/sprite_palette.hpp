@@ -67,8 +67,10 @@ SpritePalette extreme_palette(const ExtremePalette& p);
 //
 // Transparent pixels (a PNG's alpha below half, or its tRNS) take no part in
 // the palette: it is chosen from the opaque pixels alone, and the transparent
-// ones are marked in `clear`, a byte a pixel laid out as the values, 1 where
-// the pixel is transparent. `clear` is kept only where at least one pixel is
+// ones are marked in `clear`, a bit a pixel (an eighth of the values' bytes):
+// byte (y * width + x) / 8, bit 7 - x % 8, so that each byte is the eight
+// pixels of one raster word, the first in the top bit; 1 where the pixel is
+// transparent. `clear` is kept only where at least one pixel is
 // transparent, and is empty otherwise (a picture without alpha never has
 // one), so such a picture converts as it always has.
 struct SpritePicture {
@@ -84,6 +86,13 @@ struct SpritePicture {
 
 // Whether the picture has transparent pixels, and so a mask.
 inline bool has_mask(const SpritePicture& sp) { return !sp.clear.empty(); }
+
+// Pixel i's bit in a plane of bits laid out as SpritePicture::clear.
+inline bool clear_bit(const uint8_t* bits, size_t i) { return bits[i >> 3] >> (7 - (i & 7)) & 1; }
+
+// Packs n bytes of transparency (0 or 1; n a multiple of 8) into n / 8
+// bytes of bits, the first pixel in the top bit. True where any is set.
+bool pack_clear(const uint8_t* clear, size_t n, uint8_t* bits);
 
 // For --perceptual: of each RGB332 value, how many pixels pack to it and the
 // sums of their red, green and blue, so that the palette can be chosen from
