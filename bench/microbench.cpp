@@ -123,14 +123,14 @@ void ExtremePaletteSelect(benchmark::State& state)
 BENCHMARK(ExtremePaletteSelect)->Unit(benchmark::kMillisecond);
 
 // encsprite's first pass as the program reads a picture: each line of the
-// photo packed to RGB332 values, with the values that occur marked; as the
+// photo packed to RGB332 values, each value counted; as the
 // program calls it, and each version alone.
-template <void (*Pack)(const uint8_t*, uint8_t*, size_t, std::array<bool, 256>&)>
+template <void (*Pack)(const uint8_t*, uint8_t*, size_t, ValueCounts&)>
 void PackLines(benchmark::State& state)
 {
     const BmpPixels& bmp = photo();
     std::vector<uint8_t> values(kSide);
-    std::array<bool, 256> seen{};
+    ValueCounts seen{};
     size_t y = 0;
     for (auto _ : state) {
         Pack(bmp.pixels.data() + size_t(3) * kSide * y, values.data(), kSide, seen);

@@ -30,6 +30,13 @@ inline constexpr const char* kScnNotScreen = "scnfile is not a screen file\n";
 inline constexpr const char* kSprNotOpened = "sprfile was not opened\n";
 inline constexpr const char* kSprNotWritten = "sprfile was not written\n";
 inline constexpr const char* kSheetNotSprites = "the sheet is not a whole number of sprites\n";
+// Warnings on standard error; the conversion goes on. printf formats: the
+// input's name, then the colours and the pixels (and "s" for more than one).
+inline constexpr const char* kColoursMerged =
+    "encsprite: warning: %s has %u screen colours where four fit: %llu pixel%s show another colour\n";
+// The input's name: a screen file has no room for the mask.
+inline constexpr const char* kScreenNoMask =
+    "encsprite: warning: %s has transparent pixels, and a screen file holds no mask: they are coded 0\n";
 
 // decscreen's picture.
 inline constexpr const char* kBmpNotWritten = "bmpfile was not written\n";

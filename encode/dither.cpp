@@ -272,16 +272,23 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 
 namespace {
 
-// The whole picture, top line first, three bytes a pixel (BGR).
-PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr)
+// The whole picture, top line first, three bytes a pixel (BGR), and its
+// transparency where the lines have it, a bit a pixel (SpritePicture::clear).
+PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr, BigArray<uint8_t>& clear)
 {
-    const size_t line = 3 * size_t(src.width);
+    const size_t w = src.width, line = 3 * w;
     const RowOrder order = row_order(src);
-    return for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+    return for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k, const uint8_t* clear_bottom,
+                                  ptrdiff_t clear_stride) {
         room_for_band(order, bgr, 8 * line, k);
-        uint8_t* row = bgr.data() + row_of_band(order, k) * 8 * line;
+        const size_t row = row_of_band(order, k);
         for (size_t r = 0; r < 8; ++r)
-            std::copy_n(bottom + ptrdiff_t(r) * stride, line, row + (7 - r) * line);
+            std::copy_n(bottom + ptrdiff_t(r) * stride, line, bgr.data() + row * 8 * line + (7 - r) * line);
+        if (clear_bottom) {
+            room_for_band(order, clear, w, k);
+            for (size_t r = 0; r < 8; ++r)
+                pack_clear(clear_bottom + ptrdiff_t(r) * clear_stride, w, clear.data() + row * w + (7 - r) * w / 8);
+        }
     });
 }
 
@@ -298,15 +305,22 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
             out.width = src.width;
             out.height = src.height;
             order = row_order(src);
-            return read_whole(src, bgr);
+            return read_whole(src, bgr, out.clear);
         },
         opt);
     if (e != PictureError::ok)
         return e;
     const size_t w = out.width, h = out.height, pixels = w * h;
-    if (!order.whole && !order.top_down)
+    if (!order.whole && !order.top_down) {
         reverse_blocks(bgr.data(), 8 * 3 * w, order.rows);
+        if (has_mask(out))
+            reverse_blocks(out.clear.data(), w, order.rows);
+    }
+    if (has_mask(out) && std::find_if(out.clear.begin(), out.clear.end(), [](uint8_t b) { return b != 0; }) == out.clear.end())
+        out.clear = BigArray<uint8_t>{}; // nothing transparent: no mask
     out.values.resize(pixels, pixels);
+    // Transparent pixels take no part in the colours; they are coded 0.
+    const uint8_t* clear = has_mask(out) ? out.clear.data() : nullptr;
 
     // Art of at most four colours near screen levels: --perceptual's palette.
     ValueStats stats;
@@ -318,6 +332,8 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
         const uint8_t* p = bgr.data() + 3 * i;
         const uint8_t v = pack_rgb332(p[2], p[1], p[0]);
         out.values.data()[i] = v;
+        if (clear && clear_bit(clear, i))
+            continue;
         ++stats.count[v];
         for (size_t c = 0; c < 3; ++c)
             stats.sum[v][c] += p[2 - c];
@@ -341,8 +357,10 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
         set_code(out.palette, code, code);
     for (size_t y = 0; y < h; ++y)
         for (size_t x = 0; x < w; ++x) {
-            const uint8_t* p = bgr.data() + 3 * (y * w + x);
-            out.values.data()[y * w + x] = ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+            const size_t i = y * w + x;
+            const uint8_t* p = bgr.data() + 3 * i;
+            out.values.data()[i] =
+                clear && clear_bit(clear, i) ? 0 : ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
         }
     return PictureError::ok;
 }

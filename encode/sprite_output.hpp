@@ -33,12 +33,16 @@ bool cuts_into_sprites(const SpritePicture& sp, uint32_t sprite_width, uint32_t 
 // With a sprite size (which cuts_into_sprites accepts; 0 x 0 for none) the
 // raster goes sprite by sprite, left to right, top to bottom, each sprite's
 // words together, its lines from the top (but for a screen file, which is
-// the screen as it shows). False when a write or the final flush fails.
+// the screen as it shows). A picture with transparent pixels gets its mask
+// after the attributes, in the raster's order, and its transparent pixels
+// code 0 (formats/sources.hpp); a screen file gets no mask. False when a
+// write or the final flush fails.
 bool write_sprite_data(std::FILE* out, const SpritePicture& sp, OutputKind kind, bool c_header,
                        std::string_view prefix, uint32_t sprite_width = 0, uint32_t sprite_height = 0);
 
-// What the palette loses: how many distinct RGB332 values the picture has,
-// and how many pixels show a colour other than their own.
+// What the palette loses: how many distinct RGB332 values the picture's
+// opaque pixels have, and how many of them show a colour other than their
+// own (from the counts made as it was read; none for --dither=ordered).
 struct SpriteLoss {
     unsigned colours = 0;
     uint64_t pixels = 0;

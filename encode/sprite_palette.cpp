@@ -3,6 +3,7 @@
 // band at a time.
 #include "encode/sprite_palette.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "pipeline/walk.hpp"
@@ -13,6 +14,8 @@
 
 ExtremePalette palette_of(const std::array<bool, 256>& seen)
 {
+    if (std::find(seen.begin(), seen.end(), true) == seen.end())
+        return {0, 0, 0, 0};
     ExtremePalette p{0, 0, 0, 255};
     for (unsigned v = 0; v < 256; ++v)
         if (seen[v]) {
@@ -39,12 +42,11 @@ ExtremePalette palette_of(const std::array<bool, 256>& seen)
     return p;
 }
 
-void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts)
 {
-    for (size_t x = 0; x < n; ++x, bgr += 3) {
+    for (size_t x = 0; x < n; ++x, bgr += 3)
         values[x] = pack_rgb332(bgr[2], bgr[1], bgr[0]);
-        seen[values[x]] = true;
-    }
+    count_values(values, n, counts);
 }
 
 #if VORNE_X86_KERNELS
@@ -76,37 +78,10 @@ __attribute__((target("ssse3"))) inline __m128i gather(const __m128i (&part)[3],
 
 } // namespace
 
-// The palette needs only the two smallest and the two largest values that
-// occur, so each of the 16 lanes keeps those instead of marking every value:
-// lo the smallest, lo2 the smallest above it (lo while there is none), and
-// hi, hi2 the same from the top. The values they keep at the end are marked;
-// they include the picture's two smallest and two largest, and nothing that
-// does not occur.
-__attribute__((target("ssse3"))) inline void keep_extremes(__m128i v, __m128i& lo, __m128i& lo2, __m128i& hi,
-                                                          __m128i& hi2)
-{
-    // From below: the larger of lo and v is a candidate for lo2 unless it is
-    // lo itself (v == lo); an lo2 that stands for "none" (== lo) is no
-    // candidate either. Where neither is, lo2 stays "none": lo.
-    const __m128i v_is_lo = _mm_cmpeq_epi8(v, lo), none = _mm_cmpeq_epi8(lo2, lo);
-    const __m128i lo_next = _mm_min_epu8(_mm_or_si128(_mm_max_epu8(lo, v), v_is_lo), _mm_or_si128(lo2, none));
-    const __m128i stays_none = _mm_and_si128(v_is_lo, none);
-    lo = _mm_min_epu8(lo, v);
-    lo2 = _mm_or_si128(_mm_andnot_si128(stays_none, lo_next), _mm_and_si128(stays_none, lo));
-    // The same from above, with 0 for "no candidate".
-    const __m128i v_is_hi = _mm_cmpeq_epi8(v, hi), none_hi = _mm_cmpeq_epi8(hi2, hi);
-    const __m128i hi_next = _mm_max_epu8(_mm_andnot_si128(v_is_hi, _mm_min_epu8(hi, v)),
-                                         _mm_andnot_si128(none_hi, hi2));
-    const __m128i stays_none_hi = _mm_and_si128(v_is_hi, none_hi);
-    hi = _mm_max_epu8(hi, v);
-    hi2 = _mm_or_si128(_mm_andnot_si128(stays_none_hi, hi_next), _mm_and_si128(stays_none_hi, hi));
-}
-
 __attribute__((target("ssse3"))) void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n,
-                                                      std::array<bool, 256>& seen)
+                                                      ValueCounts& counts)
 {
     size_t x = 0;
-    __m128i lo{}, lo2{}, hi{}, hi2{};
     for (; x + 16 <= n; x += 16) {
         const __m128i part[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x)),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x + 16)),
@@ -116,36 +91,23 @@ __attribute__((target("ssse3"))) void pack_line_ssse3(const uint8_t* bgr, uint8_
         const __m128i r = _mm_and_si128(gather(part, 2), _mm_set1_epi8(char(0xE0)));
         const __m128i g = _mm_and_si128(_mm_srli_epi16(gather(part, 1), 3), _mm_set1_epi8(0x1C));
         const __m128i b = _mm_and_si128(_mm_srli_epi16(gather(part, 0), 6), _mm_set1_epi8(0x03));
-        const __m128i v = _mm_or_si128(r, _mm_or_si128(g, b));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + x), v);
-        if (x == 0)
-            lo = lo2 = hi = hi2 = v;
-        else
-            keep_extremes(v, lo, lo2, hi, hi2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + x), _mm_or_si128(r, _mm_or_si128(g, b)));
     }
-    if (x > 0) {
-        alignas(16) uint8_t kept[4][16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[0]), lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[1]), lo2);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[2]), hi);
-        _mm_store_si128(reinterpret_cast<__m128i*>(kept[3]), hi2);
-        for (const auto& k : kept)
-            for (uint8_t v : k)
-                seen[v] = true;
-    }
-    pack_line_portable(bgr + 3 * x, values + x, n - x, seen);
+    // Counted from the line just stored, still in the nearest cache.
+    count_values(values, x, counts);
+    pack_line_portable(bgr + 3 * x, values + x, n - x, counts);
 }
 #endif
 
-void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen)
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts)
 {
 #if VORNE_X86_KERNELS
     if (cpu_has_ssse3()) {
-        pack_line_ssse3(bgr, values, n, seen);
+        pack_line_ssse3(bgr, values, n, counts);
         return;
     }
 #endif
-    pack_line_portable(bgr, values, n, seen);
+    pack_line_portable(bgr, values, n, counts);
 }
 
 SpritePalette extreme_palette(const ExtremePalette& p)
@@ -299,6 +261,55 @@ void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_
     code_words_portable(values, n, p, words);
 }
 
+void count_values(const uint8_t* values, size_t n, ValueCounts& counts)
+{
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++counts[0][values[i]];
+        ++counts[1][values[i + 1]];
+        ++counts[2][values[i + 2]];
+        ++counts[3][values[i + 3]];
+    }
+    for (; i < n; ++i)
+        ++counts[0][values[i]];
+}
+
+std::array<uint64_t, 256> sum_counts(const ValueCounts& counts)
+{
+    std::array<uint64_t, 256> sum{};
+    for (const auto& c : counts)
+        for (size_t v = 0; v < 256; ++v)
+            sum[v] += c[v];
+    return sum;
+}
+
+bool pack_clear(const uint8_t* clear, size_t n, uint8_t* bits)
+{
+    unsigned any = 0;
+    for (size_t i = 0; i < n; i += 8, clear += 8) {
+        unsigned b = 0;
+        for (size_t c = 0; c < 8; ++c)
+            b = b << 1 | clear[c];
+        bits[i / 8] = uint8_t(b);
+        any |= b;
+    }
+    return any != 0;
+}
+
+namespace {
+
+// A line with transparency: every value packed, only the opaque ones
+// counted (and so marked).
+void pack_opaque(const uint8_t* bgr, const uint8_t* clear, uint8_t* values, size_t n, ValueCounts& counts)
+{
+    for (size_t x = 0; x < n; ++x, bgr += 3) {
+        values[x] = pack_rgb332(bgr[2], bgr[1], bgr[0]);
+        counts[x & 3][values[x]] += clear[x] ^ 1u;
+    }
+}
+
+} // namespace
+
 PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats)
 {
     out = SpritePicture{};
@@ -306,18 +317,33 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     out.height = src.height;
     const size_t w = src.width;
     const RowOrder order = row_order(src);
-    std::array<bool, 256> seen{};
-    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k) {
+    ValueCounts counts{};
+    bool any_clear = false;
+    const PictureError e = for_each_band(src, [&](const uint8_t* bottom, ptrdiff_t stride, size_t k,
+                                                  const uint8_t* clear_bottom, ptrdiff_t clear_stride) {
         room_for_band(order, out.values, 8 * w, k);
         // Line r of the band (0 = its bottom line) is line 7 - r of its symbol row.
-        uint8_t* row = out.values.data() + row_of_band(order, k) * 8 * w;
-        for (size_t r = 0; r < 8; ++r)
-            pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, seen);
+        const size_t at = row_of_band(order, k) * 8 * w;
+        uint8_t* row = out.values.data() + at;
+        if (clear_bottom) {
+            room_for_band(order, out.clear, w, k);
+            for (size_t r = 0; r < 8; ++r) {
+                const uint8_t* cl = clear_bottom + ptrdiff_t(r) * clear_stride;
+                pack_opaque(bottom + ptrdiff_t(r) * stride, cl, row + (7 - r) * w, w, counts);
+                any_clear = pack_clear(cl, w, out.clear.data() + at / 8 + (7 - r) * w / 8) || any_clear;
+            }
+        } else {
+            for (size_t r = 0; r < 8; ++r)
+                pack_line(bottom + ptrdiff_t(r) * stride, row + (7 - r) * w, w, counts);
+        }
         if (stats)
             for (size_t r = 0; r < 8; ++r) {
                 const uint8_t* bgr = bottom + ptrdiff_t(r) * stride;
                 const uint8_t* v = row + (7 - r) * w;
+                const uint8_t* cl = clear_bottom ? clear_bottom + ptrdiff_t(r) * clear_stride : nullptr;
                 for (size_t x = 0; x < w; ++x, bgr += 3) {
+                    if (cl && cl[x])
+                        continue;
                     ++stats->count[v[x]];
                     std::array<uint64_t, 3>& sum = stats->sum[v[x]];
                     sum[0] += bgr[2];
@@ -331,7 +357,17 @@ PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats*
     if (!order.whole && !order.top_down) {
         // Symbol rows arrived bottom row first: turn them round, 8 lines at a time.
         reverse_blocks(out.values.data(), 8 * w, order.rows);
+        if (has_mask(out))
+            reverse_blocks(out.clear.data(), w, order.rows);
     }
+    // A plane with nothing transparent in it is no mask: the picture
+    // converts as one without alpha.
+    if (!any_clear)
+        out.clear = BigArray<uint8_t>{};
+    out.count = sum_counts(counts);
+    std::array<bool, 256> seen{};
+    for (size_t v = 0; v < 256; ++v)
+        seen[v] = out.count[v] != 0;
     out.palette = extreme_palette(palette_of(seen));
     return PictureError::ok;
 }

@@ -27,7 +27,7 @@ struct ExtremePalette {
 };
 
 // The palette of the values marked in `seen`: which values occur is all it
-// depends on.
+// depends on. Nothing marked (a picture all transparent): all four black.
 ExtremePalette palette_of(const std::array<bool, 256>& seen);
 
 // Tested in this order: mn is 3, lo2 is 2, hi2 is 1, anything else 0.
@@ -64,11 +64,35 @@ SpritePalette extreme_palette(const ExtremePalette& p);
 // bytes, top line first, and the palette of those values. The palette needs
 // every pixel before the first can be coded, and a pipe cannot be read twice,
 // so the values are kept; the codes are made as the listing is written.
+//
+// Transparent pixels (a PNG's alpha below half, or its tRNS) take no part in
+// the palette: it is chosen from the opaque pixels alone, and the transparent
+// ones are marked in `clear`, a bit a pixel (an eighth of the values' bytes):
+// byte (y * width + x) / 8, bit 7 - x % 8, so that each byte is the eight
+// pixels of one raster word, the first in the top bit; 1 where the pixel is
+// transparent. `clear` is kept only where at least one pixel is
+// transparent, and is empty otherwise (a picture without alpha never has
+// one), so such a picture converts as it always has.
 struct SpritePicture {
     uint32_t width = 0, height = 0;
     BigArray<uint8_t> values;
+    BigArray<uint8_t> clear;
     SpritePalette palette;
+    // The opaque pixels of each value, counted as they are read, for the
+    // warning about colours merged; all zero where the values are not the
+    // pixels' colours (--dither=ordered codes them as it dithers).
+    std::array<uint64_t, 256> count{};
 };
+
+// Whether the picture has transparent pixels, and so a mask.
+inline bool has_mask(const SpritePicture& sp) { return !sp.clear.empty(); }
+
+// Pixel i's bit in a plane of bits laid out as SpritePicture::clear.
+inline bool clear_bit(const uint8_t* bits, size_t i) { return bits[i >> 3] >> (7 - (i & 7)) & 1; }
+
+// Packs n bytes of transparency (0 or 1; n a multiple of 8) into n / 8
+// bytes of bits, the first pixel in the top bit. True where any is set.
+bool pack_clear(const uint8_t* clear, size_t n, uint8_t* bits);
 
 // For --perceptual: of each RGB332 value, how many pixels pack to it and the
 // sums of their red, green and blue, so that the palette can be chosen from
@@ -78,14 +102,21 @@ struct ValueStats {
     std::array<std::array<uint64_t, 3>, 256> sum{};
 };
 
-// One line of n BGR pixels to their RGB332 values, each value that occurs
-// marked in `seen`. The SSSE3 kernel packs 16 pixels at a time; pack_line
+// Adds the n values at `values` to the counts: four tables (each value into
+// table i % 4), so that runs of one value do not wait on their own
+// increments; summed by sum_counts.
+using ValueCounts = std::array<std::array<uint64_t, 256>, 4>;
+void count_values(const uint8_t* values, size_t n, ValueCounts& counts);
+std::array<uint64_t, 256> sum_counts(const ValueCounts& counts);
+
+// One line of n BGR pixels to their RGB332 values, each value counted into
+// `counts` (below). The SSSE3 kernel packs 16 pixels at a time; pack_line
 // takes it where the processor has it.
-void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line_portable(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 #if VORNE_X86_KERNELS
-void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line_ssse3(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 #endif
-void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, std::array<bool, 256>& seen);
+void pack_line(const uint8_t* bgr, uint8_t* values, size_t n, ValueCounts& counts);
 
 // The raster words of n symbols' lines: word i codes values 8i .. 8i+7
 // against the palette, the first value in the top two bits. The SSSE3
@@ -99,6 +130,8 @@ void code_words_avx2(const uint8_t* values, size_t n, const SpritePalette& p, ui
 void code_words(const uint8_t* values, size_t n, const SpritePalette& p, uint16_t* words);
 
 // Reads the picture band by band into `out`, with the extreme palette of its
-// values; with `stats`, counts every pixel's true colour into it as well.
+// opaque pixels' values and their counts; with `stats`, counts every opaque
+// pixel's true colour into it as well. The transparency comes with the lines
+// where the chain hands it on (ReadOptions::alpha).
 PictureError read_sprites(const LineSource& src, SpritePicture& out, ValueStats* stats = nullptr);
 PictureError load_sprites(const char* path, SpritePicture& out, const ReadOptions& opt = {});

@@ -22,7 +22,9 @@ same raster words and attribute bytes behind a screen file's header, for a
 look at the sprites with decscreen. A name ending in .c gets C arrays, one
 ending in .h the C header that declares them; --format chooses any kind
 whatever the name. A picture of more than four screen colours converts with
-a warning that says how many pixels show another colour.
+a warning that says how many pixels show another colour. Transparent pixels
+of a PNG take no colour: they are code 0, and every kind but a screen file
+gets a mask (MASK, after the attributes) with bits 11 where they are.
 
 Exit status: 0 on success, 1 on failure. A failure prints its message and a
 line on standard error that says which file and why. More in: man encsprite
@@ -57,10 +59,13 @@ int encsprite(Run& run)
 
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.
+    // Transparent pixels take no colour and get a mask.
     SpritePicture sprites;
-    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, reading(run))
-                           : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, reading(run))
-                                                    : load_sprites(run.input, sprites, reading(run));
+    ReadOptions opt = reading(run);
+    opt.alpha = true;
+    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, opt)
+                           : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
+                                                    : load_sprites(run.input, sprites, opt);
     if (e != PictureError::ok)
         return picture_failed(run, e);
     const uint32_t sw = run.options.sprite_width, sh = run.options.sprite_height;
@@ -72,8 +77,10 @@ int encsprite(Run& run)
     // Colours merged are said, and the conversion goes on: the output is
     // what it has always been.
     if (const SpriteLoss loss = sprite_loss(sprites); loss.colours > 4)
-        std::fprintf(stderr, "encsprite: warning: %s has %u screen colours where four fit: %llu pixel%s show another colour\n",
-                     shown_name(run.input, false).c_str(), loss.colours, static_cast<unsigned long long>(loss.pixels), loss.pixels == 1 ? "" : "s");
+        std::fprintf(stderr, kColoursMerged, shown_name(run.input, false).c_str(), loss.colours,
+                     static_cast<unsigned long long>(loss.pixels), loss.pixels == 1 ? "" : "s");
+    if (screen_file && has_mask(sprites))
+        std::fprintf(stderr, kScreenNoMask, shown_name(run.input, false).c_str());
 
     // 3. Create the output: the source kinds in text mode (CR LF line
     // endings on Windows), a screen file and raw bytes in binary.

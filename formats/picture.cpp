@@ -53,6 +53,7 @@ PictureError start_png(PictureStream& p, const ReadOptions& opt)
     if (e != PictureError::ok)
         return e;
     p.png = reader;
+    p.alpha = png_has_transparency(reader);
     set_size(p, w, h);
     p.top_down = true;
     return PictureError::ok;
@@ -135,13 +136,19 @@ void report_failure(const PictureStream& p, uint64_t size, PictureReport& r)
         r.needed = headers;
 }
 
-PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count)
+PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count, uint8_t* clear,
+                                size_t clear_stride)
 {
     if (count > p.source_height - p.lines_read)
         return PictureError::truncated;
     const size_t used = 3 * size_t(p.source_width);
+    if (clear && !p.png)
+        for (size_t k = 0; k < count; ++k)
+            std::memset(clear + k * clear_stride, 0, p.source_width);
     if (p.png) {
-        if (const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(stride), count)); e != PictureError::ok)
+        if (const PictureError e = from_png(png_read_rows(p.png, bgr, ptrdiff_t(stride), count, clear,
+                                                          ptrdiff_t(clear_stride)));
+            e != PictureError::ok)
             return e;
     } else if (const size_t stored = size_t(file_line_bytes(p.source_width)); stride >= stored) {
         // The lines with the padding at their ends in one go to the start of

@@ -67,6 +67,10 @@ struct ReadOptions {
     // top, kWhole the right or bottom.
     uint32_t fit_x = kWhole / 2, fit_y = kWhole / 2;
     std::vector<Adjustment> adjustments;
+    // Hand on which pixels are transparent, where the picture has alpha
+    // (pipeline/lines.hpp): encsprite's masks. Without it, transparent parts
+    // are only shown over black.
+    bool alpha = false;
     PictureReport* report = nullptr; // where a failure's details go, if anywhere
 };
 
@@ -80,6 +84,7 @@ struct PictureStream {
     uint32_t width = 0, height = 0;               // the picture's rounded up to multiples of 8
     uint32_t source_width = 0, source_height = 0; // the picture's own, as its header says: what the lines hold
     bool top_down = false;
+    bool alpha = false;       // pixels may be transparent: a PNG with an alpha channel or tRNS
     PngReader* png = nullptr; // set while a PNG is being decoded
     uint32_t lines_read = 0;
     std::array<uint8_t, 64> head{}; // the file's first bytes, for a report of a failure
@@ -93,8 +98,12 @@ PictureError read_picture_header(Input in, PictureStream& p, const ReadOptions& 
 // The next `count` of the picture's own lines in the order they arrive, each
 // of 3 * source_width bytes, line k at bgr + k * stride (stride at least
 // 3 * source_width; lines as far apart as the file's, or further, are read
-// in one go).
-PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count);
+// in one go). Where `clear` is given, line k's transparency goes to
+// clear + k * clear_stride, a byte a pixel: 1 transparent, 0 opaque (every
+// pixel of a picture without alpha). The colours of transparent pixels are
+// shown over black, as ever.
+PictureError read_picture_lines(PictureStream& p, uint8_t* bgr, size_t stride, uint32_t count,
+                                uint8_t* clear = nullptr, size_t clear_stride = 0);
 
 // After the last line: a PNG is read to its end, where a damaged checksum
 // would still show. Bytes after a BMP's pixels are not looked at.

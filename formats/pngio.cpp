@@ -67,6 +67,7 @@ struct PngReader {
     bool any_size;     // sides need not be multiples of 8
     bool sixteen;      // samples of 16 bits, big-endian, as PNG stores them
     bool alpha;        // a fourth sample per pixel, from an alpha channel or tRNS
+    bool transparency; // an alpha channel or a tRNS chunk: pixels may be transparent
     bool interlaced;
     size_t row_bytes;  // one row as libpng hands it over
     uint8_t* row;      // the one row buffer, reused for every row read
@@ -214,6 +215,7 @@ PngStatus read_header(PngReader* r)
 
     r->interlaced = png_get_interlace_type(r->png, r->info) != PNG_INTERLACE_NONE;
     r->colour = png_get_color_type(r->png, r->info);
+    r->transparency = (r->colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(r->png, r->info, PNG_INFO_tRNS);
     r->depth = png_get_bit_depth(r->png, r->info);
     if (r->interlaced ? !keep_stored_form(r) : !set_transforms(r))
         return failure(r);
@@ -235,9 +237,13 @@ inline unsigned sample(const uint8_t* p, bool sixteen)
     return sixteen ? ((unsigned(p[0]) << 8) | p[1]) / 257 : p[0];
 }
 
+// Transparent: alpha below half, after the 16-bit reduction.
+inline uint8_t is_clear(unsigned a) { return a < 128; }
+
 // One row as libpng hands it over to blue, green, red. Alpha is composited
-// over black after the 16-bit reduction: floor(c * a / 255) per channel.
-void to_bgr(const PngReader* r, const uint8_t* src, uint8_t* dst)
+// over black after the 16-bit reduction: floor(c * a / 255) per channel; with
+// `clear`, each pixel's transparency goes there.
+void to_bgr(const PngReader* r, const uint8_t* src, uint8_t* dst, uint8_t* clear)
 {
     const uint32_t w = r->width;
     if (!r->sixteen && !r->alpha) {
@@ -258,6 +264,8 @@ void to_bgr(const PngReader* r, const uint8_t* src, uint8_t* dst)
         dst[0] = uint8_t(blue * a / 255);
         dst[1] = uint8_t(green * a / 255);
         dst[2] = uint8_t(red * a / 255);
+        if (clear)
+            clear[x] = is_clear(a);
     }
 }
 
@@ -276,7 +284,7 @@ inline unsigned stored_sample(const uint8_t* row, size_t i, int bits)
 // Pixel i of a row as stored to blue, green, red, by the rules libpng's
 // transforms follow for the rows of other pictures (see set_transforms and
 // to_bgr), so that interlacing never changes a conversion.
-void stored_to_bgr(const PngReader* r, const uint8_t* row, size_t i, uint8_t* dst)
+void stored_to_bgr(const PngReader* r, const uint8_t* row, size_t i, uint8_t* dst, uint8_t* clear)
 {
     const int d = r->depth;
     unsigned red, green, blue, a = 255;
@@ -302,6 +310,8 @@ void stored_to_bgr(const PngReader* r, const uint8_t* row, size_t i, uint8_t* ds
     dst[0] = uint8_t(blue * a / 255);
     dst[1] = uint8_t(green * a / 255);
     dst[2] = uint8_t(red * a / 255);
+    if (clear)
+        *clear = is_clear(a);
 }
 
 // Reads the six passes that hold the even lines, each row as it arrives.
@@ -327,7 +337,7 @@ PngStatus decode_even_rows(PngReader* r)
 
 // Even line y of an interlaced picture, gathered from the passes that hold
 // its pixels; their rows are freed once the line is handed out.
-void even_line_to_bgr(PngReader* r, uint32_t y, uint8_t* dst)
+void even_line_to_bgr(PngReader* r, uint32_t y, uint8_t* dst, uint8_t* clear)
 {
     const uint8_t* rows[6] = {};
     for (int p = 0; p < 6; ++p)
@@ -337,7 +347,8 @@ void even_line_to_bgr(PngReader* r, uint32_t y, uint8_t* dst)
         int p = 0;
         while (!(PNG_ROW_IN_INTERLACE_PASS(y, p) && PNG_COL_IN_INTERLACE_PASS(x, p)))
             ++p;
-        stored_to_bgr(r, rows[p], (x - PNG_PASS_START_COL(p)) >> PNG_PASS_COL_SHIFT(p), dst + 3 * size_t(x));
+        stored_to_bgr(r, rows[p], (x - PNG_PASS_START_COL(p)) >> PNG_PASS_COL_SHIFT(p), dst + 3 * size_t(x),
+                      clear ? clear + x : nullptr);
     }
     for (int p = 0; p < 6; ++p) {
         if (!rows[p])
@@ -348,7 +359,8 @@ void even_line_to_bgr(PngReader* r, uint32_t y, uint8_t* dst)
     }
 }
 
-PngStatus read_rows(PngReader* r, uint8_t* bgr, ptrdiff_t stride, uint32_t count)
+PngStatus read_rows(PngReader* r, uint8_t* bgr, ptrdiff_t stride, uint32_t count, uint8_t* clear,
+                    ptrdiff_t clear_stride)
 {
     if (setjmp(png_jmpbuf(r->png)))
         return failure(r);
@@ -358,15 +370,18 @@ PngStatus read_rows(PngReader* r, uint8_t* bgr, ptrdiff_t stride, uint32_t count
     }
     for (uint32_t k = 0; k < count; ++k, ++r->next) {
         uint8_t* dst = bgr + ptrdiff_t(k) * stride;
+        uint8_t* cl = clear ? clear + ptrdiff_t(k) * clear_stride : nullptr;
+        if (cl && !r->alpha)
+            std::memset(cl, 0, r->width);
         if (r->interlaced && r->next % 2 == 0) {
-            even_line_to_bgr(r, r->next, dst);
+            even_line_to_bgr(r, r->next, dst, cl);
         } else if (r->interlaced) {
             png_read_row(r->png, r->row, nullptr); // the last pass: odd lines, whole
             for (uint32_t x = 0; x < r->width; ++x)
-                stored_to_bgr(r, r->row, x, dst + 3 * size_t(x));
+                stored_to_bgr(r, r->row, x, dst + 3 * size_t(x), cl ? cl + x : nullptr);
         } else {
             png_read_row(r->png, r->row, nullptr);
-            to_bgr(r, r->row, dst);
+            to_bgr(r, r->row, dst, cl);
         }
     }
     r->rows_done = r->next == r->height;
@@ -420,12 +435,15 @@ PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_
     return PngStatus::ok;
 }
 
-PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count)
+PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count, uint8_t* clear,
+                        ptrdiff_t clear_stride)
 {
     if (count > reader->height - reader->next)
         return PngStatus::damaged; // more rows than the picture has: a caller's fault, never decoded
-    return read_rows(reader, bgr, stride, count);
+    return read_rows(reader, bgr, stride, count, clear, clear_stride);
 }
+
+bool png_has_transparency(const PngReader* reader) { return reader->transparency; }
 
 PngStatus png_read_finish(PngReader* reader)
 {

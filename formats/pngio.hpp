@@ -48,7 +48,15 @@ PngStatus png_read_start(Input& in, PngReader*& reader, uint32_t& width, uint32_
 // stored row by row as they arrive, and odd lines come from the last pass a
 // row at a time; each held row is freed once handed out. After a failure only
 // png_read_abort may follow. Asking for more rows than are left is damaged.
-PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count);
+// Where `clear` is given, row k's transparency goes to clear + k *
+// clear_stride as well, a byte a pixel: 1 where the alpha (after the 16-bit
+// reduction) is below 128, 0 elsewhere.
+PngStatus png_read_rows(PngReader* reader, uint8_t* bgr, ptrdiff_t stride, uint32_t count, uint8_t* clear = nullptr,
+                        ptrdiff_t clear_stride = 0);
+
+// Whether the picture can have transparent pixels: it has an alpha channel
+// or a tRNS chunk.
+bool png_has_transparency(const PngReader* reader);
 
 // After the last row: reads the rest of the file up to IEND (the zlib
 // checksum and data past the picture's end are checked there), then frees

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "formats/scnfile.hpp"
 
@@ -31,9 +32,10 @@ std::string constant_lines(const DataWriter& dw, const SheetShape& shape, const 
     const std::pair<std::string, uint64_t> rows[] = {
         {dw.names[0] + "_WIDTH", z.width},  {dw.names[0] + "_HEIGHT", z.height}, {dw.names[0] + "_COUNT", z.count},
         {dw.names[0] + "_BYTES", z.bytes},  {dw.names[0] + "_SIZE", z.raster},   {dw.names[1] + "_SIZE", z.attributes},
+        {dw.names[2] + "_SIZE", z.raster},
     };
     std::string text;
-    for (const auto& [name, value] : rows)
+    for (const auto& [name, value] : std::span(rows, shape.mask ? 7 : 6))
         text += before + name + between + std::to_string(value) + after;
     return text;
 }
@@ -45,7 +47,10 @@ std::string comment_text(const SheetShape& s)
     if (s.sprite_width && s.sprite_height)
         t += ", sprite by sprite (" + std::to_string(s.sprite_width) + "x" + std::to_string(s.sprite_height) +
              ", left to right, top to bottom)";
-    return t + "; then four RGB332 attribute bytes a symbol of 8x8 pixels";
+    t += "; then four RGB332 attribute bytes a symbol of 8x8 pixels";
+    if (s.mask)
+        t += "; then the mask, a word per raster word in the same order, bits 11 where the pixel is transparent";
+    return t;
 }
 
 void put_string(ListingWriter& lw, std::string_view s)
@@ -86,6 +91,8 @@ bool begin_data(DataWriter& dw, std::FILE* out, OutputKind kind, bool c_header, 
     const std::string p = prefix.empty() ? std::string() : std::string(prefix) + "_";
     dw.names[0] = p + "SPR";
     dw.names[1] = p + "ATTR";
+    dw.names[2] = p + "MASK";
+    dw.in_mask = false;
     const bool sheet = shape.sprite_width && shape.sprite_height;
     switch (kind) {
     case OutputKind::unset:
@@ -102,10 +109,11 @@ bool begin_data(DataWriter& dw, std::FILE* out, OutputKind kind, bool c_header, 
         if (dw.header)
             head += "#ifndef " + guard + "\n#define " + guard + "\n";
         head += constant_lines(dw, shape, "#define ", " ", "\n") + "\n";
-        if (dw.header)
-            head += "extern const unsigned char " + dw.names[0] + "[" + dw.names[0] + "_SIZE];\n" +
-                    "extern const unsigned char " + dw.names[1] + "[" + dw.names[1] + "_SIZE];\n#endif\n";
-        else
+        if (dw.header) {
+            for (size_t i = 0; i < (shape.mask ? 3 : 2); ++i)
+                head += "extern const unsigned char " + dw.names[i] + "[" + dw.names[i] + "_SIZE];\n";
+            head += "#endif\n";
+        } else
             head += "const unsigned char " + dw.names[0] + "[" + dw.names[0] + "_SIZE] = {\n";
         return begin_text(dw.text, out, head, shape.width, shape.height);
     }
@@ -118,29 +126,14 @@ bool begin_data(DataWriter& dw, std::FILE* out, OutputKind kind, bool c_header, 
     return false;
 }
 
-void put_data_words(DataWriter& dw, const uint16_t* words, size_t n)
+namespace {
+
+// Words as source text: in C each word's two bytes, low one first
+// ("\t0x3F, 0xC0,\n", 13 characters), for sdasz80 the word itself
+// ("\t.dw 0xC03F\n", 12), which .dw stores little-endian; as many as the
+// buffer takes at a time.
+void put_source_words(DataWriter& dw, const uint16_t* words, size_t n)
 {
-    switch (dw.kind) {
-    case OutputKind::unset:
-    case OutputKind::asm_listing:
-        put_raster_words(dw.text, words, n);
-        return;
-    case OutputKind::scn:
-    case OutputKind::bin:
-        if (!write_raster_words(dw.out, {words, n}))
-            dw.ok = false;
-        count_written(dw.out, dw.wb, 2 * n);
-        return;
-    case OutputKind::c:
-    case OutputKind::sdas:
-        break;
-    }
-    if (dw.header)
-        return;
-    // A raster word a line, as many as the buffer takes at a time: in C its
-    // two bytes, low one first ("\t0x3F, 0xC0,\n", 13 characters), for
-    // sdasz80 the word itself ("\t.dw 0xC03F\n", 12), which .dw stores
-    // little-endian.
     const bool c = dw.kind == OutputKind::c;
     const size_t per_block = dw.text.buf.size() / 14;
     while (n > 0) {
@@ -165,6 +158,58 @@ void put_data_words(DataWriter& dw, const uint16_t* words, size_t n)
         words += k;
         n -= k;
     }
+}
+
+} // namespace
+
+void put_data_words(DataWriter& dw, const uint16_t* words, size_t n)
+{
+    switch (dw.kind) {
+    case OutputKind::unset:
+    case OutputKind::asm_listing:
+        put_raster_words(dw.text, words, n);
+        return;
+    case OutputKind::scn:
+    case OutputKind::bin:
+        if (!write_raster_words(dw.out, {words, n}))
+            dw.ok = false;
+        count_written(dw.out, dw.wb, 2 * n);
+        return;
+    case OutputKind::c:
+    case OutputKind::sdas:
+        break;
+    }
+    if (!dw.header)
+        put_source_words(dw, words, n);
+}
+
+void put_data_mask(DataWriter& dw, const uint16_t* words, size_t n)
+{
+    if (dw.kind == OutputKind::scn || dw.header)
+        return;
+    if (!dw.in_mask) {
+        dw.in_mask = true;
+        switch (dw.kind) {
+        case OutputKind::unset:
+        case OutputKind::asm_listing:
+            put_string(dw.text, ";Mask: a word per raster word, 11 where the pixel is transparent\n" +
+                                    dw.text.prefix + "MASK:\n");
+            break;
+        case OutputKind::c:
+            put_string(dw.text, "const unsigned char " + dw.names[2] + "[" + dw.names[2] + "_SIZE] = {\n");
+            break;
+        case OutputKind::sdas:
+            put_string(dw.text, "_" + dw.names[2] + "::\n");
+            break;
+        case OutputKind::scn:
+        case OutputKind::bin:
+            break;
+        }
+    }
+    if (dw.kind == OutputKind::c || dw.kind == OutputKind::sdas)
+        put_source_words(dw, words, n);
+    else
+        put_data_words(dw, words, n);
 }
 
 void put_data_attributes(DataWriter& dw, const uint8_t* attributes, size_t symbols, size_t stride)
@@ -222,6 +267,8 @@ void put_data_attributes(DataWriter& dw, const uint8_t* attributes, size_t symbo
 
 bool end_data(DataWriter& dw)
 {
+    if (dw.kind == OutputKind::c && dw.in_mask)
+        put_string(dw.text, "};\n");
     if (is_text_kind(dw.kind) || dw.kind == OutputKind::unset)
         return end_listing(dw.text);
     return dw.ok && std::fflush(dw.out) == 0 && !std::ferror(dw.out);

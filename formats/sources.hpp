@@ -32,6 +32,18 @@
 // as #defines in C, as "NAME = value" in SDCC's assembler and as EQU lines in
 // the listing; the listing of a picture that is not cut into sprites has none,
 // so that it stays what it has always been.
+//
+// A sprite picture with transparent pixels has a mask as well, after the
+// attributes in every kind (so that the raster and the attributes lie where
+// they lie without one, and a raw file of a picture without transparency is
+// what it has always been): MASK (NAME_MASK), a word per raster word, in the
+// raster's order and layout (sprite by sprite where the raster is), bits 11
+// where the pixel is transparent and 00 where it is opaque. A routine draws
+// a sprite over the screen's words as screen = (screen AND mask) OR raster;
+// a transparent pixel's raster bits are 00. MASK_SIZE (NAME_MASK_SIZE),
+// which equals SPR_SIZE, is given with the sizes (in the listing, where the
+// sizes are). The raw file is raster, attributes, mask: the mask starts at
+// SPR_SIZE + ATTR_SIZE. A screen file has no room for a mask.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +71,7 @@ inline bool is_text_kind(OutputKind k) { return k == OutputKind::asm_listing || 
 struct SheetShape {
     uint32_t width = 0, height = 0;               // the picture's
     uint32_t sprite_width = 0, sprite_height = 0; // a sprite's, or 0
+    bool mask = false;                            // a mask follows the attributes
 };
 
 // An output being written: the kind, and the text buffer of the source kinds.
@@ -69,7 +82,8 @@ struct DataWriter {
     ListingWriter text;
     bool ok = true;
     WriteBack wb{};
-    std::string names[2]; // SPR and ATTR with the prefix
+    std::string names[3]; // SPR, ATTR and MASK with the prefix
+    bool in_mask = false; // the mask's label (or array) has been begun
 };
 
 // Starts the output of a screen of the given shape: the screen file's
@@ -83,6 +97,10 @@ void put_data_words(DataWriter& dw, const uint16_t* words, size_t n);
 
 // Every symbol's four attribute bytes: symbol i's at attributes + i * stride.
 void put_data_attributes(DataWriter& dw, const uint8_t* attributes, size_t symbols, size_t stride);
+
+// After the attributes, the next n mask words, in the raster's order (begun
+// with the label or array at the first). A screen file takes none.
+void put_data_mask(DataWriter& dw, const uint16_t* words, size_t n);
 
 // Writes what is left and flushes. False when any write or the flush failed.
 bool end_data(DataWriter& dw);

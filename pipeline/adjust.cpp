@@ -47,10 +47,11 @@ bool neutral(const Adjustment& a)
     return a.kind == Adjustment::saturation ? a.value == 100 : a.kind == Adjustment::gamma ? a.value == 1000 : a.value == 0;
 }
 
-PictureError read_adjusted(void* state, uint8_t* out, size_t stride, uint32_t count)
+PictureError read_adjusted(void* state, uint8_t* out, size_t stride, uint32_t count, uint8_t* clear,
+                           size_t clear_stride)
 {
     const AdjustStage& st = *static_cast<const AdjustStage*>(state);
-    if (const PictureError e = read_lines(st.up, out, stride, count); e != PictureError::ok)
+    if (const PictureError e = read_lines(st.up, out, stride, count, clear, clear_stride); e != PictureError::ok)
         return e;
     const size_t line = 3 * size_t(st.up.width);
     for (uint32_t k = 0; k < count; ++k) {

@@ -69,6 +69,21 @@ void across(FitStage& st, uint32_t p)
         for (size_t k = 0; k < 3; ++k)
             row[3 * size_t(i) + k] = s[k];
     }
+    if (!st.line_clear.empty()) {
+        // The transparent places, by the same shares.
+        const uint8_t* cl = st.line_clear.data();
+        for (uint32_t i = 0; i < st.x_count; ++i) {
+            const FitStage::Column& c = st.columns[i];
+            uint64_t n = uint64_t(c.first_share) * cl[c.first];
+            if (c.last != c.first) {
+                uint64_t inner = 0;
+                for (uint32_t x = c.first + 1; x < c.last; ++x)
+                    inner += cl[x];
+                n += 256 * inner + uint64_t(c.last_share) * cl[c.last];
+            }
+            st.row_clear[i] = n;
+        }
+    }
     st.row_line = p;
 }
 
@@ -76,17 +91,21 @@ void across(FitStage& st, uint32_t p)
 // across, summed by their shares, divided by the area, in 24 bits of light.
 // A sum is below rows * columns * 65535 places, and rows and columns are
 // each below 2^24 places: it fits 64 bits.
-PictureError make_line(FitStage& st, uint32_t j, uint8_t* out)
+PictureError make_line(FitStage& st, uint32_t j, uint8_t* out, uint8_t* clear)
 {
     const uint32_t e0 = st.ys[j].from, e1 = st.ys[j].to;
     const size_t n = 3 * size_t(st.x_count);
+    const bool alpha = !st.line_clear.empty();
     std::fill(st.acc.begin(), st.acc.begin() + ptrdiff_t(n), 0);
+    std::fill(st.acc_clear.begin(), st.acc_clear.end(), 0);
     for (uint32_t p = e0 >> 8; p <= (e1 - 1) >> 8; ++p) {
         if (st.row_line != p) {
             // Picture line p, read now, past the lines above the cut; a
             // line kept from the screen line before is across already.
             while (st.lines_read <= p) {
-                if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1); e != PictureError::ok)
+                if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1,
+                                                      alpha ? st.line_clear.data() : nullptr, st.line_clear.size());
+                    e != PictureError::ok)
                     return e;
                 ++st.lines_read;
             }
@@ -95,6 +114,9 @@ PictureError make_line(FitStage& st, uint32_t j, uint8_t* out)
         const uint64_t w = share(p, e0, e1);
         for (size_t k = 0; k < n; ++k)
             st.acc[k] += w * st.row[k];
+        if (alpha)
+            for (uint32_t i = 0; i < st.x_count; ++i)
+                st.acc_clear[i] += w * st.row_clear[i];
     }
     const uint64_t rows = e1 - e0;
     for (uint32_t i = 0; i < st.x_count; ++i) {
@@ -104,11 +126,14 @@ PictureError make_line(FitStage& st, uint32_t j, uint8_t* out)
             const uint64_t sum = st.acc[3 * size_t(i) + k], whole = sum / area, part = sum % area;
             o[k] = srgb_of_linear(uint32_t(std::min<uint64_t>(whole * 256 + (part * 256 + area / 2) / area, 65535u * 256)));
         }
+        if (clear)
+            clear[st.x_first + i] = alpha && 2 * st.acc_clear[i] > area;
     }
     return PictureError::ok;
 }
 
-PictureError read_fitted(void* state, uint8_t* out, size_t stride, uint32_t count)
+PictureError read_fitted(void* state, uint8_t* out, size_t stride, uint32_t count, uint8_t* clear,
+                         size_t clear_stride)
 {
     FitStage& st = *static_cast<FitStage*>(state);
     if (count > st.height - st.given)
@@ -116,9 +141,12 @@ PictureError read_fitted(void* state, uint8_t* out, size_t stride, uint32_t coun
     const size_t line = 3 * size_t(st.width);
     for (uint32_t k = 0; k < count; ++k, ++st.given) {
         uint8_t* o = out + k * stride;
+        uint8_t* c = clear ? clear + k * clear_stride : nullptr;
         std::memset(o, 0, line);
+        if (c)
+            std::memset(c, 0, st.width); // bars are opaque
         if (st.given >= st.y_first && st.given - st.y_first < st.y_count)
-            if (const PictureError e = make_line(st, st.given - st.y_first, o); e != PictureError::ok)
+            if (const PictureError e = make_line(st, st.given - st.y_first, o, c); e != PictureError::ok)
                 return e;
     }
     return PictureError::ok;
@@ -129,8 +157,10 @@ PictureError read_fitted(void* state, uint8_t* out, size_t stride, uint32_t coun
 PictureError finish_fitted(void* state)
 {
     FitStage& st = *static_cast<FitStage*>(state);
+    uint8_t* clear = st.line_clear.empty() ? nullptr : st.line_clear.data();
     for (; st.lines_read < st.up.height; ++st.lines_read)
-        if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1); e != PictureError::ok)
+        if (const PictureError e = read_lines(st.up, st.line.data(), st.line.size(), 1, clear, st.line_clear.size());
+            e != PictureError::ok)
             return e;
     return finish_lines(st.up);
 }
@@ -198,6 +228,11 @@ LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt)
     st.line.resize(3 * size_t(sw));
     st.row.resize(3 * size_t(st.x_count));
     st.acc.resize(3 * size_t(st.x_count));
+    if (up.alpha) {
+        st.line_clear.resize(size_t(sw));
+        st.row_clear.resize(st.x_count);
+        st.acc_clear.resize(st.x_count);
+    }
     LineSource s = up;
     s.width = st.width;
     s.height = st.height;

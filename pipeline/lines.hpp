@@ -18,6 +18,13 @@
 //
 // Memory: a stage holds what its own look-ahead needs; the reader and the
 // pad stage hold a line at most.
+//
+// Transparency: where the picture's pixels may be transparent (a PNG with an
+// alpha channel or tRNS) and the program asks for it (ReadOptions::alpha),
+// the lines come with a plane of a byte a pixel beside them, 1 where the
+// pixel is transparent, 0 where it is opaque; its colour is still the one
+// shown over black. Each stage hands it on with the lines it belongs to; a
+// picture without alpha has no plane, and costs nothing more.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +38,7 @@
 struct LineSource {
     uint32_t width = 0, height = 0; // of the lines handed out
     bool top_down = false;          // lines arrive top line first, else bottom line first
+    bool alpha = false;             // a plane of transparency comes with the lines
     // What is known of the lines before they arrive. `promised`: the input's
     // size showed that all of them are there (a regular file), so arrays for
     // the whole picture may be allocated at once. `piped`: they come through
@@ -38,16 +46,21 @@ struct LineSource {
     bool promised = false;
     bool piped = false;
     // The next `count` lines, line k at out + k * stride (stride at least
-    // 3 * width); never more lines than are left.
-    PictureError (*read)(void* state, uint8_t* out, size_t stride, uint32_t count) = nullptr;
+    // 3 * width); never more lines than are left. Where `clear` is given,
+    // line k's transparency goes to clear + k * clear_stride (all 0 without
+    // alpha). Lines with alpha are read with their plane every time: a
+    // stage may keep a line's for later.
+    PictureError (*read)(void* state, uint8_t* out, size_t stride, uint32_t count, uint8_t* clear,
+                         size_t clear_stride) = nullptr;
     // After the last line: whatever the input still needs read or checked.
     PictureError (*finish)(void* state) = nullptr;
     void* state = nullptr;
 };
 
-inline PictureError read_lines(const LineSource& src, uint8_t* out, size_t stride, uint32_t count)
+inline PictureError read_lines(const LineSource& src, uint8_t* out, size_t stride, uint32_t count,
+                               uint8_t* clear = nullptr, size_t clear_stride = 0)
 {
-    return src.read(src.state, out, stride, count);
+    return src.read(src.state, out, stride, count, clear, clear_stride);
 }
 inline PictureError finish_lines(const LineSource& src) { return src.finish(src.state); }
 
@@ -58,12 +71,15 @@ LineSource picture_lines(PictureStream& p);
 // copies of their last pixel, and copies of the picture's bottom line
 // below it up to the next multiple of 8 lines. They arrive where that line
 // lies: after it from a top-down source, before it from a bottom-up one, so
-// the line is kept, read ahead of its copies or saved as it passes.
+// the line is kept, read ahead of its copies or saved as it passes. The
+// copies are of whole pixels, transparency and all: a sheet of sprites on a
+// transparent background is padded with more of it.
 struct PadStage {
     LineSource up;
     uint32_t width = 0, height = 0;
     uint32_t given = 0;        // lines handed out so far
     std::vector<uint8_t> edge; // the bottom line, widened, while it is to be repeated
+    std::vector<uint8_t> edge_clear; // its transparency, where the lines have it
 };
 LineSource pad_lines(PadStage& st, const LineSource& up);
 
@@ -85,6 +101,10 @@ LineSource pad_lines(PadStage& st, const LineSource& up);
 // screen line. Lines arrive in the
 // picture's order; for a bottom-up source the vertical plan is mirrored, so
 // both orders of the same picture give the same bytes.
+//
+// With transparency, a screen pixel is transparent where more than half of
+// the area it covers is (the same shares, summed the same way); its colour
+// is the mean as ever, over black. Letterbox bars are opaque black.
 struct FitStage {
     LineSource up;
     uint32_t width = 0, height = 0;
@@ -109,12 +129,16 @@ struct FitStage {
     uint32_t row_line = UINT32_MAX;
     std::vector<uint64_t> acc;           // the lines across summed for a screen line
     uint32_t given = 0;               // screen lines handed out so far
+    // With transparency: the last line's plane, and the transparent places
+    // across and summed, as for the light.
+    std::vector<uint8_t> line_clear;
+    std::vector<uint64_t> row_clear, acc_clear;
 };
 LineSource fit_lines(FitStage& st, const LineSource& up, const ReadOptions& opt);
 
 // The adjustment stage: brightness, contrast and gamma as a table for each
 // byte value, saturation mixing each pixel with its grey; in the order given.
-// Consecutive tables are merged into one.
+// Consecutive tables are merged into one. Transparency passes unchanged.
 struct AdjustStage {
     LineSource up;
     struct Step {
@@ -131,7 +155,8 @@ bool changes_colours(const std::vector<Adjustment>& adjustments);
 // The stages a program reads a picture through, in order: the reader, then
 // the pad stage where the options ask for it and the picture needs it, or
 // the fit stage where they ask for a size, then the adjustment stage where
-// they ask for any that changes a colour. The
+// they ask for any that changes a colour. Transparency comes through where
+// the options ask for it (ReadOptions::alpha) and the picture has it. The
 // sources point into the chain, so it stays where it was opened.
 struct LineChain {
     PadStage pad;

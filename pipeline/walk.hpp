@@ -21,6 +21,8 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
 #include "io/bigbuf.hpp"
 #include "pipeline/lines.hpp"
@@ -57,7 +59,10 @@ void room_for_band(const RowOrder& o, BigArray<T>& a, size_t per_row, size_t k)
 // k-th band to arrive: `bottom` is the first pixel of its bottom line, and
 // each line above starts `stride` bytes further on, a negative step where
 // lines arrive top line first. The source is finished afterwards (a PNG is
-// read to its end).
+// read to its end). A band that takes two more arguments, band(bottom,
+// stride, k, clear, clear_stride), gets the transparency of the same pixels
+// as well, a byte a pixel laid out as the pixels (clear_stride a line), or
+// nullptr where the lines have none.
 template <class Band>
 PictureError for_each_band(const LineSource& src, Band&& band)
 {
@@ -77,12 +82,25 @@ PictureError for_each_band(const LineSource& src, Band&& band)
     buf.resize(batch ? std::max(per_read * band_bytes, size_t(2) << 20) : band_bytes);
     const ptrdiff_t stride = src.top_down ? -ptrdiff_t(line) : ptrdiff_t(line);
     const uint8_t* bottom = src.top_down ? buf.data() + 7 * line : buf.data();
+    // The transparency, where the lines have it: a byte a pixel.
+    constexpr bool wants_clear = std::is_invocable_v<Band&, const uint8_t*, ptrdiff_t, size_t, const uint8_t*, ptrdiff_t>;
+    const size_t width = src.width;
+    std::vector<uint8_t> clear(wants_clear && src.alpha ? per_read * 8 * width : 0);
+    const ptrdiff_t clear_stride = src.top_down ? -ptrdiff_t(width) : ptrdiff_t(width);
+    const uint8_t* clear_bottom = clear.empty() ? nullptr : src.top_down ? clear.data() + 7 * width : clear.data();
     for (size_t k = 0; k < bands;) {
         const size_t n = std::min(per_read, bands - k);
-        if (const PictureError e = read_lines(src, buf.data(), line, uint32_t(8 * n)); e != PictureError::ok)
+        if (const PictureError e = read_lines(src, buf.data(), line, uint32_t(8 * n),
+                                              clear.empty() ? nullptr : clear.data(), width);
+            e != PictureError::ok)
             return e;
-        for (size_t j = 0; j < n; ++j)
-            band(bottom + j * band_bytes, stride, k + j);
+        for (size_t j = 0; j < n; ++j) {
+            if constexpr (wants_clear)
+                band(bottom + j * band_bytes, stride, k + j, clear_bottom ? clear_bottom + j * 8 * width : nullptr,
+                     clear_stride);
+            else
+                band(bottom + j * band_bytes, stride, k + j);
+        }
         k += n;
     }
     return finish_lines(src);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/le.hpp"
-#include "support.hpp"
+#include "png_support.hpp"
 
 namespace fs = std::filesystem;
 
@@ -203,4 +203,35 @@ TEST(PinnedOutput, FitAndAdjustments)
         EXPECT_EQ(r.out + r.err, "");
         EXPECT_EQ(fnv1a(read_file(dir / "out")), c.sum) << std::hex << "0x" << fnv1a(read_file(dir / "out"));
     }
+}
+
+TEST(PinnedOutput, TransparentSheetThroughEveryPalette)
+{
+    // A photo-like RGBA sheet with transparent rings and corners, through each
+    // of encsprite's palettes and through the stages that carry transparency:
+    // the masked outputs of every kind, pinned (the cross-built programs are
+    // compared with the native ones too).
+    const fs::path dir = scratch_dir();
+    const Picture p = photo_picture(256, 128);
+    PngContent s;
+    s.w = 256;
+    s.h = 128;
+    s.colour_type = 6;
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const Rgb c = p.at(x, y);
+            const int dx = x % 64 - 32, dy = y % 64 - 32, d = dx * dx + dy * dy;
+            const uint16_t a = uint16_t(d > 900 || (d > 300 && d < 400) ? (x * 5 + y) % 128 : 128 + (x + y) % 128);
+            s.samples.insert(s.samples.end(), {c.r, c.g, c.b, a});
+        }
+    write_file(dir / "sheet.png", encode_png(s));
+    const std::string spr = q(ENCSPRITE_EXE) + " ", sheet = q(dir / "sheet.png");
+    const Case cases[] = {
+        {"listing", spr + "--sprite 64x64 " + sheet, 0, 0xa0e03717aa6e1c13},
+        {"perceptual, C", spr + "--perceptual --format c --sprite 64x64 " + sheet, 0, 0xd8abd6f808815532},
+        {"ordered, sdas", spr + "--dither=ordered --format sdas --sprite 64x64 " + sheet, 0, 0xadb80502efefb5e7},
+        {"bin", spr + "--format bin " + sheet, 0, 0xc4d294d86936c917},
+        {"fit, bin", spr + "--fit 96x48 --letterbox --format bin " + sheet, 0, 0x602b95eadc6906eb},
+    };
+    check_sums(dir, cases);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support.hpp"
+#include "png_support.hpp"
 
 namespace fs = std::filesystem;
 
@@ -166,6 +166,95 @@ TEST_P(InTheEmulator, CopiesTheScreenFilesBytes)
         ASSERT_EQ(ran.status, 0) << ran.err;
         EXPECT_EQ(read_file(dir / "memory.bin"), want);
     }
+#endif
+}
+
+// A masked sprite drawn the way a game draws it: the program fills the
+// screen memory at 8000h with a pattern (each byte its address's low byte
+// XOR 0A5h), then ANDs every byte with the mask's and ORs the sprite's. The
+// memory must show the pattern where the sprite is transparent and the
+// sprite where it is not, for the listing, SDCC's assembler and C.
+const char* const kDrawAsm =
+    "\tORG 0\n\tLD HL,08000h\n\tLD BC,{size}\nfill:\tLD A,L\n\tXOR 0A5h\n\tLD (HL),A\n\tINC HL\n\tDEC BC\n"
+    "\tLD A,B\n\tOR C\n\tJR NZ,fill\n\tLD HL,SPR\n\tLD DE,MASK\n\tLD IX,08000h\n\tLD BC,{size}\n"
+    "draw:\tLD A,(DE)\n\tAND (IX+0)\n\tOR (HL)\n\tLD (IX+0),A\n\tINC HL\n\tINC DE\n\tINC IX\n\tDEC BC\n"
+    "\tLD A,B\n\tOR C\n\tJR NZ,draw\n\tHALT\n";
+
+const Recipe kMaskedRecipes[] = {
+    {"listing_pasmo", "pasmo", "asm", {"data.asm"}, "main.asm", "{draw}\tINCLUDE \"{dir}/data.asm\"\n",
+     "pasmo --bin {dir}/main.asm {dir}/prog.bin", "prog.bin"},
+    {"listing_z80asm", "z80asm", "asm", {"data.asm"}, "main.asm", "{draw}\tinclude \"{dir}/data.asm\"\n",
+     "z80asm -o {dir}/prog.bin {dir}/main.asm", "prog.bin"},
+    {"sdas", "sdasz80", "sdas", {"data.s"}, "main.s",
+     "\t.globl _SPR\n\t.globl _MASK\n\t.area _HEADER (ABS)\n\t.org 0\n\tld hl, #0x8000\n\tld bc, #{size}\n"
+     "fill:\tld a, l\n\txor a, #0xA5\n\tld (hl), a\n\tinc hl\n\tdec bc\n\tld a, b\n\tor a, c\n\tjr nz, fill\n"
+     "\tld hl, #_SPR\n\tld de, #_MASK\n\tld ix, #0x8000\n\tld bc, #{size}\n"
+     "draw:\tld a, (de)\n\tand a, 0 (ix)\n\tor a, (hl)\n\tld 0 (ix), a\n\tinc hl\n\tinc de\n\tinc ix\n"
+     "\tdec bc\n\tld a, b\n\tor a, c\n\tjr nz, draw\n\thalt\n",
+     "sdasz80 -o {dir}/main.rel {dir}/main.s && sdasz80 -o {dir}/data.rel {dir}/data.s && "
+     "sdldz80 -b _CODE=0x100 -i {dir}/prog.ihx {dir}/main.rel {dir}/data.rel",
+     "prog.ihx"},
+    {"c_sdcc", "sdcc", "c", {"data.c", "data.h"}, "main.c",
+     "#include \"data.h\"\nvoid main(void)\n{\n    unsigned char* screen = (unsigned char*)0x8000;\n"
+     "    unsigned int i;\n    for (i = 0; i < SPR_SIZE; ++i)\n"
+     "        screen[i] = (unsigned char)(((0x8000u + i) & 0xFF) ^ 0xA5);\n"
+     "    for (i = 0; i < MASK_SIZE; ++i)\n        screen[i] = (unsigned char)((screen[i] & MASK[i]) | SPR[i]);\n}\n",
+     "cd {dir} && sdcc -mz80 -c data.c && sdcc -mz80 --code-loc 0x200 --data-loc 0xC000 -o prog.ihx main.c data.rel",
+     "prog.ihx", true},
+};
+
+class MaskedInTheEmulator : public ::testing::TestWithParam<Recipe> {};
+INSTANTIATE_TEST_SUITE_P(Z80, MaskedInTheEmulator, ::testing::ValuesIn(kMaskedRecipes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(MaskedInTheEmulator, DrawsTheSpriteOverABackground)
+{
+#ifndef Z80RUN_EXE
+    GTEST_SKIP() << "the z80ex emulator library (libz80ex-dev) was not found when this was built";
+#else
+    const Recipe& r = GetParam();
+    if (run(std::string("command -v ") + r.probe).status != 0)
+        GTEST_SKIP() << r.probe << " is not installed";
+    const fs::path dir = scratch_dir();
+    // Two 16x8 sprites: a ring of the four colours on a transparent background.
+    PngContent s;
+    s.w = 32;
+    s.h = 8;
+    s.colour_type = 6;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const int dx = 2 * (x % 16) - 15, dy = 2 * y - 7, d = dx * dx + dy * dy;
+            const Rgb c = kFour[size_t((x + y + x / 16) % 4)];
+            s.samples.insert(s.samples.end(), {c.r, c.g, c.b, uint16_t(d > 20 && d < 150 ? 255 : 0)});
+        }
+    write_file(dir / "in.png", encode_png(s));
+    const std::string in = " --sprite 16x8 " + q(dir / "in.png") + " ";
+    ASSERT_EQ(run(kSpr + " --format bin" + in + q(dir / "x.bin")).status, 0);
+    const Bytes bin = read_file(dir / "x.bin");
+    const size_t size = 2 * 2 * 2 * 8, attributes = 4 * 4;
+    ASSERT_EQ(bin.size(), size + attributes + size);
+    Bytes want(size);
+    for (size_t i = 0; i < size; ++i)
+        want[i] = uint8_t((((0x8000 + i) & 0xFF) ^ 0xA5) & bin[size + attributes + i]) | bin[i];
+    ASSERT_NE(want, Bytes(bin.begin(), bin.begin() + ptrdiff_t(size))); // the background shows somewhere
+    for (const char* name : r.outputs)
+        ASSERT_EQ(run(kSpr + " --format " + r.kind + in + q(dir / name)).status, 0);
+    std::string main = r.main, build = r.build;
+    replace_all(main, "{draw}", kDrawAsm);
+    for (std::string* t : {&main, &build}) {
+        replace_all(*t, "{dir}", dir.string());
+        replace_all(*t, "{size}", std::to_string(size));
+    }
+    write_file(dir / r.main_name, Bytes(main.begin(), main.end()));
+    const RunResult built = run(build);
+    ASSERT_EQ(built.status, 0) << built.out << built.err;
+    if (r.quiet) {
+        EXPECT_EQ(built.out + built.err, "");
+    }
+    const RunResult ran = run(q(Z80RUN_EXE) + " " + q(dir / r.program) + " 0x8000 " + std::to_string(size) + " " +
+                              q(dir / "memory.bin"));
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(read_file(dir / "memory.bin"), want);
 #endif
 }
 

@@ -219,7 +219,7 @@ struct MemoryLines {
     int finished = 0;
 };
 
-PictureError memory_read(void* state, uint8_t* out, size_t stride, uint32_t count)
+PictureError memory_read(void* state, uint8_t* out, size_t stride, uint32_t count, uint8_t* = nullptr, size_t = 0)
 {
     MemoryLines& m = *static_cast<MemoryLines*>(state);
     const Picture& p = *m.picture;

@@ -124,30 +124,47 @@ unsigned to8(unsigned v, unsigned depth)
     return depth == 8 ? v : v * 255 / ((1u << depth) - 1);
 }
 
-// The picture the rules give for the samples of `s`.
-Picture expected_pixels(const PngContent& s)
+// The colour and the alpha the rules give for pixel (x, y) of `s`.
+Rgba16 expected_pixel(const PngContent& s, int x, int y)
 {
     const size_t ch = size_t(png_channels(s.colour_type));
+    const uint16_t* p = &s.samples[(size_t(y) * s.w + size_t(x)) * ch];
+    unsigned r, g, b, a = 255;
+    if (s.colour_type == 3) {
+        r = s.plte[3 * p[0]], g = s.plte[3 * p[0] + 1], b = s.plte[3 * p[0] + 2];
+        if (p[0] < s.trns.size())
+            a = s.trns[p[0]];
+    } else {
+        const bool colour = s.colour_type & 2;
+        r = to8(p[0], s.depth), g = to8(p[colour ? 1 : 0], s.depth), b = to8(p[colour ? 2 : 0], s.depth);
+        if (s.colour_type & 4)
+            a = to8(p[colour ? 3 : 1], s.depth);
+        bool transparent = !s.trns.empty();
+        for (size_t c = 0; c < ch && transparent; ++c)
+            transparent = p[c] == (s.trns[2 * c] << 8 | s.trns[2 * c + 1]);
+        if (transparent)
+            a = 0;
+    }
+    return {uint16_t(r * a / 255), uint16_t(g * a / 255), uint16_t(b * a / 255), uint16_t(a)};
+}
+
+// The picture the rules give for the samples of `s`: shown over black.
+Picture expected_pixels(const PngContent& s)
+{
     return make_picture(int(s.w), int(s.h), [&](int x, int y) {
-        const uint16_t* p = &s.samples[(size_t(y) * s.w + size_t(x)) * ch];
-        unsigned r, g, b, a = 255;
-        if (s.colour_type == 3) {
-            r = s.plte[3 * p[0]], g = s.plte[3 * p[0] + 1], b = s.plte[3 * p[0] + 2];
-            if (p[0] < s.trns.size())
-                a = s.trns[p[0]];
-        } else {
-            const bool colour = s.colour_type & 2;
-            r = to8(p[0], s.depth), g = to8(p[colour ? 1 : 0], s.depth), b = to8(p[colour ? 2 : 0], s.depth);
-            if (s.colour_type & 4)
-                a = to8(p[colour ? 3 : 1], s.depth);
-            bool transparent = !s.trns.empty();
-            for (size_t c = 0; c < ch && transparent; ++c)
-                transparent = p[c] == (s.trns[2 * c] << 8 | s.trns[2 * c + 1]);
-            if (transparent)
-                a = 0;
-        }
-        return Rgb{uint8_t(r * a / 255), uint8_t(g * a / 255), uint8_t(b * a / 255)};
+        const Rgba16 p = expected_pixel(s, x, y);
+        return Rgb{uint8_t(p.r), uint8_t(p.g), uint8_t(p.b)};
     });
+}
+
+// Which pixels encsprite takes as transparent: alpha below half.
+std::vector<bool> expected_clear(const PngContent& s)
+{
+    std::vector<bool> clear;
+    for (int y = 0; y < int(s.h); ++y)
+        for (int x = 0; x < int(s.w); ++x)
+            clear.push_back(expected_pixel(s, x, y).a < 128);
+    return clear;
 }
 
 struct Encoder {
@@ -156,23 +173,58 @@ struct Encoder {
 };
 const Encoder kEncoders[] = {{ENCSCREEN_EXE, 1}, {ENCSPRITE_EXE, 0}};
 
-// Both encoders give the same bytes for `png` as for the BMP `bmp`.
-void expect_same_output(const fs::path& dir, const Bytes& png, const Bytes& bmp, bool through_pipe = false)
+// Both encoders give the same bytes for `png` as for the BMP `bmp` of its
+// pixels shown over black; but where `clear` marks transparent pixels,
+// encsprite gives a picture's raw bytes in which those pixels take no
+// colour: those of the BMP where they take an opaque pixel's colour (which
+// brings no new one), their codes 0, and the mask after the attributes.
+void expect_same_output(const fs::path& dir, const Bytes& png, const Picture& pixels, bool through_pipe = false,
+                        const std::vector<bool>& clear = {})
 {
     write_file(dir / "in.png", png);
-    write_file(dir / "in.bmp", bmp);
+    write_file(dir / "in.bmp", make_bmp(pixels));
+    const auto first_opaque = std::find(clear.begin(), clear.end(), false);
+    const bool masked = std::find(clear.begin(), clear.end(), true) != clear.end();
     for (const Encoder& e : kEncoders) {
         SCOPED_TRACE(e.exe);
+        const bool bin = masked && e.success == 0;
+        const std::string kind = bin ? "--format bin " : "";
+        if (bin) {
+            const size_t at = size_t(first_opaque - clear.begin());
+            const Rgb stand_in = first_opaque == clear.end() ? Rgb{0, 0, 0} : pixels.px[at];
+            Picture opaque = pixels;
+            for (size_t i = 0; i < clear.size(); ++i)
+                if (clear[i])
+                    opaque.px[i] = stand_in;
+            write_file(dir / "in.bmp", make_bmp(opaque));
+        }
         fs::remove(dir / "from-png");
         fs::remove(dir / "from-bmp");
-        const std::string png_run = through_pipe ? "cat " + q(dir / "in.png") + " | " + q(e.exe) + " /dev/stdin "
-                                                 : q(e.exe) + " " + q(dir / "in.png") + " ";
+        const std::string png_run = through_pipe ? "cat " + q(dir / "in.png") + " | " + q(e.exe) + " " + kind + "/dev/stdin "
+                                                 : q(e.exe) + " " + kind + q(dir / "in.png") + " ";
         const RunResult a = run(png_run + q(dir / "from-png"));
-        const RunResult b = run(q(e.exe) + " " + q(dir / "in.bmp") + " " + q(dir / "from-bmp"));
+        const RunResult b = run(q(e.exe) + " " + kind + q(dir / "in.bmp") + " " + q(dir / "from-bmp"));
         ASSERT_EQ(b.status, e.success) << b.err;
         EXPECT_EQ(a.status, e.success) << a.out << a.err;
-        EXPECT_EQ(a.out + a.err, "");
-        EXPECT_EQ(read_file(dir / "from-png"), read_file(dir / "from-bmp"));
+        if (!bin) {
+            EXPECT_EQ(a.out + a.err, "");
+            EXPECT_EQ(read_file(dir / "from-png"), read_file(dir / "from-bmp"));
+            continue;
+        }
+        Bytes want = read_file(dir / "from-bmp");
+        const size_t w = size_t(pixels.w), words = w / 8 * size_t(pixels.h);
+        ASSERT_EQ(want.size(), 2 * words + words / 2);
+        Bytes mask;
+        for (size_t i = 0; i < words; ++i) {
+            unsigned m = 0;
+            for (size_t c = 0; c < 8; ++c)
+                m = m << 2 | (clear[(i / (w / 8)) * w + (i % (w / 8)) * 8 + c] ? 3u : 0u);
+            want[2 * i] &= uint8_t(~m);
+            want[2 * i + 1] &= uint8_t(~m >> 8);
+            mask.insert(mask.end(), {uint8_t(m), uint8_t(m >> 8)});
+        }
+        want.insert(want.end(), mask.begin(), mask.end());
+        EXPECT_EQ(read_file(dir / "from-png"), want);
     }
 }
 
@@ -194,7 +246,7 @@ TEST(PngInput, EveryColourTypeAndDepthConvertsAsTheBmpOfItsPixels)
                 Bytes png = encode_png(content);
                 if (const size_t text = find_chunk(png, "tEXt"); text != std::string::npos)
                     png[text + 12 + 10 - 1] ^= 0xFF; // the CRC's last byte
-                expect_same_output(dir, png, make_bmp(expected_pixels(content)), v == Variant::interlaced);
+                expect_same_output(dir, png, expected_pixels(content), v == Variant::interlaced, expected_clear(content));
             }
         }
     }
@@ -247,7 +299,7 @@ TEST(PngInput, PngsFromImageMagickAndPillowConvertAsTheirBmp)
         const Bytes bmp = make_bmp(c.picture);
         write_file(dir / "in.bmp", bmp);
         ASSERT_EQ(run("cd " + q(dir) + " && " + c.command).status, 0);
-        expect_same_output(dir, read_file(dir / "out.png"), bmp);
+        expect_same_output(dir, read_file(dir / "out.png"), c.picture);
     }
 }
 

@@ -163,6 +163,15 @@ for k in bin c sdas; do
   case_ encscreen-format-$k '$RUN $P/encscreen --format '$k' $F/photo.bmp out.'$k
   case_ encsprite-format-$k '$RUN $P/encsprite --format '$k' --sprite 8x8 $F/24x40.bmp out.'$k
 done
+# Transparent pixels (an alpha channel, interlaced, a palette's tRNS): the
+# mask after the attributes in every kind, little-endian like the raster,
+# and the warning of a screen file, which has no room for it.
+for f in im-rgba8 im-rgba8-interlaced pil-palette-trns; do
+  for k in bin c sdas; do
+    case_ encsprite-mask-$f-$k '$RUN $P/encsprite --format '$k' --sprite 8x8 --prefix hero $F/png-'$f'.png out.'$k
+  done
+  case_ encsprite-mask-$f-scn '$RUN $P/encsprite $F/png-'$f'.png out.scn'
+done
 
 echo "s390x e2e under $(qemu-s390x --version | head -1), $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

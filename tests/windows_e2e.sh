@@ -271,6 +271,19 @@ case_ encsprite-bin encsprite --format bin --sprite 8x8 $F/small.bmp out.bin
 case_ encscreen-bin encscreen --format bin $F/sunset.bmp out.bin
 case_ encscreen-c encscreen --format c --prefix title $F/small.bmp out.c
 case_ encsprite-bad-format encsprite --format hex $F/small.bmp out.asm
+# Transparent pixels (an alpha channel, a palette's tRNS): the mask after the
+# attributes in every kind, and the warning of a screen file, which has no
+# room for it.
+cp "$src/fuzz/corpus/fuzz_png/im-rgba8.png" "$fx/alpha.png"
+cp "$src/fuzz/corpus/fuzz_png/pil-palette-trns.png" "$fx/trns.png"
+for f in alpha trns; do
+  for k in asm c sdas bin; do
+    # Source text is compared as text with CR LF: sdas as .s.
+    case_ encsprite-mask-$f-$k encsprite --format $k --sprite 8x8 --prefix hero $F/$f.png out.${k/sdas/s}
+  done
+  case_ encsprite-mask-$f-h encsprite --sprite 8x8 --prefix hero $F/$f.png out.h
+  case_ encsprite-mask-$f-scn encsprite $F/$f.png out.scn
+done
 case_ encscreen-perceptual-pad encscreen --perceptual --pad $F/width12.bmp out.scn
 case_ encscreen-guard encscreen $F/small.bmp $F/guarded.bmp
 case_ encscreen-force-copy encscreen --force $F/small.bmp out.bmp
