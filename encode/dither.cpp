@@ -3,6 +3,9 @@
 #include "encode/dither.hpp"
 
 #include <algorithm>
+#include <vector>
+
+#include "io/parallel.hpp"
 
 #include "colour/four_colours.hpp"
 #include "colour/lab.hpp"
@@ -264,10 +267,10 @@ SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride)
     return out;
 }
 
-PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt)
+PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt, unsigned threads)
 {
     return read_through_chain(
-        path, [&](const LineSource& src) { return encode_picture(src, s, quantize_ordered_bgr); }, opt);
+        path, [&](const LineSource& src) { return encode_picture(src, s, threads, quantize_ordered_bgr); }, opt);
 }
 
 namespace {
@@ -287,7 +290,7 @@ PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr)
 
 } // namespace
 
-PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt)
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt, unsigned threads)
 {
     BigArray<uint8_t> bgr;
     RowOrder order;
@@ -334,15 +337,25 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
         out.palette = choose_perceptual_palette(stats);
         return PictureError::ok;
     }
-    OrderedCoder coder = ordered_coder(heaviest_four(weights));
+    const OrderedCoder coder = ordered_coder(heaviest_four(weights));
     out.palette = SpritePalette{};
     out.palette.attributes = coder.attributes;
     for (uint8_t code = 0; code < 4; ++code)
         set_code(out.palette, code, code);
-    for (size_t y = 0; y < h; ++y)
-        for (size_t x = 0; x < w; ++x) {
-            const uint8_t* p = bgr.data() + 3 * (y * w + x);
-            out.values.data()[y * w + x] = ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
-        }
+    // The lines over the threads, each with a coder of its own: the codes it
+    // finds for the corners are the same in every copy, only found again.
+    constexpr size_t kLineChunk = 8;
+    const unsigned parts = threads_for(threads, h, kLineChunk, std::max<size_t>(1, (size_t(1) << 16) / w));
+    std::vector<OrderedCoder> coders(parts, coder);
+    const uint8_t* in = bgr.data();
+    uint8_t* codes = out.values.data();
+    parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
+        OrderedCoder& c = coders[part];
+        for (size_t y = begin; y < end; ++y)
+            for (size_t x = 0; x < w; ++x) {
+                const uint8_t* p = in + 3 * (y * w + x);
+                codes[y * w + x] = ordered_code(c, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+            }
+    });
     return PictureError::ok;
 }

@@ -76,8 +76,9 @@ std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t strid
 std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
 SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride);
 
-// encscreen --dither=ordered: the picture read a band at a time.
-PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {});
+// encscreen --dither=ordered: the picture read a group of bands at a time,
+// its symbols over `threads` threads (the same bytes for any number).
+PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {}, unsigned threads = 1);
 
 // encsprite --dither=ordered: one set of four colours for the whole picture,
 // the heaviest corners over all its pixels (a picture of at most four colours
@@ -85,4 +86,6 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 // are needed to code them after the palette is known, so the whole picture
 // is kept while it is read, three bytes a pixel, and then its codes take the
 // place of the values (each value 0 .. 3 is its own code).
-PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {});
+// The pixels are coded over `threads` threads, the same bytes for any number.
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {},
+                                  unsigned threads = 1);
