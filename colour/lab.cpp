@@ -231,6 +231,15 @@ const std::array<double, 256>& linear_lights() { return kLinear; }
 
 double ciede2000(const Lab& x, const Lab& y) { return de2000(x, y); }
 
+double ciede2000_floor(const Lab& x, const Lab& y)
+{
+    // The same operations as de2000's dl, lm, sl and tl, so the same bits.
+    const double dl = y.L - x.L;
+    const double lm = 0.5 * (x.L + y.L) - 50;
+    const double sl = 1 + 0.015 * lm * lm / std::sqrt(20 + lm * lm);
+    return std::fabs(dl / sl) * (1 - 1e-9);
+}
+
 void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out)
 {
     for (size_t i = 0; i < n; ++i)
