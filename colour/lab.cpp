@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "colour/rgb332.hpp"
+#include "io/parallel.hpp"
 
 namespace {
 
@@ -230,6 +231,19 @@ const std::array<Lab, 256>& screen_labs() { return kScreenLabs; }
 const std::array<double, 256>& linear_lights() { return kLinear; }
 
 double ciede2000(const Lab& x, const Lab& y) { return de2000(x, y); }
+
+ScreenDifferences screen_differences(unsigned threads)
+{
+    ScreenDifferences t;
+    t.d.resize(256 * 256);
+    double* d = t.d.data();
+    parallel_chunks(threads_for(threads, 256, 16, 16), 256, 16, [d](size_t begin, size_t end, unsigned) {
+        for (size_t x = begin; x < end; ++x)
+            for (size_t y = 0; y < 256; ++y)
+                d[256 * x + y] = de2000(kScreenLabs[x], kScreenLabs[y]);
+    });
+    return t;
+}
 
 double ciede2000_floor(const Lab& x, const Lab& y)
 {

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "colour/rgb332.hpp"
 
@@ -49,6 +50,22 @@ double ciede2000(const Lab& x, const Lab& y);
 // rest. A pair whose floor is above a difference already found cannot be
 // nearer, and needs no difference of its own.
 double ciede2000_floor(const Lab& x, const Lab& y);
+
+// CIEDE2000 between every two screen colours, for conversions that compare
+// screen colours with each other a great many times (dithering's corners):
+// 256 x 256 doubles, 512 KiB, made once for a run on `threads` threads and
+// only read after. An empty table is none: screen_difference computes.
+struct ScreenDifferences {
+    std::vector<double> d; // [256 x + y]
+};
+ScreenDifferences screen_differences(unsigned threads);
+
+// ciede2000(screen_labs()[x], screen_labs()[y]), from the table where there
+// is one: the same bits either way.
+inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y)
+{
+    return t && !t->d.empty() ? t->d[256 * size_t(x) + y] : ciede2000(screen_labs()[x], screen_labs()[y]);
+}
 
 // out[i] = ciede2000(px[i], c) for the n colours at px.
 void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out);

@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "colour/lab.hpp"
 #include "encode/sprite_palette.hpp"
 #include "formats/picture.hpp"
 #include "formats/screen.hpp"
@@ -51,8 +52,10 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights);
 
 // The four colours a symbol is dithered with: of the eight heaviest corners,
 // the four that leave the least weighted CIEDE2000 between each corner and
-// the nearest of them (the heaviest four where that ties).
-std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights);
+// the nearest of them (the heaviest four where that ties). The differences
+// come from `table` where it is given (colour/lab.hpp), the same bits.
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights,
+                                         const ScreenDifferences* table = nullptr);
 
 // True when every channel is within 4 of a level the screen shows.
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b);
@@ -63,8 +66,9 @@ struct OrderedCoder {
     std::array<uint8_t, 4> attributes{};
     std::array<uint8_t, 4> by_brightness{}; // codes, darkest first
     std::array<int8_t, 256> code_of_corner{};
+    const ScreenDifferences* table = nullptr; // or none
 };
-OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes);
+OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes, const ScreenDifferences* table = nullptr);
 
 // The code of the colour (r, g, b) at column x, line y (from the top) of its
 // symbol.
@@ -72,9 +76,12 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
 
 // One symbol where it lies in the picture, as quantize_perceptual_bgr takes
 // it: the four colours, and the pixels coded against any four.
-std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride);
-std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
-SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride);
+// Each may take the table of screen colours' differences (the same bytes).
+std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride,
+                                             const ScreenDifferences* table = nullptr);
+std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes,
+                                     const ScreenDifferences* table = nullptr);
+SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table = nullptr);
 
 // encscreen --dither=ordered: the picture read a group of bands at a time,
 // its symbols over `threads` threads (the same bytes for any number).

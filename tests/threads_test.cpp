@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "colour/lab.hpp"
 #include "io/parallel.hpp"
 #include "support.hpp"
 
@@ -68,6 +69,19 @@ TEST(Threads, SmallJobsAreNotSplit)
             << c.threads << " threads, " << c.jobs << " jobs";
     EXPECT_GE(cores(), 1u);
     EXPECT_LE(cores(), kMaxThreads);
+}
+
+TEST(Threads, TheTableOfScreenDifferencesHoldsTheirBits)
+{
+    for (const unsigned threads : {1u, 3u}) {
+        const ScreenDifferences t = screen_differences(threads);
+        ASSERT_EQ(t.d.size(), 65536u);
+        for (unsigned x = 0; x < 256; ++x)
+            for (unsigned y = 0; y < 256; ++y)
+                ASSERT_EQ(screen_difference(&t, uint8_t(x), uint8_t(y)),
+                          ciede2000(screen_labs()[x], screen_labs()[y]))
+                    << x << " " << y << " on " << threads << " threads";
+    }
 }
 
 TEST(Threads, SameBytesForAnyNumberOfThreads)
