@@ -122,8 +122,15 @@ void encode_band(ScreenImage& s, size_t row, const uint8_t* bottom, ptrdiff_t st
                  Encode&& encode)
 {
     const size_t n = symbol_columns(s);
-    for (size_t sx = 0; sx < n; ++sx)
-        put_symbol(s, row, sx, encode(bottom + 8 * pixel_bytes * sx, stride));
+    // put_symbol's places, with the row's pointers taken once.
+    uint16_t* words = s.raster.data() + 8 * row * n;
+    uint8_t* attributes = s.attributes.data() + row * n * 4;
+    for (size_t sx = 0; sx < n; ++sx) {
+        const SymbolRaster q = encode(bottom + 8 * pixel_bytes * sx, stride);
+        for (size_t r = 0; r < 8; ++r)
+            words[(7 - r) * n + sx] = q.words[r];
+        std::memcpy(attributes + 4 * sx, q.attributes.data(), 4);
+    }
 }
 
 // The whole walk over a picture being read: the screen of its size, every
