@@ -24,8 +24,9 @@
 # claiming 65528x65528 followed by 200 KB must end with "bmpfile is
 # truncated" at once in 64 MiB.
 #
-# Then encscreen --perceptual and encsprite --perceptual, three runs each on
-# the example and on 4096x4096, against their wall-time bounds.
+# Then --perceptual and --dither=ordered through both encoders, three runs
+# each on the example and on 4096x4096, on every core and on one, against
+# their wall-time bounds (and beside the build before, with BENCH_BEFORE).
 #
 # Every target is printed with ok or MISS, and all of them again at the end.
 #
@@ -33,8 +34,10 @@
 # BENCH_RUNS (timed runs of each command, default 10, after two warm-up
 # runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
 # BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual
-# (about two minutes), BENCH_DIR (the folder for the pictures, default a new
-# temporary folder that is removed at the end). It needs
+# and --dither (about three minutes, twice that with BENCH_BEFORE),
+# BENCH_BEFORE (another build's bin/ folder, run beside in section 4),
+# BENCH_DIR (the folder for the pictures, default a new temporary folder
+# that is removed at the end). It needs
 # hyperfine, GNU time and prlimit (Debian: hyperfine, time, util-linux) and
 # installs nothing itself.
 set -euo pipefail
@@ -199,28 +202,56 @@ for s in example $sizes; do
   echo
 done
 
-# 4. --perceptual: a search in CIEDE2000 per symbol, timed on its own (three
-#    runs; not held to the copying floor) against its wall-time bounds: the
-#    example in 100 ms, 4096x4096 in 30 s.
+# 4. --perceptual and --dither=ordered: a search in CIEDE2000 per symbol,
+#    timed on its own (three runs; not held to the copying floor), on every
+#    core (the default) and with --threads 1, against its bounds: encscreen
+#    --perceptual on the example in 10 ms and on 4096x4096 in 3 s, encsprite
+#    in 100 ms and 30 s; with BENCH_BEFORE, --dither=ordered on 4096x4096 in
+#    a third of the time the build before took. BENCH_BEFORE=folder (a
+#    build's bin/ of the programs before a change) runs them beside, in the
+#    same runs, without --threads. Peak memory from GNU time beside.
 if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
-  echo "--perceptual, medians of 3 runs (from a file):"
-  printf '%-10s %-30s %9s %9s %9s %-4s\n' program picture median user bound ""
+  before=${BENCH_BEFORE:-}
+  [ -z "$before" ] || before=$(realpath "$before")
+  echo "--perceptual and --dither=ordered, medians of 3 runs (from a file)${before:+, beside $before}:"
+  printf '%-38s %-18s %9s %9s %9s %9s %9s %-4s\n' run picture median user system "peak MiB" bound ""
   for s in example 4096; do
     if [ "$s" = example ]; then
-      label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=0.1 warm=2
+      label="256x192" bmp=$dir/sunset.bmp warm=2
       cp "$example" "$bmp"
     else
-      label="4096x4096" bmp=$dir/photo4096.bmp bound=30 warm=0
+      label="4096x4096" bmp=$dir/photo4096.bmp warm=0
       [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
     fi
-    hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/perceptual.csv" \
-      -n encscreen "$enc --perceptual $bmp $dir/out.scn" -n encsprite "$spr --perceptual $bmp $dir/out.asm" \
-      >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
-    for p in encscreen encsprite; do
-      t=$(field "$dir/perceptual.csv" "$p" 4) user=$(field "$dir/perceptual.csv" "$p" 5)
-      target "$p --perceptual $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$bound" " s"
-      awk -v p="$p" -v l="$label" -v t="$t" -v u="$user" -v b="$bound" -v v="$verdict" 'BEGIN {
-        printf "%-10s %-30s %7.3f s %7.3f s %7s s %-4s\n", p, l, t, u, b, v }'
+    for mode in --perceptual --dither=ordered; do
+      runs_=()
+      for p in encscreen encsprite; do
+        [ "$p" = encscreen ] && prog=$enc || prog=$spr
+        runs_+=(-n "$p $mode" "$prog $mode $bmp $dir/out-$p" -n "$p $mode --threads 1" "$prog $mode --threads 1 $bmp $dir/out-$p")
+        [ -z "$before" ] || runs_+=(-n "before: $p $mode" "$before/$p $mode $bmp $dir/out-$p")
+      done
+      hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/perceptual.csv" \
+        "${runs_[@]}" >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
+      for ((i = 1; i < ${#runs_[@]}; i += 3)); do
+        name=${runs_[i]} cmd=${runs_[i + 1]}
+        t=$(field "$dir/perceptual.csv" "$name" 4) user=$(field "$dir/perceptual.csv" "$name" 5)
+        sys=$(field "$dir/perceptual.csv" "$name" 6)
+        mem=$(peak "$cmd")
+        bound=-
+        case "$name/$label" in
+          "encscreen --perceptual/256x192") bound=0.01 ;;
+          "encscreen --perceptual/4096x4096") bound=3 ;;
+          "encsprite --perceptual/256x192") bound=0.1 ;;
+          "encsprite --perceptual/4096x4096") bound=30 ;;
+          "encscreen --dither=ordered/4096x4096")
+            [ -z "$before" ] || bound=$(awk -v b="$(field "$dir/perceptual.csv" "before: encscreen --dither=ordered" 4)" \
+              'BEGIN { printf "%.3f", b / 3 }') ;;
+        esac
+        verdict=
+        [ "$bound" = - ] || target "$name $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$bound" " s"
+        awk -v n="$name" -v l="$label" -v t="$t" -v u="$user" -v s="$sys" -v m="$mem" -v b="$bound" -v v="$verdict" 'BEGIN {
+          printf "%-38s %-18s %7.3f s %7.3f s %7.3f s %9s %9s %-4s\n", n, l, t, u, s, m, (b == "-" ? "-" : b " s"), v }'
+      done
     done
   done
   echo

@@ -7,12 +7,13 @@
 #include "cli/quoting.hpp"
 #include "formats/listing.hpp"
 #include "formats/screen.hpp"
+#include "io/parallel.hpp"
 
 namespace {
 
 constexpr unsigned kEncoders = kEncscreenBit | kEncspriteBit;
 
-constexpr std::array<OptionSpec, 23> kOptions{{
+constexpr std::array<OptionSpec, 25> kOptions{{
     {OptionId::perceptual, "--perceptual", nullptr, nullptr, false, nullptr, kEncscreenBit,
      "choose each symbol's four colours so that the screen looks\n"
      "as close to the picture as it can (CIELAB, CIEDE2000), where\n"
@@ -34,6 +35,15 @@ constexpr std::array<OptionSpec, 23> kOptions{{
      "where --perceptual shows bands; a picture of at most four\n"
      "screen colours is kept as --perceptual keeps it; the whole\n"
      "picture is held in memory, three bytes a pixel\n"},
+    {OptionId::threads, "--threads", nullptr, "N", false, "a number", kEncscreenBit,
+     "convert with --perceptual or --dither on N threads, 1 to 256\n"
+     "(the default: one for each core); the screen is the same for\n"
+     "any N; 1 where several conversions run at once (xargs -P,\n"
+     "make -j)\n"},
+    {OptionId::threads, "--threads", nullptr, "N", false, "a number", kEncspriteBit,
+     "code the pixels of --dither on N threads, 1 to 256 (the\n"
+     "default: one for each core); the listing is the same for any\n"
+     "N; 1 where several conversions run at once (xargs -P, make -j)\n"},
     {OptionId::prefix, "--prefix", nullptr, "NAME", false, "a name", kEncspriteBit,
      "the labels become NAME_SPR: and NAME_ATTR:, so that several\n"
      "listings go into one program; NAME is a letter or underscore,\n"
@@ -243,6 +253,14 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
                                        ": the mode of dithering must be ordered";
         o.dither = Options::Dither::ordered;
         break;
+    case OptionId::threads: {
+        int64_t n = 0;
+        if (!parse_decimal(value, 0, n) || n < 1 || n > int64_t(kMaxThreads))
+            return as_given(row, value) + ": the number of threads must be a whole number from 1 to " +
+                   std::to_string(kMaxThreads);
+        o.threads = unsigned(n);
+        break;
+    }
     case OptionId::pad:
         o.pad = true;
         break;
@@ -323,6 +341,8 @@ std::string options_help(unsigned program)
     }
     return text;
 }
+
+unsigned conversion_threads(const Options& o) { return o.threads ? o.threads : cores(); }
 
 ReadOptions reading_options(const Options& o)
 {

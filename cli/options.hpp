@@ -27,6 +27,7 @@ enum ProgramBits : unsigned {
 enum class OptionId {
     perceptual,
     dither,
+    threads,
     prefix,
     format,
     sprite,
@@ -74,6 +75,7 @@ struct Options {
     bool pad = false;        // sizes not a multiple of 8 are padded
     bool perceptual = false; // colours chosen to look like the picture
     enum class Dither { none, ordered } dither = Dither::none; // colours mixed in patterns
+    unsigned threads = 0;    // --threads N; 0: one for each core
     std::string_view prefix; // the listing's label prefix
     OutputKind format = OutputKind::unset; // --format; unset: by the output's name
     uint32_t sprite_width = 0, sprite_height = 0; // --sprite WxH; 0 x 0: none
@@ -93,6 +95,9 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
 // help in a column that every spelling of that program's options fits
 // before, and never nearer than that of --perceptual.
 std::string options_help(unsigned program);
+
+// The threads a conversion runs on: --threads, or one for each core.
+unsigned conversion_threads(const Options& o);
 
 // How the picture is read for these options: the reading options of the
 // chain of line stages (--pad, --fit and the adjustments).

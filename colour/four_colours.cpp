@@ -141,9 +141,15 @@ std::array<int, 3> nearest_levels(const double* rgb)
 }
 
 // The value of least cost(v) among all 256 or among the 3 x 3 x 3 levels
-// around `levels`; the first one found where two cost the same.
-template <class Cost>
-uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost)
+// around `levels`; the lowest value where two cost the same. floor(v) is
+// at most cost(v) (-1 where nothing is known).
+//
+// The value at `levels` is tried first, as the likeliest to win, so that
+// the floors of most others are above its cost and theirs is never
+// computed. The lowest value winning a tie is what trying them all in order
+// gave, as values grow with red, then green, then blue.
+template <class Cost, class Floor>
+uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost, Floor&& floor)
 {
     int lo[3], hi[3];
     for (size_t c = 0; c < 3; ++c) {
@@ -151,17 +157,23 @@ uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost)
         lo[c] = every_value ? 0 : std::max(0, levels[c] - 1);
         hi[c] = every_value ? top : std::min(top, levels[c] + 1);
     }
-    uint8_t best = value_of(lo[0], lo[1], lo[2]);
+    uint8_t best = 0;
     double least = -1;
+    const auto consider = [&](uint8_t v) {
+        if (least >= 0 && floor(v) > least)
+            return;
+        if (const double c = cost(v); least < 0 || c < least || (c == least && v < best)) {
+            least = c;
+            best = v;
+        }
+    };
+    const uint8_t first = value_of(levels[0], levels[1], levels[2]);
+    consider(first);
     for (int r = lo[0]; r <= hi[0]; ++r)
         for (int g = lo[1]; g <= hi[1]; ++g)
-            for (int b = lo[2]; b <= hi[2]; ++b) {
-                const uint8_t v = value_of(r, g, b);
-                if (const double c = cost(v); least < 0 || c < least) {
-                    least = c;
-                    best = v;
-                }
-            }
+            for (int b = lo[2]; b <= hi[2]; ++b)
+                if (const uint8_t v = value_of(r, g, b); v != first)
+                    consider(v);
     return best;
 }
 
@@ -187,8 +199,9 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     if (s.n <= 4) {
         for (size_t i = 0; i < s.n; ++i) {
             const double rgb[3] = {double(s.rgb[i][0]), double(s.rgb[i][1]), double(s.rgb[i][2])};
-            values[i] = best_value(how.every_value, nearest_levels(rgb),
-                                   [&](uint8_t v) { return ciede2000(s.lab[i], screen[v]); });
+            values[i] = best_value(
+                how.every_value, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(s.lab[i], screen[v]); },
+                [&](uint8_t v) { return ciede2000_floor(s.lab[i], screen[v]); });
         }
         used = s.n;
     } else {
@@ -211,11 +224,14 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
             for (double& c : rgb)
                 c /= w;
             if (how.every_value) {
-                values[k] = best_value(true, {}, [&](uint8_t v) { return group_cost(s, g, k, v); });
+                values[k] = best_value(
+                    true, {}, [&](uint8_t v) { return group_cost(s, g, k, v); }, [](uint8_t) { return -1.0; });
             } else {
                 Lab c = g.centre[k];
                 c.C = std::sqrt(c.a * c.a + c.b * c.b);
-                values[k] = best_value(false, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(c, screen[v]); });
+                values[k] = best_value(
+                    false, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(c, screen[v]); },
+                    [&](uint8_t v) { return ciede2000_floor(c, screen[v]); });
             }
         }
         used = 4;
@@ -232,7 +248,8 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     // others. Colours of other codes could only come nearer, so a move that
     // lowers this sum lowers the whole.
     std::array<uint16_t, kMaxColours> members;
-    Column others;
+    Column others, floors;
+    std::array<double, kMaxColours + 1> rest; // rest[j]: the sum of the floors of members j on
     for (int pass = 0; pass < how.passes; ++pass) {
         bool moved = false;
         for (uint8_t k = 0; k < used; ++k) {
@@ -259,9 +276,32 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                     if (l[c] < 0 || l[c] > (c == 2 ? 3 : 7))
                         continue;
                     const uint8_t v = value_of(l[0], l[1], l[2]);
+                    // Each member's share of the sum has a floor, its weight
+                    // times the nearer of the others and the difference's
+                    // floor. A member whose floor is already beyond the
+                    // others is shown by them: its share is known without
+                    // its difference. And where the shares so far and the
+                    // floors of the rest come to the sum to beat (the margin
+                    // above the rounding of up to 256 additions), the move
+                    // cannot win. Every share that is added is the one the
+                    // plain sum adds, in the same order, so a move that
+                    // wins has the same sum to the bit.
+                    rest[m] = 0;
+                    for (size_t j = m; j-- > 0;) {
+                        floors[j] = ciede2000_floor(s.lab[members[j]], screen[v]);
+                        rest[j] = rest[j + 1] + s.weight[members[j]] * std::min(others[j], floors[j]);
+                    }
+                    constexpr double kBelow = 1 - 1e-9;
                     double cost = 0;
-                    for (size_t j = 0; j < m && cost < current; ++j)
-                        cost += s.weight[members[j]] * std::min(others[j], ciede2000(s.lab[members[j]], screen[v]));
+                    for (size_t j = 0; j < m && cost < current; ++j) {
+                        if ((cost + rest[j]) * kBelow >= current) {
+                            cost = current;
+                            break;
+                        }
+                        cost += s.weight[members[j]] * (floors[j] >= others[j]
+                                                            ? others[j]
+                                                            : std::min(others[j], ciede2000(s.lab[members[j]], screen[v])));
+                    }
                     if (cost < current) {
                         current = cost;
                         best = v;

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "colour/rgb332.hpp"
+#include "io/parallel.hpp"
 
 namespace {
 
@@ -230,6 +231,28 @@ const std::array<Lab, 256>& screen_labs() { return kScreenLabs; }
 const std::array<double, 256>& linear_lights() { return kLinear; }
 
 double ciede2000(const Lab& x, const Lab& y) { return de2000(x, y); }
+
+ScreenDifferences screen_differences(unsigned threads)
+{
+    ScreenDifferences t;
+    t.d.resize(256 * 256);
+    double* d = t.d.data();
+    parallel_chunks(threads_for(threads, 256, 16, 16), 256, 16, [d](size_t begin, size_t end, unsigned) {
+        for (size_t x = begin; x < end; ++x)
+            for (size_t y = 0; y < 256; ++y)
+                d[256 * x + y] = de2000(kScreenLabs[x], kScreenLabs[y]);
+    });
+    return t;
+}
+
+double ciede2000_floor(const Lab& x, const Lab& y)
+{
+    // The same operations as de2000's dl, lm, sl and tl, so the same bits.
+    const double dl = y.L - x.L;
+    const double lm = 0.5 * (x.L + y.L) - 50;
+    const double sl = 1 + 0.015 * lm * lm / std::sqrt(20 + lm * lm);
+    return std::fabs(dl / sl) * (1 - 1e-9);
+}
 
 void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out)
 {

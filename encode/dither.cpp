@@ -3,6 +3,9 @@
 #include "encode/dither.hpp"
 
 #include <algorithm>
+#include <vector>
+
+#include "io/parallel.hpp"
 
 #include "colour/four_colours.hpp"
 #include "colour/lab.hpp"
@@ -116,6 +119,20 @@ bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
     return art;
 }
 
+// nearest_code of a corner against the coder's four: the nearest by
+// CIEDE2000, the lowest code where two are equally near.
+uint8_t nearest_corner_code(const OrderedCoder& c, uint8_t corner)
+{
+    uint8_t code = 0;
+    double least = screen_difference(c.table, corner, c.attributes[0]);
+    for (uint8_t k = 1; k < 4; ++k)
+        if (const double d = screen_difference(c.table, corner, c.attributes[k]); d < least) {
+            least = d;
+            code = k;
+        }
+    return code;
+}
+
 } // namespace
 
 void add_corner_weights(uint8_t r, uint8_t g, uint8_t b, std::array<uint64_t, 256>& weights)
@@ -142,7 +159,7 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights)
     return four;
 }
 
-std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights)
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights, const ScreenDifferences* table)
 {
     // The corners that carry weight, heaviest first.
     std::array<uint8_t, 256> corner;
@@ -163,20 +180,24 @@ std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weight
     // ground's and blot the detail out).
     constexpr size_t kCandidates = 8;
     const size_t k = std::min(m, kCandidates);
-    const std::array<Lab, 256>& lab = screen_labs();
     std::array<std::array<double, kCandidates>, 256> d;
     for (size_t i = 0; i < m; ++i)
         for (size_t j = 0; j < k; ++j)
-            d[i][j] = i == j ? 0.0 : ciede2000(lab[corner[i]], lab[corner[j]]);
+            d[i][j] = i == j ? 0.0 : screen_difference(table, corner[i], corner[j]);
+    std::array<double, 256> w;
+    for (size_t i = 0; i < m; ++i)
+        w[i] = double(weights[corner[i]]);
     double best = -1;
     std::array<size_t, 4> pick{0, 1, 2, 3};
     for (size_t a = 0; a < k; ++a)
         for (size_t b = a + 1; b < k; ++b)
             for (size_t c = b + 1; c < k; ++c)
                 for (size_t e = c + 1; e < k; ++e) {
+                    // A sum of shares of no less than 0 only grows: once it
+                    // reaches the best, these four cannot take its place.
                     double cost = 0;
-                    for (size_t i = 0; i < m; ++i)
-                        cost += double(weights[corner[i]]) * std::min(std::min(d[i][a], d[i][b]), std::min(d[i][c], d[i][e]));
+                    for (size_t i = 0; i < m && (best < 0 || cost < best); ++i)
+                        cost += w[i] * std::min(std::min(d[i][a], d[i][b]), std::min(d[i][c], d[i][e]));
                     if (best < 0 || cost < best) {
                         best = cost;
                         pick = {a, b, c, e};
@@ -192,10 +213,11 @@ bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b)
     return near_level(r, 36) && near_level(g, 36) && near_level(b, 84);
 }
 
-OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes)
+OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes, const ScreenDifferences* table)
 {
     OrderedCoder c;
     c.attributes = attributes;
+    c.table = table;
     c.code_of_corner.fill(-1);
     const std::array<uint32_t, 256>& l = light();
     std::array<uint32_t, 4> lum;
@@ -219,7 +241,7 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
             continue;
         int8_t& code = c.code_of_corner[k.byte[i]];
         if (code < 0)
-            code = int8_t(nearest_code(screen_labs()[k.byte[i]], c.attributes));
+            code = int8_t(nearest_corner_code(c, k.byte[i]));
         weight[size_t(code)] += k.weight[i];
     }
     // The threshold at the middle of its 1/64th of the whole.
@@ -233,7 +255,7 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
     return c.by_brightness[3]; // not reached: the weights sum to the whole
 }
 
-std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride)
+std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table)
 {
     if (exact_art(bgr, stride))
         return choose_perceptual_colours(bgr, stride);
@@ -241,12 +263,13 @@ std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t strid
     for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
         add_corner_weights(r, g, b, weights);
     });
-    return best_four_corners(weights);
+    return best_four_corners(weights, table);
 }
 
-std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes)
+std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes,
+                                     const ScreenDifferences* table)
 {
-    OrderedCoder c = ordered_coder(attributes);
+    OrderedCoder c = ordered_coder(attributes, table);
     std::array<uint16_t, 8> words{};
     for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
         words[7 - y] = uint16_t(words[7 - y] | raster_bits(ordered_code(c, r, g, b, x, y), x));
@@ -254,20 +277,32 @@ std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const
     return words;
 }
 
-SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride)
+SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table)
 {
     if (exact_art(bgr, stride))
         return quantize_perceptual_bgr(bgr, stride);
     SymbolRaster out;
-    out.attributes = choose_dither_colours(bgr, stride);
-    out.words = code_ordered(bgr, stride, out.attributes);
+    out.attributes = choose_dither_colours(bgr, stride, table);
+    out.words = code_ordered(bgr, stride, out.attributes, table);
     return out;
 }
 
-PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt)
+PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt, unsigned threads)
 {
     return read_through_chain(
-        path, [&](const LineSource& src) { return encode_picture(src, s, quantize_ordered_bgr); }, opt);
+        path,
+        [&](const LineSource& src) {
+            // The table of the corners' differences costs as much as some
+            // 300 symbols' searches save with it.
+            constexpr uint64_t kTableSymbols = 1024;
+            const ScreenDifferences table = uint64_t(src.width / 8) * (src.height / 8) >= kTableSymbols
+                                                ? screen_differences(threads)
+                                                : ScreenDifferences{};
+            return encode_picture(src, s, threads, [&table](const uint8_t* bgr, ptrdiff_t stride) {
+                return quantize_ordered_bgr(bgr, stride, &table);
+            });
+        },
+        opt);
 }
 
 namespace {
@@ -294,7 +329,7 @@ PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr, BigArray<
 
 } // namespace
 
-PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt)
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt, unsigned threads)
 {
     BigArray<uint8_t> bgr;
     RowOrder order;
@@ -350,17 +385,27 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
         out.palette = choose_perceptual_palette(stats);
         return PictureError::ok;
     }
-    OrderedCoder coder = ordered_coder(heaviest_four(weights));
+    const OrderedCoder coder = ordered_coder(heaviest_four(weights));
     out.palette = SpritePalette{};
     out.palette.attributes = coder.attributes;
     for (uint8_t code = 0; code < 4; ++code)
         set_code(out.palette, code, code);
-    for (size_t y = 0; y < h; ++y)
-        for (size_t x = 0; x < w; ++x) {
-            const size_t i = y * w + x;
-            const uint8_t* p = bgr.data() + 3 * i;
-            out.values.data()[i] =
-                clear && clear_bit(clear, i) ? 0 : ordered_code(coder, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
-        }
+    // The lines over the threads, each with a coder of its own: the codes it
+    // finds for the corners are the same in every copy, only found again.
+    constexpr size_t kLineChunk = 8;
+    const unsigned parts = threads_for(threads, h, kLineChunk, std::max<size_t>(1, (size_t(1) << 16) / w));
+    std::vector<OrderedCoder> coders(parts, coder);
+    const uint8_t* in = bgr.data();
+    uint8_t* codes = out.values.data();
+    parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
+        OrderedCoder& c = coders[part];
+        for (size_t y = begin; y < end; ++y)
+            for (size_t x = 0; x < w; ++x) {
+                const size_t i = y * w + x;
+                const uint8_t* p = in + 3 * i;
+                codes[i] = clear && clear_bit(clear, i) ? 0
+                                                        : ordered_code(c, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+            }
+    });
     return PictureError::ok;
 }

@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "colour/lab.hpp"
 #include "encode/sprite_palette.hpp"
 #include "formats/picture.hpp"
 #include "formats/screen.hpp"
@@ -51,8 +52,10 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights);
 
 // The four colours a symbol is dithered with: of the eight heaviest corners,
 // the four that leave the least weighted CIEDE2000 between each corner and
-// the nearest of them (the heaviest four where that ties).
-std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights);
+// the nearest of them (the heaviest four where that ties). The differences
+// come from `table` where it is given (colour/lab.hpp), the same bits.
+std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights,
+                                         const ScreenDifferences* table = nullptr);
 
 // True when every channel is within 4 of a level the screen shows.
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b);
@@ -63,8 +66,9 @@ struct OrderedCoder {
     std::array<uint8_t, 4> attributes{};
     std::array<uint8_t, 4> by_brightness{}; // codes, darkest first
     std::array<int8_t, 256> code_of_corner{};
+    const ScreenDifferences* table = nullptr; // or none
 };
-OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes);
+OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes, const ScreenDifferences* table = nullptr);
 
 // The code of the colour (r, g, b) at column x, line y (from the top) of its
 // symbol.
@@ -72,12 +76,16 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
 
 // One symbol where it lies in the picture, as quantize_perceptual_bgr takes
 // it: the four colours, and the pixels coded against any four.
-std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride);
-std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
-SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride);
+// Each may take the table of screen colours' differences (the same bytes).
+std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride,
+                                             const ScreenDifferences* table = nullptr);
+std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes,
+                                     const ScreenDifferences* table = nullptr);
+SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table = nullptr);
 
-// encscreen --dither=ordered: the picture read a band at a time.
-PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {});
+// encscreen --dither=ordered: the picture read a group of bands at a time,
+// its symbols over `threads` threads (the same bytes for any number).
+PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {}, unsigned threads = 1);
 
 // encsprite --dither=ordered: one set of four colours for the whole picture,
 // the heaviest corners over all its pixels (a picture of at most four colours
@@ -85,4 +93,6 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 // are needed to code them after the palette is known, so the whole picture
 // is kept while it is read, three bytes a pixel, and then its codes take the
 // place of the values (each value 0 .. 3 is its own code).
-PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {});
+// The pixels are coded over `threads` threads, the same bytes for any number.
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {},
+                                  unsigned threads = 1);

@@ -83,8 +83,8 @@ std::array<uint16_t, 8> code_perceptual(const uint8_t* bgr, ptrdiff_t stride, co
     });
 }
 
-PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt)
+PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt, unsigned threads)
 {
     return read_through_chain(
-        path, [&](const LineSource& src) { return encode_picture(src, s, quantize_perceptual_bgr); }, opt);
+        path, [&](const LineSource& src) { return encode_picture(src, s, threads, quantize_perceptual_bgr); }, opt);
 }

@@ -29,6 +29,8 @@ SymbolRaster quantize_perceptual_bgr(const uint8_t* bgr, ptrdiff_t stride);
 std::array<uint8_t, 4> choose_perceptual_colours(const uint8_t* bgr, ptrdiff_t stride);
 std::array<uint16_t, 8> code_perceptual(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
 
-// encscreen --perceptual: the picture read a band at a time and quantized
-// into `s` as it arrives.
-PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt = {});
+// encscreen --perceptual: the picture read a group of bands at a time and
+// quantized into `s` as it arrives, its symbols over `threads` threads (the
+// same bytes for any number).
+PictureError load_screen_perceptual(const char* path, ScreenImage& s, const ReadOptions& opt = {},
+                                    unsigned threads = 1);

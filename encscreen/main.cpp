@@ -43,9 +43,12 @@ int encscreen(Run& run)
     // 2. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
-    const PictureError e = run.options.dither == Options::Dither::ordered ? load_screen_ordered(run.input, screen, reading(run))
-                           : run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run))
-                                                    : load_screen_luma(run.input, screen, reading(run));
+    const PictureError e =
+        run.options.dither == Options::Dither::ordered
+            ? load_screen_ordered(run.input, screen, reading(run), conversion_threads(run.options))
+        : run.options.perceptual
+            ? load_screen_perceptual(run.input, screen, reading(run), conversion_threads(run.options))
+            : load_screen_luma(run.input, screen, reading(run));
     if (e != PictureError::ok)
         return picture_failed(run, e);
 

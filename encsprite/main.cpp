@@ -63,7 +63,8 @@ int encsprite(Run& run)
     SpritePicture sprites;
     ReadOptions opt = reading(run);
     opt.alpha = true;
-    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, opt)
+    const PictureError e = run.options.dither == Options::Dither::ordered
+                               ? load_sprites_ordered(run.input, sprites, opt, conversion_threads(run.options))
                            : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
                                                     : load_sprites(run.input, sprites, opt);
     if (e != PictureError::ok)

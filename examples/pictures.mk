@@ -8,6 +8,10 @@
 # File names must not contain spaces or colons (make cannot handle them).
 ENCSCREEN ?= encscreen
 CONVERT ?= convert
+# Options for every conversion (OPTIONS=--perceptual, say). make -j runs
+# one conversion a core, so each runs on one thread (--threads 1): threads
+# of their own would only take turns with the other conversions.
+OPTIONS ?=
 
 # make's wildcards and pattern rules tell .JPG from .jpg, so every case of an
 # extension is spelled out as a glob here, and each screen file gets a rule
@@ -41,7 +45,7 @@ $(foreach p,$(PICTURES),$(eval $(basename $(p)).scn: $(p)))
 # encscreen exits with 1 on success and 0 on failure; make wants 0 for success.
 ifneq ($(DIRECT),)
 $(addsuffix .scn,$(basename $(DIRECT))):
-	$(ENCSCREEN) $< $@; test $$? -eq 1
+	$(ENCSCREEN) --threads 1 $(OPTIONS) $< $@; test $$? -eq 1
 endif
 
 # Other formats go through ImageMagick, the first frame only (an animated GIF
@@ -49,7 +53,7 @@ endif
 # encscreen refuses: -type truecolor keeps 24 bits.
 ifneq ($(VIA_BMP),)
 $(addsuffix .scn,$(basename $(VIA_BMP))):
-	$(CONVERT) '$<[0]' -type truecolor bmp:- | $(ENCSCREEN) - $@; test $$? -eq 1
+	$(CONVERT) '$<[0]' -type truecolor bmp:- | $(ENCSCREEN) --threads 1 $(OPTIONS) - $@; test $$? -eq 1
 endif
 
 clean:

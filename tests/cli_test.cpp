@@ -57,6 +57,7 @@ fs::path folder_with_a_picture()
 TEST(CommandLine, OptionsAndTheirErrors)
 {
     const std::string kSizeRule = "the size must be WIDTHxHEIGHT, each a multiple of 8 from 8 to 65528 (256x192, say)\n";
+    const std::string kThreadsRule = "the number of threads must be a whole number from 1 to 256\n";
     const std::string kPlaceRule =
         "the place must be X,Y, two fractions from 0 to 1 (0,0 the top left, 0.5,0.5 the middle)\n";
     const fs::path dir = folder_with_a_picture();
@@ -126,6 +127,17 @@ TEST(CommandLine, OptionsAndTheirErrors)
         {kEncscreen, "--dither=bayer a.bmp x", "encscreen: '--dither=bayer': the mode of dithering must be ordered\n"},
         {kDecscreen, "--dither=ordered a.scn x", "decscreen: unknown option '--dither=ordered'\n"},
         {kEncscreen, "--dither=ordered a.bmp x", ""},
+        // The number of threads, 1 to 256; the default conversion takes it too.
+        {kEncscreen, "--threads 0 a.bmp x", "encscreen: '--threads 0': " + kThreadsRule},
+        {kEncsprite, "--threads=257 a.bmp x", "encsprite: '--threads 257': " + kThreadsRule},
+        {kEncscreen, "--threads 1.5 a.bmp x", "encscreen: '--threads 1.5': " + kThreadsRule},
+        {kEncscreen, "--threads -2 a.bmp x", "encscreen: '--threads -2': " + kThreadsRule},
+        {kEncsprite, "--threads many a.bmp x", "encsprite: '--threads many': " + kThreadsRule},
+        {kEncscreen, "a.bmp x --threads", "encscreen: option '--threads' needs a number\n"},
+        {kDecscreen, "--threads 2 a.scn x", "decscreen: unknown option '--threads'\n"},
+        {kEncscreen, "--threads 256 --perceptual a.bmp x", ""},
+        {kEncsprite, "--threads=1 --dither=ordered a.bmp x", ""},
+        {kEncscreen, "--threads 3 a.bmp x", ""},
         {kEncsprite, "a.bmp --dither=ordered x", ""},
         {kDecscreen, "--force a.scn x", ""},
     };

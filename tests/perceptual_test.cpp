@@ -80,6 +80,40 @@ TEST(Perceptual, CiedeMatchesPublishedPairs)
     }
 }
 
+TEST(Perceptual, TheFloorIsNeverAboveTheDifference)
+{
+    // The search skips a candidate whose floor is above what it has found:
+    // a floor above the difference would skip the best and move bytes. The
+    // published pairs, every pair of screen colours, and random colours
+    // against screen colours (blues, greys and near-equal lightness, where
+    // the rotation and the chroma terms are largest against the lightness).
+    const Lab published[][2] = {{lab(50, 2.6772, -79.7751), lab(50, 0, -82.7485)},
+                                {lab(50, 2.49, -0.001), lab(50, -2.49, 0.0009)},
+                                {lab(22.7233, 20.0904, -46.6940), lab(23.0331, 14.9730, -42.5619)},
+                                {lab(50, 0, 0), lab(50, 0, 0)}};
+    for (const auto& p : published)
+        EXPECT_LE(ciede2000_floor(p[0], p[1]), ciede2000(p[0], p[1]));
+    const std::array<Lab, 256>& screen = screen_labs();
+    size_t checked = 0, tight = 0;
+    for (const Lab& x : screen)
+        for (const Lab& y : screen) {
+            const double f = ciede2000_floor(x, y), d = ciede2000(x, y);
+            ASSERT_LE(f, d);
+            tight += f > 0.5 * d;
+            ++checked;
+        }
+    std::mt19937 random(31);
+    for (int i = 0; i < 200000; ++i) {
+        const Lab x = lab_of_srgb(uint8_t(random()), uint8_t(random()), uint8_t(random()));
+        const Lab& y = screen[random() % 256];
+        ASSERT_LE(ciede2000_floor(x, y), ciede2000(x, y));
+        ++checked;
+    }
+    // And it is a floor worth having: above half the difference for a fair
+    // share of pairs.
+    EXPECT_GT(tight, checked / 20);
+}
+
 // A 24-bit picture's bytes as the walk hands a symbol over: bottom line first.
 static SymbolRaster quantize(const std::array<Rgb, 64>& px)
 {

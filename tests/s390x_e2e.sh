@@ -131,6 +131,11 @@ for p in sunset photo-wide photo-topdown four; do
   case_ encsprite-ordered-$p '$RUN $P/encsprite --dither=ordered $F/'$p'.bmp out.asm'
 done
 case_ encscreen-ordered-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --dither=ordered /dev/stdin out.scn'
+# Over threads: one, and more than the cores.
+for t in 1 7; do
+  case_ encscreen-perceptual-threads$t '$RUN $P/encscreen --perceptual --threads '$t' $F/photo-wide.bmp out.scn'
+  case_ encscreen-ordered-threads$t '$RUN $P/encscreen --dither=ordered --threads '$t' $F/photo-wide.bmp out.scn'
+done
 # Usage and faults: messages and statuses.
 for p in encscreen encsprite decscreen; do
   case_ $p-no-arguments '$RUN $P/'$p

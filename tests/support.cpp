@@ -134,7 +134,8 @@ RunResult run(const std::string& command)
 #ifdef VORNE_SANITIZED
     // A sanitizer report ends a program with status 1 by default, which is
     // encscreen's success: make it 86, which no program uses.
-    const std::string env = "export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1; ";
+    const std::string env = "export ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86:print_stacktrace=1 "
+                            "TSAN_OPTIONS=exitcode=86:halt_on_error=1; ";
 #else
     const std::string env;
 #endif

@@ -214,6 +214,12 @@ for f in sunset small; do
   case_ encsprite-ordered-$f encsprite --dither=ordered $F/$f.bmp out.asm
 done
 STDIN=$fx/sunset.bmp case_ encscreen-ordered-stdin encscreen --dither=ordered - out.scn
+# On Windows's threads as on Linux's: one, and more than the cores.
+for t in 1 7; do
+  case_ encscreen-perceptual-threads$t encscreen --perceptual --threads $t $F/sunset.bmp out.scn
+  case_ encscreen-ordered-threads$t encscreen --dither=ordered --threads $t $F/sunset.bmp out.scn
+  case_ encsprite-ordered-threads$t encsprite --dither=ordered --threads $t $F/sunset.bmp out.asm
+done
 for p in encscreen encsprite; do
   case_ $p-perceptual-short     $p --perceptual $F/short.bmp out.scn
   case_ $p-perceptual-no-folder $p --perceptual $F/small.bmp no-such-folder/out.scn
