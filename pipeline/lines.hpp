@@ -129,10 +129,11 @@ LineSource adjust_lines(AdjustStage& st, const LineSource& up, const std::vector
 bool changes_colours(const std::vector<Adjustment>& adjustments);
 
 // The stages a program reads a picture through, in order: the reader, then
+// the adjustment stage where the options ask for any that changes a colour
+// (the picture's colours, before the letterbox's black bars are added), then
 // the pad stage where the options ask for it and the picture needs it, or
-// the fit stage where they ask for a size, then the adjustment stage where
-// they ask for any that changes a colour. The
-// sources point into the chain, so it stays where it was opened.
+// the fit stage where they ask for a size. The sources point into the chain,
+// so it stays where it was opened.
 struct LineChain {
     PadStage pad;
     FitStage fit;

@@ -204,3 +204,33 @@ TEST(Fit, EnlargedHundredsOfTimesUpToTheEdges)
             ASSERT_EQ(px.g, want) << "at " << at;
     }
 }
+
+// The adjustments change the picture, not the screen: letterboxed, the bars
+// stay black however bright, contrasted (-100 makes black middle grey) or
+// lightened the picture is, and the picture's part is the colour that the
+// adjustment alone gives it.
+TEST(Fit, LetterboxBarsStayBlackUnderAdjustments)
+{
+    const Picture wide = make_picture(64, 16, [](int, int) { return Rgb{90, 120, 30}; });
+    const struct {
+        const char* name;
+        std::vector<Adjustment> a;
+    } cases[] = {
+        {"brightness 50", {{Adjustment::brightness, 50}}},
+        {"contrast -100", {{Adjustment::contrast, -100}}},
+        {"gamma 2.2", {{Adjustment::gamma, 2200}}},
+        {"saturation 0, brightness 20", {{Adjustment::saturation, 0}, {Adjustment::brightness, 20}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadOptions only;
+        only.adjustments = c.a;
+        const Rgb want = fitted(wide, only).at(0, 0);
+        ASSERT_NE(want, (Rgb{90, 120, 30}));
+        ReadOptions o = fit(16, 16, true);
+        o.adjustments = c.a;
+        const Picture out = fitted(wide, o);
+        for (int y = 0; y < 16; ++y)
+            EXPECT_EQ(out.at(7, y), (y >= 6 && y < 10 ? want : Rgb{0, 0, 0})) << "line " << y;
+    }
+}
