@@ -103,6 +103,7 @@ struct FitStage {
         uint64_t places = 0; // the area's width
     };
     std::vector<Column> columns;
+    std::array<uint32_t, 256> light{};   // each byte's linear light
     std::vector<uint8_t> line;           // the last picture line read
     uint32_t lines_read = 0;             // picture lines read so far
     std::vector<uint64_t> row;           // picture line row_line across, for each screen column

@@ -4,6 +4,7 @@
 // column and line came from), from bottom-up and top-down files alike.
 #include <gtest/gtest.h>
 
+#include "colour/light.hpp"
 #include "pipeline/lines.hpp"
 #include "support.hpp"
 
@@ -233,4 +234,25 @@ TEST(Fit, LetterboxBarsStayBlackUnderAdjustments)
         for (int y = 0; y < 16; ++y)
             EXPECT_EQ(out.at(7, y), (y >= 6 && y < 10 ? want : Rgb{0, 0, 0})) << "line " << y;
     }
+}
+
+// Light back to bytes, for every light the fit stage can give: each byte's
+// own light gives that byte, the byte grows one at a time as the light does,
+// and each steps up between the lights of its two neighbours.
+TEST(Fit, EveryLightGoesBackToItsNearestByte)
+{
+    const std::array<uint16_t, 256>& lin = linear_of_srgb();
+    for (unsigned v = 0; v < 256; ++v)
+        ASSERT_EQ(srgb_of_linear(uint32_t(lin[v]) << 8), v);
+    unsigned was = 0;
+    for (uint32_t light = 0; light <= 65535u * 256; ++light) {
+        const unsigned v = srgb_of_linear(light);
+        if (v == was)
+            continue;
+        ASSERT_EQ(v, was + 1) << "at light " << light;
+        ASSERT_GT(light, uint32_t(lin[was]) << 8);
+        ASSERT_LE(light, uint32_t(lin[v]) << 8);
+        was = v;
+    }
+    EXPECT_EQ(was, 255u);
 }
