@@ -277,12 +277,14 @@ function ditherMode() {
 var DITHER_OPTIONS = {"": [], ordered: ["--dither=ordered"], best: ["--dither"]};
 var NO_BEST = "These programs have no full search (--dither) yet: shown and offered with --dither=ordered.";
 
-// Converts the current picture with the page's settings. how.preview: only
-// the view, with --dither=ordered for the full search (a slider moving),
-// whose whole conversion follows when the slider rests.
+// Converts the current picture with the page's settings. While a slider
+// moves, how.preview: only the view, with --dither=ordered for the full
+// search, so that the files worker takes no processor time from it; once
+// the slider rests, how.filesOnly: the downloads of the view shown (or, for
+// the full search, a whole conversion).
 function convert(asked, how) {
   if (!current) return;
-  var preview = Boolean(how && how.preview);
+  var preview = Boolean(how && how.preview), filesOnly = Boolean(how && how.filesOnly);
   // A conversion under way is dropped: where it is cheap to let finish, the
   // workers drop it themselves; otherwise they are ended, and fresh ones
   // take this one at once.
@@ -292,30 +294,34 @@ function convert(asked, how) {
     id: ++jobId,
     role: "view",
     perceptual: $("perceptual").checked,
-    dither: preview ? "ordered" : ditherMode(),
+    dither: preview && ditherMode() === "best" ? "ordered" : ditherMode(),
     pad: $("pad").checked,
     prefix: $("prefix").value.trim(),
     sprites: $("mode-sprites").checked,
     shape: shapeOptions(),
   };
   showCommand();
-  window.vorneTimings = {asked: asked || performance.now()};
-  pending = {view: true, files: !preview, notes: [], failed: false, cheap: cheapToFinish(), preview: preview,
+  if (!filesOnly) window.vorneTimings = {asked: asked || performance.now()};
+  pending = {view: !filesOnly, files: !preview, notes: [], failed: false, cheap: cheapToFinish(), preview: preview,
     dither: job.dither};
   clearDownloads();
-  setState("busy", preview ? PREVIEWING + "…" : "Converting");
+  setState("busy", preview ? previewing() : filesOnly ? "Converting: the downloads follow" : "Converting");
   job.bytes = current.bytes;
   job.name = current.name;
   job.key = current.key;
   job.pixels = current.pixels;
   job.width = current.width;
   job.height = current.height;
-  (preview ? ["view"] : ["view", "files"]).forEach(function (role) {
+  (preview ? ["view"] : filesOnly ? ["files"] : ["view", "files"]).forEach(function (role) {
     job.role = role;
     workers[role].postMessage(job);
   });
 }
-var PREVIEWING = "Shown with --dither=ordered while the slider moves; the full search (--dither) follows when it rests";
+function previewing() {
+  return pending.dither !== ditherMode() ?
+    "Shown with --dither=ordered while the slider moves; the full search (--dither) follows when it rests" :
+    "Shown while the slider moves; the downloads follow when it rests";
+}
 
 // --- what the worker sends back ---------------------------------------------------
 
@@ -361,7 +367,7 @@ function onReply(e) {
     t.view = performance.now() - t.asked;
     t.paint = performance.now() - painting;
     t.workerView = r.ms;
-    if (pending.preview) $("status").textContent = PREVIEWING;
+    if (pending.preview) $("status").textContent = previewing();
     else if (pending.files) $("status").textContent = "Converting: the loss map, the picture and the downloads follow";
   } else if (r.step === "loss") {
     showLoss(r.loss);
@@ -389,7 +395,7 @@ function onReply(e) {
   }
   if (pending.view || pending.files) return;
   // A preview stays busy: the whole conversion follows when the slider rests.
-  if (pending.preview) return setState("busy", PREVIEWING);
+  if (pending.preview) return setState("busy", previewing());
   if (noBest && $("dither").value === "best") pending.notes.push(NO_BEST);
   // "failed" only where nothing came of it; what did not, the notes say.
   var made = ["download-scn", "download-asm", "download-png"].some(function (id) {
@@ -639,18 +645,22 @@ function loadSettings() {
     $(a.id + "-shown").textContent = $(a.id).value;
   });
 }
-// With the full search chosen, a slider's move shows --dither=ordered at
-// once (the search may take seconds) and the full search converts once the
-// slider has rested this long.
+// A slider's move converts the view at once, with --dither=ordered where the
+// full search is chosen (it may take seconds); the downloads (and the full
+// search) follow once the slider has rested this long.
 var REST_MS = 300, restTimer = 0;
+function rested() {
+  var shownAlready = pending && pending.preview && !pending.view && !pending.failed && pending.dither === ditherMode();
+  convert(undefined, shownAlready ? {filesOnly: true} : undefined);
+}
 function shapeChanged(e) {
   ADJUSTMENTS.forEach(function (a) { $(a.id + "-shown").textContent = $(a.id).value; });
   saveSettings();
   showCommand();
   clearTimeout(restTimer);
-  if (e && e.type === "input" && ditherMode() === "best") {
+  if (e && e.type === "input") {
     convert(undefined, {preview: true});
-    restTimer = setTimeout(function () { convert(); }, REST_MS);
+    restTimer = setTimeout(rested, REST_MS);
   } else {
     convert();
   }

@@ -137,6 +137,9 @@ async function convert(M, job) {
     postMessage({id: job.id, role: job.role, step: "failed", message: message || "the conversion failed", notes: notes,
       memory: memoryUsed(M)});
   };
+  // Jobs posted meanwhile arrive first: this one may be overtaken already.
+  await commit();
+  if (overtaken(job)) return;
   M.FS.mkdirTree("/work");
   var same = job.key !== undefined && job.key === kept;
   removeFiles(M, same);
