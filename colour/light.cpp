@@ -1,6 +1,7 @@
 // Linear light tables; see light.hpp. Built with -ffp-contract=off.
 #include "colour/light.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -22,6 +23,20 @@ const std::array<uint32_t, 255> kThreshold = [] {
     for (unsigned k = 0; k < 255; ++k)
         t[k] = uint32_t(linear((k + 0.5) / 255.0) * (65535.0 * 256) + 0.5);
     return t;
+}();
+
+// kFirst[b]: the number of thresholds at or below b * 4096, the byte from
+// which srgb_of_linear counts on for a light in that 4096-wide step. The
+// thresholds lie at least 5000 apart (near black), so a step or two remain.
+const std::array<uint8_t, 4096> kFirst = [] {
+    std::array<uint8_t, 4096> f{};
+    unsigned k = 0;
+    for (unsigned b = 0; b < 4096; ++b) {
+        while (k < 255 && kThreshold[k] <= b << 12)
+            ++k;
+        f[b] = uint8_t(k);
+    }
+    return f;
 }();
 
 } // namespace
@@ -48,14 +63,10 @@ const std::array<uint16_t, 256>& linear_of_srgb() { return kLinear; }
 
 uint8_t srgb_of_linear(uint32_t light)
 {
-    // The number of thresholds at or below `light`, by halving the range.
-    unsigned lo = 0, hi = 255;
-    while (lo < hi) {
-        const unsigned mid = (lo + hi) / 2;
-        if (kThreshold[mid] <= light)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return uint8_t(lo);
+    // The number of thresholds at or below `light`: those below its step
+    // of 4096 counted already, the rest one by one.
+    unsigned k = kFirst[std::min(light >> 12, 4095u)];
+    while (k < 255 && kThreshold[k] <= light)
+        ++k;
+    return uint8_t(k);
 }

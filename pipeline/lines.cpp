@@ -130,13 +130,16 @@ const LineSource& open_chain(LineChain& chain, PictureStream& p, const ReadOptio
 {
     chain.out = picture_lines(p);
     chain.out.alpha = chain.out.alpha && opt.alpha;
+    // The adjustments change the picture's colours, so they come first: the
+    // letterbox's bars are the screen's black whatever the picture's
+    // brightness, and the padding repeats the edge pixels as adjusted.
+    if (changes_colours(opt.adjustments))
+        chain.out = adjust_lines(chain.adjust, chain.out, opt.adjustments);
     // A picture of whole symbols needs no padding: the stage is left out;
     // nor does one scaled to a screen size.
     if (opt.fit_width != 0)
         chain.out = fit_lines(chain.fit, chain.out, opt);
     else if (opt.pad && (chain.out.width % 8 != 0 || chain.out.height % 8 != 0))
         chain.out = pad_lines(chain.pad, chain.out);
-    if (changes_colours(opt.adjustments))
-        chain.out = adjust_lines(chain.adjust, chain.out, opt.adjustments);
     return chain.out;
 }

@@ -123,6 +123,7 @@ struct FitStage {
         uint64_t places = 0; // the area's width
     };
     std::vector<Column> columns;
+    std::array<uint32_t, 256> light{};   // each byte's linear light
     std::vector<uint8_t> line;           // the last picture line read
     uint32_t lines_read = 0;             // picture lines read so far
     std::vector<uint64_t> row;           // picture line row_line across, for each screen column
@@ -153,9 +154,10 @@ LineSource adjust_lines(AdjustStage& st, const LineSource& up, const std::vector
 bool changes_colours(const std::vector<Adjustment>& adjustments);
 
 // The stages a program reads a picture through, in order: the reader, then
+// the adjustment stage where the options ask for any that changes a colour
+// (the picture's colours, before the letterbox's black bars are added), then
 // the pad stage where the options ask for it and the picture needs it, or
-// the fit stage where they ask for a size, then the adjustment stage where
-// they ask for any that changes a colour. Transparency comes through where
+// the fit stage where they ask for a size. Transparency comes through where
 // the options ask for it (ReadOptions::alpha) and the picture has it. The
 // sources point into the chain, so it stays where it was opened.
 struct LineChain {

@@ -194,6 +194,10 @@ TEST(PinnedOutput, FitAndAdjustments)
         {"--saturation", enc + "--perceptual --saturation 150 " + photo, 1, 0x1bdd206c82014cb0},
         {"--gamma", enc + "--gamma 2.2 " + photo, 1, 0xe692e31b33f52258},
         {"all four, in order", enc + "--gamma 0.8 --saturation 50 --contrast 25 --brightness -10 " + photo, 1, 0x7d9bc3ca5e05327f},
+        // The picture adjusted, then fitted: the bars stay black.
+        {"--fit --letterbox, adjusted",
+         enc + "--fit 320x240 --letterbox --brightness 50 --contrast -20 --gamma 2.2 " + oddbmp, 1, 0x9bf0521c4a5be4c1},
+        {"--fit --perceptual, adjusted", enc + "--perceptual --fit 256x192 --saturation 150 --gamma 0.8 " + oddbmp, 1, 0x0a8f9e4726fe8ac3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

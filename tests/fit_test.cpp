@@ -4,6 +4,7 @@
 // column and line came from), from bottom-up and top-down files alike.
 #include <gtest/gtest.h>
 
+#include "colour/light.hpp"
 #include "pipeline/lines.hpp"
 #include "support.hpp"
 
@@ -203,4 +204,55 @@ TEST(Fit, EnlargedHundredsOfTimesUpToTheEdges)
         for (const Rgb px : fitted(down, fit(1024, 8, false, 0, at)).px)
             ASSERT_EQ(px.g, want) << "at " << at;
     }
+}
+
+// The adjustments change the picture, not the screen: letterboxed, the bars
+// stay black however bright, contrasted (-100 makes black middle grey) or
+// lightened the picture is, and the picture's part is the colour that the
+// adjustment alone gives it.
+TEST(Fit, LetterboxBarsStayBlackUnderAdjustments)
+{
+    const Picture wide = make_picture(64, 16, [](int, int) { return Rgb{90, 120, 30}; });
+    const struct {
+        const char* name;
+        std::vector<Adjustment> a;
+    } cases[] = {
+        {"brightness 50", {{Adjustment::brightness, 50}}},
+        {"contrast -100", {{Adjustment::contrast, -100}}},
+        {"gamma 2.2", {{Adjustment::gamma, 2200}}},
+        {"saturation 0, brightness 20", {{Adjustment::saturation, 0}, {Adjustment::brightness, 20}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadOptions only;
+        only.adjustments = c.a;
+        const Rgb want = fitted(wide, only).at(0, 0);
+        ASSERT_NE(want, (Rgb{90, 120, 30}));
+        ReadOptions o = fit(16, 16, true);
+        o.adjustments = c.a;
+        const Picture out = fitted(wide, o);
+        for (int y = 0; y < 16; ++y)
+            EXPECT_EQ(out.at(7, y), (y >= 6 && y < 10 ? want : Rgb{0, 0, 0})) << "line " << y;
+    }
+}
+
+// Light back to bytes, for every light the fit stage can give: each byte's
+// own light gives that byte, the byte grows one at a time as the light does,
+// and each steps up between the lights of its two neighbours.
+TEST(Fit, EveryLightGoesBackToItsNearestByte)
+{
+    const std::array<uint16_t, 256>& lin = linear_of_srgb();
+    for (unsigned v = 0; v < 256; ++v)
+        ASSERT_EQ(srgb_of_linear(uint32_t(lin[v]) << 8), v);
+    unsigned was = 0;
+    for (uint32_t light = 0; light <= 65535u * 256; ++light) {
+        const unsigned v = srgb_of_linear(light);
+        if (v == was)
+            continue;
+        ASSERT_EQ(v, was + 1) << "at light " << light;
+        ASSERT_GT(light, uint32_t(lin[was]) << 8);
+        ASSERT_LE(light, uint32_t(lin[v]) << 8);
+        was = v;
+    }
+    EXPECT_EQ(was, 255u);
 }

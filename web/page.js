@@ -3,7 +3,7 @@
 // at, and the downloads. The worker does all the converting, so the page
 // keeps answering while a large picture converts.
 //
-// Tests drive it through #picture, #perceptual, #dither-ordered, #download-scn/-asm/-png,
+// Tests drive it through #picture, #perceptual, #dither, #download-scn/-asm/-png,
 // #status and document.body.dataset.state (busy, then done or failed).
 "use strict";
 
@@ -199,7 +199,7 @@ function takeFile(file) {
   setState("busy", "Reading " + file.name);
   var asBytes = function () {
     $("note").hidden = true;
-    current = {base: base, bytes: file, name: file.name};
+    current = {base: base, bytes: file, name: file.name, key: mine};
     convert(asked);
   };
   var tooLarge = function (format, width, height) {
@@ -229,7 +229,7 @@ function takeFile(file) {
       g.drawImage(bitmap, 0, 0);
       bitmap.close();
       var pixels = new Blob([g.getImageData(0, 0, c.width, c.height).data]);
-      current = {base: base, name: file.name, pixels: pixels, width: c.width, height: c.height};
+      current = {base: base, name: file.name, pixels: pixels, width: c.width, height: c.height, key: mine};
       c.width = c.height = 0; // its pixels are in the Blob now
       $("note").textContent = file.name + " was decoded by this browser and handed to the converters as " +
         "24-bit pixels (transparent parts on black); another decoder may give slightly different pixels, " +
@@ -252,36 +252,75 @@ function takeFile(file) {
 // done; the views and downloads it made are the page's, and stay.
 var HELD_MEMORY = 96 << 20;
 
-function convert(asked) {
+// A conversion under way that is cheap to let finish: one whose screen has
+// at most this many pixels, from a picture of at most this many bytes. A
+// newer one then waits in the workers for it (they drop it at its next
+// pause), which is sooner than a fresh worker is ready: starting one and its
+// module takes longer than converting 256x192. Larger ones are cut short by
+// ending their workers.
+var CHEAP = {pixels: 640 * 512, bytes: 64 << 20};
+function cheapToFinish() {
+  var size = /^(\d+)x(\d+)$/.exec(fitSize());
+  // Without a screen size, the size of this picture's last view, if any.
+  var pixels = size ? size[1] * size[2] : shown && shown.of === current ? shown.width * shown.height : Infinity;
+  var bytes = current.bytes ? current.bytes.size : current.pixels.size;
+  return pixels <= CHEAP.pixels && bytes <= CHEAP.bytes;
+}
+
+// The dither chosen: "", "ordered" or "best" (the full search, --dither);
+// "ordered" in its stead where this build's programs have no full search.
+var noBest = false;
+function ditherMode() {
+  var d = $("dither").value;
+  return d === "best" && noBest ? "ordered" : d;
+}
+var DITHER_OPTIONS = {"": [], ordered: ["--dither=ordered"], best: ["--dither"]};
+var NO_BEST = "These programs have no full search (--dither) yet: shown and offered with --dither=ordered.";
+
+// Converts the current picture with the page's settings. While a slider
+// moves, how.preview: only the view, with --dither=ordered for the full
+// search, so that the files worker takes no processor time from it; once
+// the slider rests, how.filesOnly: the downloads of the view shown (or, for
+// the full search, a whole conversion).
+function convert(asked, how) {
   if (!current) return;
-  // A conversion under way is dropped: its workers are ended, fresh ones
+  var preview = Boolean(how && how.preview), filesOnly = Boolean(how && how.filesOnly);
+  // A conversion under way is dropped: where it is cheap to let finish, the
+  // workers drop it themselves; otherwise they are ended, and fresh ones
   // take this one at once.
-  if (pending && (pending.view || pending.files)) startWorkers();
+  if (pending && (pending.view || pending.files) && !pending.cheap) startWorkers();
   if (!canvasesHanded) handCanvases();
   var job = {
     id: ++jobId,
     role: "view",
     perceptual: $("perceptual").checked,
-    ditherOrdered: $("dither-ordered").checked,
+    dither: preview && ditherMode() === "best" ? "ordered" : ditherMode(),
     pad: $("pad").checked,
     prefix: $("prefix").value.trim(),
     sprites: $("mode-sprites").checked,
     shape: shapeOptions(),
   };
   showCommand();
-  window.vorneTimings = {asked: asked || performance.now()};
-  pending = {view: true, files: true, notes: [], failed: false};
+  if (!filesOnly) window.vorneTimings = {asked: asked || performance.now()};
+  pending = {view: !filesOnly, files: !preview, notes: [], failed: false, cheap: cheapToFinish(), preview: preview,
+    dither: job.dither};
   clearDownloads();
-  setState("busy", "Converting");
+  setState("busy", preview ? previewing() : filesOnly ? "Converting: the downloads follow" : "Converting");
   job.bytes = current.bytes;
   job.name = current.name;
+  job.key = current.key;
   job.pixels = current.pixels;
   job.width = current.width;
   job.height = current.height;
-  ["view", "files"].forEach(function (role) {
+  (preview ? ["view"] : filesOnly ? ["files"] : ["view", "files"]).forEach(function (role) {
     job.role = role;
     workers[role].postMessage(job);
   });
+}
+function previewing() {
+  return pending.dither !== ditherMode() ?
+    "Shown with --dither=ordered while the slider moves; the full search (--dither) follows when it rests" :
+    "Shown while the slider moves; the downloads follow when it rests";
 }
 
 // --- what the worker sends back ---------------------------------------------------
@@ -301,6 +340,13 @@ function onReply(e) {
     // Both workers meet the same fault: the first to tell it is enough.
     if (pending.failed) return;
     pending.failed = true;
+    // Programs without the full search refuse --dither: the page says so
+    // and converts with --dither=ordered instead.
+    if (pending.dither === "best" && /--dither\b(?!=)/.test(r.message)) {
+      noBest = true;
+      pending.view = pending.files = false;
+      return convert(t.asked);
+    }
     t.failed = performance.now() - t.asked;
     wanted = null;
     fail(r.message);
@@ -321,7 +367,8 @@ function onReply(e) {
     t.view = performance.now() - t.asked;
     t.paint = performance.now() - painting;
     t.workerView = r.ms;
-    if (pending.files) $("status").textContent = "Converting: the loss map, the picture and the downloads follow";
+    if (pending.preview) $("status").textContent = previewing();
+    else if (pending.files) $("status").textContent = "Converting: the loss map, the picture and the downloads follow";
   } else if (r.step === "loss") {
     showLoss(r.loss);
     t.loss = performance.now() - t.asked;
@@ -347,6 +394,9 @@ function onReply(e) {
     }
   }
   if (pending.view || pending.files) return;
+  // A preview stays busy: the whole conversion follows when the slider rests.
+  if (pending.preview) return setState("busy", previewing());
+  if (noBest && $("dither").value === "best") pending.notes.push(NO_BEST);
   // "failed" only where nothing came of it; what did not, the notes say.
   var made = ["download-scn", "download-asm", "download-png"].some(function (id) {
     return $(id).getAttribute("aria-disabled") === "false";
@@ -377,12 +427,11 @@ function offer(id, blob, name) {
 }
 
 function showScreen(r) {
-  shown = {width: r.width, height: r.height, attributes: new Uint8Array(r.attributes), loss: null};
+  shown = {width: r.width, height: r.height, attributes: new Uint8Array(r.attributes), loss: null, of: current};
   var loss = $("view-loss");
   loss.width = r.width >> 3;
   loss.height = r.height >> 3;
   loss.getContext("2d").clearRect(0, 0, loss.width, loss.height);
-  if (!zoomChosen) $("zoom").value = String(fittingZoom(r.width, r.height));
   // The symbol pointed at stays where it was, within the new picture.
   if (cursor) {
     cursor = {col: Math.min(cursor.col, (r.width >> 3) - 1), row: Math.min(cursor.row, (r.height >> 3) - 1)};
@@ -415,19 +464,22 @@ function showLoss(buffer) {
 
 // --- zoom, grid, the symbol pointed at ---------------------------------------------
 
-var zoomChosen = false;
-
-// The largest whole step at which the picture fits its pane's width.
-function fittingZoom(width, height) {
-  var room = Math.max(160, $("views").clientWidth / 3 - 24);
-  var steps = [16, 12, 8, 6, 4, 3, 2, 1];
-  for (var i = 0; i < steps.length; i++) if (width * steps[i] <= room && height * steps[i] <= 600) return steps[i];
-  return 1;
+// The zoom: a whole step chosen, or "fit": the largest whole step at which
+// the picture fits its pane (its width, and 70 % of the window's height),
+// or where even one pixel a pixel is too large, the fraction that fits.
+function zoomFactor() {
+  var v = $("zoom").value;
+  if (v !== "fit") return Number(v);
+  if (!shown) return 1;
+  var pane = document.querySelector("#views .pane");
+  var room = {w: Math.max(64, pane.clientWidth - 8), h: Math.max(64, innerHeight * 0.7 - 8)};
+  var fits = Math.min(room.w / shown.width, room.h / shown.height);
+  return fits >= 1 ? Math.min(16, Math.floor(fits)) : fits;
 }
 
 function applyZoom() {
   if (!shown) return;
-  var z = Number($("zoom").value);
+  var z = zoomFactor();
   var w = shown.width * z, h = shown.height * z;
   document.querySelectorAll("#views canvas").forEach(function (c) {
     c.style.width = w + "px";
@@ -473,7 +525,7 @@ function describeSymbol() {
 }
 
 function placeCursor() {
-  var z = Number($("zoom").value);
+  var z = zoomFactor();
   document.querySelectorAll("#views .cursor").forEach(function (el) {
     el.hidden = !cursor;
     if (!cursor) return;
@@ -563,9 +615,8 @@ function shellWord(w) {
 // GIF, WebP) comes through ImageMagick, as the manual pages say.
 function commandLine() {
   var name = current ? current.name : "PICTURE", base = current ? current.base : "SCREEN";
-  var opts = [].concat($("perceptual").checked ? ["--perceptual"] : [],
-                       $("dither-ordered").checked ? ["--dither=ordered"] : [], $("pad").checked ? ["--pad"] : [],
-                       shapeOptions());
+  var opts = [].concat($("perceptual").checked ? ["--perceptual"] : [], DITHER_OPTIONS[ditherMode()],
+                       $("pad").checked ? ["--pad"] : [], shapeOptions());
   var words = ["encscreen"].concat(opts);
   if (current && current.pixels)
     return ["convert", name, "-type", "truecolor", "bmp:-"].map(shellWord).join(" ") + " | " +
@@ -594,11 +645,25 @@ function loadSettings() {
     $(a.id + "-shown").textContent = $(a.id).value;
   });
 }
-function shapeChanged() {
+// A slider's move converts the view at once, with --dither=ordered where the
+// full search is chosen (it may take seconds); the downloads (and the full
+// search) follow once the slider has rested this long.
+var REST_MS = 300, restTimer = 0;
+function rested() {
+  var shownAlready = pending && pending.preview && !pending.view && !pending.failed && pending.dither === ditherMode();
+  convert(undefined, shownAlready ? {filesOnly: true} : undefined);
+}
+function shapeChanged(e) {
   ADJUSTMENTS.forEach(function (a) { $(a.id + "-shown").textContent = $(a.id).value; });
   saveSettings();
   showCommand();
-  convert();
+  clearTimeout(restTimer);
+  if (e && e.type === "input") {
+    convert(undefined, {preview: true});
+    restTimer = setTimeout(rested, REST_MS);
+  } else {
+    convert();
+  }
 }
 ["fit", "letterbox"].forEach(function (id) { $(id).addEventListener("change", shapeChanged); });
 $("fit-typed").addEventListener("change", function () {
@@ -641,7 +706,7 @@ $("copy-command").addEventListener("click", function () {
   pane.addEventListener("pointerup", end);
   pane.addEventListener("pointercancel", end);
 })();
-["perceptual", "dither-ordered", "pad"].forEach(function (id) { $(id).addEventListener("change", showCommand); });
+["perceptual", "dither", "pad"].forEach(function (id) { $(id).addEventListener("change", showCommand); });
 loadSettings();
 showCommand();
 
@@ -653,8 +718,11 @@ $("picture").addEventListener("change", function () {
   // The same file chosen again fires no change event unless the input is emptied.
   this.value = "";
 });
-["perceptual", "dither-ordered", "pad", "mode-screen", "mode-sprites"].forEach(function (id) {
-  $(id).addEventListener("change", function () { convert(); });
+["perceptual", "dither", "pad", "mode-screen", "mode-sprites"].forEach(function (id) {
+  $(id).addEventListener("change", function () {
+    clearTimeout(restTimer);
+    convert();
+  });
 });
 $("prefix").addEventListener("change", function () { convert(); });
 // A click on a download that is not ready (the prefix typed just before
@@ -666,7 +734,33 @@ $("prefix").addEventListener("change", function () { convert(); });
     if (pending && pending.files) wanted = id;
   });
 });
-$("zoom").addEventListener("change", function () { zoomChosen = true; applyZoom(); });
+$("zoom").addEventListener("change", applyZoom);
+addEventListener("resize", function () { if ($("zoom").value === "fit") applyZoom(); });
+// Before and after in one pane: the screen over the picture, cut away left
+// of a line dragged across them; both at the same zoom and scrolled together.
+$("split").addEventListener("change", function () {
+  $("views").classList.toggle("split", this.checked);
+  $("split-line").hidden = !this.checked;
+  applyZoom();
+});
+(function () {
+  var line = $("split-line"), dragging = false;
+  line.addEventListener("pointerdown", function (e) {
+    dragging = true;
+    line.setPointerCapture(e.pointerId);
+    e.preventDefault();
+    e.stopPropagation();
+  });
+  line.addEventListener("pointermove", function (e) {
+    if (!dragging) return;
+    var r = document.querySelector("#views figure").getBoundingClientRect();
+    var at = Math.min(100, Math.max(0, (e.clientX - r.left) / r.width * 100));
+    $("views").style.setProperty("--split", at.toFixed(1) + "%");
+  });
+  var end = function () { dragging = false; };
+  line.addEventListener("pointerup", end);
+  line.addEventListener("pointercancel", end);
+})();
 $("grid").addEventListener("change", function () { document.body.classList.toggle("show-grid", this.checked); });
 document.querySelectorAll("#views .pane").forEach(function (p) {
   p.addEventListener("scroll", function () { syncScroll(p); });

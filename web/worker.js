@@ -8,9 +8,10 @@
 // the downloads.
 //
 // Messages from the page: {id, role, name, bytes or pixels (Blobs), width?,
-// height?, perceptual, ditherOrdered, pad, prefix, sprites, shape}; shape holds the options of
-// --fit and the adjustments, as the command line gives them. Replies carry the same id and
-// role, so the page drops those of a picture it has since replaced; the last
+// height?, perceptual, dither ("", "ordered" or "best"), pad, prefix, sprites, shape}; shape
+// holds the options of --fit and the adjustments, as the command line gives them. Replies
+// carry the same id and role, so the page drops those of a picture it has since replaced;
+// the last
 // of each (picture, downloads, failed) also the memory the conversion held
 // in bytes (memory):
 //   {id, step: "screen", width, height, attributes}   (drawn into the canvases)
@@ -20,7 +21,10 @@
 //   {id, step: "downloads", scn, asm, png, notes}
 //   {id, step: "failed", message}
 // `notes` are what a program said about a part that failed (an option it does
-// not know, say) while the rest went through. The view worker gets
+// not know, say) while the rest went through. Only the newest job waits: one
+// that a newer one has overtaken is dropped where it stands, at its next
+// pause (after reading the picture's bytes, after showing the screen), and
+// says nothing more. The view worker gets
 // {canvases: {picture, screen}}, OffscreenCanvases of the page, before its
 // first picture and whenever the page has emptied its canvases.
 
@@ -64,10 +68,15 @@ function memoryUsed(M) {
   return bytes;
 }
 
-function removeFiles(M) {
+// The picture's file is kept for the next job where it is small and the
+// page converts the same picture again (a slider moved): its bytes need not
+// be read from the Blob and written again. `kept` is its key.
+var KEEP_BYTES = 16 << 20, kept = null;
+function removeFiles(M, keepPicture) {
   M.FS.readdir("/work").forEach(function (f) {
-    if (f !== "." && f !== "..") M.FS.unlink("/work/" + f);
+    if (f !== "." && f !== ".." && !(keepPicture && f === "picture")) M.FS.unlink("/work/" + f);
   });
+  if (!keepPicture) kept = null;
 }
 
 // Pixels the browser decoded (JPEG, GIF, WebP) as a 24-bit top-down BMP:
@@ -128,18 +137,27 @@ async function convert(M, job) {
     postMessage({id: job.id, role: job.role, step: "failed", message: message || "the conversion failed", notes: notes,
       memory: memoryUsed(M)});
   };
+  // Jobs posted meanwhile arrive first: this one may be overtaken already.
+  await commit();
+  if (overtaken(job)) return;
   M.FS.mkdirTree("/work");
-  removeFiles(M);
-  // BMP or PNG as their bytes; the converters tell them apart by content.
-  // The file takes the bytes as they are (canOwn), without a copy.
-  var data = job.pixels ? bmpOfPixels(new Uint8Array(await job.pixels.arrayBuffer()), job.width, job.height)
-    : new Uint8Array(await job.bytes.arrayBuffer());
-  var stream = M.FS.open("/work/picture", "w");
-  M.FS.write(stream, data, 0, data.length, 0, true);
-  M.FS.close(stream);
-  data = null;
+  var same = job.key !== undefined && job.key === kept;
+  removeFiles(M, same);
+  if (!same) {
+    // BMP or PNG as their bytes; the converters tell them apart by content.
+    // The file takes the bytes as they are (canOwn), without a copy.
+    var data = job.pixels ? bmpOfPixels(new Uint8Array(await job.pixels.arrayBuffer()), job.width, job.height)
+      : new Uint8Array(await job.bytes.arrayBuffer());
+    if (overtaken(job)) return;
+    var stream = M.FS.open("/work/picture", "w");
+    M.FS.write(stream, data, 0, data.length, 0, true);
+    M.FS.close(stream);
+    if (data.length <= KEEP_BYTES) kept = job.key;
+    data = null;
+  }
   lap("write");
-  var options = [].concat(job.perceptual ? ["--perceptual"] : [], job.ditherOrdered ? ["--dither=ordered"] : [],
+  var dither = {ordered: ["--dither=ordered"], best: ["--dither"]}[job.dither] || [];
+  var options = [].concat(job.perceptual ? ["--perceptual"] : [], dither,
                           job.pad ? ["--pad"] : [], job.shape || []);
 
   // The screen file first: everything else follows from it. The sprites view
@@ -178,6 +196,8 @@ async function showConversion(M, job, notes, ms, lap, fail, args) {
     await commit();
     lap("screen");
     postMessage({id: job.id, role: job.role, step: "screen", width: w, height: h, attributes: attributes, ms: ms}, [attributes]);
+    // A slider moved on meanwhile: its newer setting converts next.
+    if (overtaken(job)) return;
 
     // Read through the same options and stages as the conversion (padded,
     // say), so that it lies under the screen.
@@ -196,7 +216,7 @@ async function showConversion(M, job, notes, ms, lap, fail, args) {
     postMessage({id: job.id, role: job.role, step: "picture", notes: notes, ms: ms, memory: memoryUsed(M)});
   } finally {
     M._vorne_view_free(view);
-    removeFiles(M);
+    removeFiles(M, kept === job.key);
   }
 }
 
@@ -217,25 +237,41 @@ function makeFiles(M, job, notes, ms, lap, options) {
   var png = dec.ok ? blob("/work/preview.png", "image/png") : null;
   var asm = spr.ok ? blob("/work/sprites.asm", "text/plain") : null;
   var memory = memoryUsed(M);
-  removeFiles(M);
+  removeFiles(M, kept === job.key);
   postMessage({id: job.id, role: job.role, step: "downloads", scn: scn, png: png, asm: asm, notes: notes, ms: ms,
     memory: memory});
 }
 
-var queue = Promise.resolve();
+// The newest job not yet started, and whether one is under way. A job that
+// arrives while another converts takes the place of any that waited: the
+// page wants only the newest setting's result, and a conversion it no
+// longer wants is cheaper to cut short here than a fresh worker is to start.
+var newest = null, busy = false;
+function overtaken(job) { return newest !== null && newest.id > job.id; }
+
+async function work() {
+  busy = true;
+  var M = await ready;
+  while (newest) {
+    var job = newest;
+    newest = null;
+    try {
+      await convert(M, job);
+    } catch (err) {
+      // Whatever went wrong, the page must hear of it and not wait forever.
+      postMessage({id: job.id, role: job.role, step: "failed", fatal: true, message: String(err && err.message || err)});
+    }
+  }
+  busy = false;
+}
+
 onmessage = function (e) {
   var job = e.data;
   if (job.canvases) {
     canvases = job.canvases;
     return;
   }
-  queue = queue.then(function () {
-    return ready.then(function (M) {
-      return convert(M, job).catch(function (err) {
-        // Whatever went wrong, the page must hear of it and not wait forever.
-        postMessage({id: job.id, role: job.role, step: "failed", fatal: true, message: String(err && err.message || err)});
-      });
-    });
-  });
+  newest = job;
+  if (!busy) work();
 };
 ready.then(function () { postMessage({step: "ready"}); });
