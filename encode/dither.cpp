@@ -78,6 +78,36 @@ Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
     return c;
 }
 
+// The corners of the tetrahedron of the cell that holds the colour, and
+// their weights; the four other corners have none. The cell splits into six
+// tetrahedra along its diagonal from the lowest corner to the highest, one
+// for each order of the colour's places in the three channels (Kuhn's
+// split): from the lowest corner one steps up the channel of the largest
+// place, then the next, then the last, and the colour is the mix of those
+// four corners weighted by the differences of its places. Unlike the eight
+// corners' weights, a grey between levels weighs only greyish corners, and
+// any colour is met exactly by four. Equal places go red, green, blue.
+Corners tetrahedron_of(uint8_t r, uint8_t g, uint8_t b)
+{
+    const std::array<Between, 3> c = {between(r, 36, 8), between(g, 36, 8), between(b, 84, 4)};
+    std::array<unsigned, 3> axis = {0, 1, 2};
+    std::stable_sort(axis.begin(), axis.end(), [&](unsigned x, unsigned y) { return c[x].t > c[y].t; });
+    const std::array<unsigned, 3> top = {7, 7, 3}, shift = {5, 2, 0};
+    std::array<unsigned, 3> level = {c[0].lo, c[1].lo, c[2].lo};
+    Corners k{};
+    uint32_t above = 256;
+    for (unsigned v = 0; v < 4; ++v) {
+        // A step beyond the top level has no weight (t is 0 there).
+        const uint32_t t = v < 3 ? c[axis[v]].t : 0;
+        k.byte[v] = uint8_t(level[0] << shift[0] | level[1] << shift[1] | level[2] << shift[2]);
+        k.weight[v] = (above - t) * 256 * 256;
+        above = t;
+        if (v < 3)
+            level[axis[v]] = std::min(level[axis[v]] + 1, top[axis[v]]);
+    }
+    return k;
+}
+
 bool near_level(uint8_t v, unsigned step)
 {
     const unsigned m = v % step;
@@ -93,27 +123,6 @@ void for_each_pixel(const uint8_t* bgr, ptrdiff_t stride, Each&& each)
         for (unsigned x = 0; x < 8; ++x, p += 3)
             each(p[2], p[1], p[0], x, 7 - r);
     }
-}
-
-// True when the symbol is art the screen shows: at most four colours, each
-// near screen levels.
-bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
-{
-    std::array<uint32_t, 4> seen{};
-    size_t n = 0;
-    bool art = true;
-    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
-        if (!art)
-            return;
-        const uint32_t c = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
-        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) != seen.begin() + ptrdiff_t(n))
-            return;
-        if (n == 4 || !near_screen_levels(r, g, b))
-            art = false;
-        else
-            seen[n++] = c;
-    });
-    return art;
 }
 
 } // namespace
@@ -187,6 +196,25 @@ std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weight
     return four;
 }
 
+bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
+{
+    std::array<uint32_t, 4> seen{};
+    size_t n = 0;
+    bool art = true;
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        if (!art)
+            return;
+        const uint32_t c = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
+        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) != seen.begin() + ptrdiff_t(n))
+            return;
+        if (n == 4 || !near_screen_levels(r, g, b))
+            art = false;
+        else
+            seen[n++] = c;
+    });
+    return art;
+}
+
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b)
 {
     return near_level(r, 36) && near_level(g, 36) && near_level(b, 84);
@@ -210,9 +238,11 @@ OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes)
     return c;
 }
 
-PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
+namespace {
+
+// A pixel's code from its corners' weights: see ordered_code.
+PixelCode code_of_corners(OrderedCoder& c, const Corners& k, unsigned x, unsigned y)
 {
-    const Corners k = corners_of(r, g, b);
     std::array<uint32_t, 4> weight{};
     for (size_t i = 0; i < 8; ++i) {
         if (k.weight[i] == 0)
@@ -231,6 +261,33 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
             return code;
     }
     return c.by_brightness[3]; // not reached: the weights sum to the whole
+}
+
+} // namespace
+
+PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
+{
+    return code_of_corners(c, corners_of(r, g, b), x, y);
+}
+
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride)
+{
+    if (exact_art(bgr, stride))
+        return quantize_perceptual_bgr(bgr, stride);
+    std::array<uint64_t, 256> weights{};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        const Corners k = tetrahedron_of(r, g, b);
+        for (size_t i = 0; i < 4; ++i)
+            weights[k.byte[i]] += k.weight[i];
+    });
+    SymbolRaster out;
+    out.attributes = best_four_corners(weights);
+    OrderedCoder c = ordered_coder(out.attributes);
+    out.words = {};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
+        out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code_of_corners(c, tetrahedron_of(r, g, b), x, y), x));
+    });
+    return out;
 }
 
 std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride)
@@ -290,6 +347,13 @@ PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr)
 PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt)
 {
     BigArray<uint8_t> bgr;
+    bool art;
+    return load_sprites_ordered(path, out, bgr, art, opt);
+}
+
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray<uint8_t>& bgr, bool& art,
+                                  const ReadOptions& opt)
+{
     RowOrder order;
     const PictureError e = read_through_chain(
         path,
@@ -312,7 +376,7 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
     ValueStats stats;
     std::array<uint32_t, 4> seen{};
     size_t n = 0;
-    bool art = true;
+    art = true;
     std::array<uint64_t, 256> weights{};
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t* p = bgr.data() + 3 * i;

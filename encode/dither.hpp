@@ -54,6 +54,11 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights);
 // the nearest of them (the heaviest four where that ties).
 std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights);
 
+// True when the symbol is art the screen shows: at most four colours, each
+// near screen levels (the symbol where it lies in the picture, as
+// quantize_perceptual_bgr takes it).
+bool exact_art(const uint8_t* bgr, ptrdiff_t stride);
+
 // True when every channel is within 4 of a level the screen shows.
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b);
 
@@ -76,6 +81,13 @@ std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t strid
 std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const std::array<uint8_t, 4>& attributes);
 SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride);
 
+// The same pattern over other weights, where --dither's search starts: each
+// pixel's colour as the mix of the four corners of the tetrahedron around it
+// in its cell (rather than of all eight corners), the symbol's four colours
+// the heaviest of those, so that a grey between levels is mixed from greys
+// and every colour can be met by four. Exact art as quantize_ordered_bgr.
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride);
+
 // encscreen --dither=ordered: the picture read a band at a time.
 PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {});
 
@@ -86,3 +98,8 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 // is kept while it is read, three bytes a pixel, and then its codes take the
 // place of the values (each value 0 .. 3 is its own code).
 PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {});
+// The same, the picture's pixels kept in `bgr` (top line first, three bytes
+// a pixel) for a search to start from, and `art` true where the palette is
+// --perceptual's.
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray<uint8_t>& bgr, bool& art,
+                                  const ReadOptions& opt = {});

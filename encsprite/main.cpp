@@ -6,6 +6,7 @@
 #include "encode/sprite_output.hpp"
 #include "encode/sprite_palette.hpp"
 #include "encode/dither.hpp"
+#include "encode/dither_search.hpp"
 #include "encode/sprite_perceptual.hpp"
 
 namespace {
@@ -58,7 +59,8 @@ int encsprite(Run& run)
     // 2. Read the picture a symbol row at a time as RGB332 values and
     // choose the palette; the pixels are coded as the output is written.
     SpritePicture sprites;
-    const PictureError e = run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, reading(run))
+    const PictureError e = run.options.dither == Options::Dither::search    ? load_sprites_dither(run.input, sprites, reading(run))
+                           : run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, reading(run))
                            : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, reading(run))
                                                     : load_sprites(run.input, sprites, reading(run));
     if (e != PictureError::ok)
