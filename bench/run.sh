@@ -25,7 +25,8 @@
 # truncated" at once in 64 MiB.
 #
 # Then encscreen --perceptual and encsprite --perceptual, three runs each on
-# the example and on 4096x4096, against their wall-time bounds.
+# the example and on 4096x4096, against their wall-time bounds; and both
+# programs' --dither=ordered and --dither beside --perceptual, against theirs.
 #
 # Every target is printed with ok or MISS, and all of them again at the end.
 #
@@ -33,7 +34,7 @@
 # BENCH_RUNS (timed runs of each command, default 10, after two warm-up
 # runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
 # BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual
-# (about two minutes), BENCH_DIR (the folder for the pictures, default a new
+# (about two minutes), BENCH_DITHER=0 to skip the dithers (about three), BENCH_DIR (the folder for the pictures, default a new
 # temporary folder that is removed at the end). It needs
 # hyperfine, GNU time and prlimit (Debian: hyperfine, time, util-linux) and
 # installs nothing itself.
@@ -221,6 +222,43 @@ if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
       target "$p --perceptual $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$bound" " s"
       awk -v p="$p" -v l="$label" -v t="$t" -v u="$user" -v b="$bound" -v v="$verdict" 'BEGIN {
         printf "%-10s %-30s %7.3f s %7.3f s %7s s %-4s\n", p, l, t, u, b, v }'
+    done
+  done
+  echo
+fi
+
+# 4b. The dithers beside --perceptual in one run (three runs each, from a
+#    file): --dither within 250 ms on the example and 120 s on 4096x4096,
+#    --dither=ordered within twice --perceptual's time.
+if [ "${BENCH_DITHER:-1}" != 0 ]; then
+  echo "--dither and --dither=ordered beside --perceptual, medians of 3 runs (from a file):"
+  printf '%-10s %-18s %-30s %9s %9s %9s %-4s\n' program option picture median user bound ""
+  for s in example 4096; do
+    if [ "$s" = example ]; then
+      label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=0.25 warm=2
+      cp "$example" "$bmp"
+    else
+      label="4096x4096" bmp=$dir/photo4096.bmp bound=120 warm=0
+      [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
+    fi
+    for p in encscreen encsprite; do
+      exe=$enc out=$dir/out.scn
+      [ $p = encsprite ] && exe=$spr out=$dir/out.asm
+      hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/dither.csv" \
+        -n perceptual "$exe --perceptual $bmp $out" -n ordered "$exe --dither=ordered $bmp $out" \
+        -n dither "$exe --dither $bmp $out" >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
+      tp=$(field "$dir/dither.csv" perceptual 4)
+      for o in perceptual ordered dither; do
+        t=$(field "$dir/dither.csv" $o 4) user=$(field "$dir/dither.csv" $o 5) b=-
+        case $o in
+        ordered) b=$(awk -v t="$tp" 'BEGIN { printf "%.3f", 2 * t }') ;;
+        dither) b=$bound ;;
+        esac
+        verdict=
+        [ "$b" = - ] || target "$p --$o $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$b" " s"
+        awk -v p="$p" -v o="--$o" -v l="$label" -v t="$t" -v u="$user" -v b="$b" -v v="$verdict" 'BEGIN {
+          printf "%-10s %-18s %-30s %7.3f s %7.3f s %7s s %-4s\n", p, o, l, t, u, b, v }'
+      done
     done
   done
   echo

@@ -3,10 +3,11 @@
 //
 // What the eye sees of a screen from afar is the screen blurred: it averages
 // neighbouring pixels, lightness over a pixel or two, colour over a few
-// more. The search starts from the ordered dither (encode/dither.hpp: the
-// same four colours per symbol, the same codes) and improves it by small
-// moves, each kept only where the blurred difference between screen and
-// picture falls (a direct binary search):
+// more. The search starts from an ordered dither (encode/dither.hpp's
+// pattern, over the corners of the tetrahedron around each pixel's colour:
+// quantize_tetrahedra_bgr) and improves it by small moves, each kept only
+// where the blurred difference between screen and picture falls (a direct
+// binary search), five sweeps over each band:
 //
 //   - a pixel's code: each of the other three codes is tried, the best kept;
 //   - a symbol's colour: one attribute byte's red, green or blue one level
@@ -56,7 +57,10 @@
 // Exact art stays exact: a symbol that the ordered dither codes as
 // --perceptual does (at most four colours near screen levels) is frozen,
 // neither its codes nor its colours move; a flat area of a screen colour is
-// such art.
+// such art. Frozen symbols still count in their neighbours' difference.
+//
+// Speed: a move costs a few operations to try and 81 to 289 additions a
+// channel to keep; a 256 x 192 picture takes about a tenth of a second.
 #pragma once
 
 #include "encode/sprite_palette.hpp"

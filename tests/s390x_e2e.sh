@@ -131,6 +131,12 @@ for p in sunset photo-wide photo-topdown four; do
   case_ encsprite-ordered-$p '$RUN $P/encsprite --dither=ordered $F/'$p'.bmp out.asm'
 done
 case_ encscreen-ordered-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --dither=ordered /dev/stdin out.scn'
+# --dither: integer sums, each move's change in pinned double.
+for p in sunset photo-wide photo-topdown four; do
+  case_ encscreen-dither-$p '$RUN $P/encscreen --dither $F/'$p'.bmp out.scn'
+  case_ encsprite-dither-$p '$RUN $P/encsprite --dither $F/'$p'.bmp out.asm'
+done
+case_ encscreen-dither-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --dither /dev/stdin out.scn'
 # Usage and faults: messages and statuses.
 for p in encscreen encsprite decscreen; do
   case_ $p-no-arguments '$RUN $P/'$p

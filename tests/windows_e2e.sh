@@ -214,6 +214,11 @@ for f in sunset small; do
   case_ encsprite-ordered-$f encsprite --dither=ordered $F/$f.bmp out.asm
 done
 STDIN=$fx/sunset.bmp case_ encscreen-ordered-stdin encscreen --dither=ordered - out.scn
+for f in sunset small; do
+  case_ encscreen-dither-$f encscreen --dither $F/$f.bmp out.scn
+  case_ encsprite-dither-$f encsprite --dither $F/$f.bmp out.asm
+done
+STDIN=$fx/sunset.bmp case_ encscreen-dither-stdin encscreen --dither - out.scn
 for p in encscreen encsprite; do
   case_ $p-perceptual-short     $p --perceptual $F/short.bmp out.scn
   case_ $p-perceptual-no-folder $p --perceptual $F/small.bmp no-such-folder/out.scn
