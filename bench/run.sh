@@ -200,6 +200,18 @@ for s in example $sizes; do
   echo
 done
 
+# The picture of a timed search: the example or a photo-like 4096x4096, with
+# its label, warm-up runs and bound (the second or third argument).
+timed_picture() { # example|4096, bound for the example, bound for 4096
+  if [ "$1" = example ]; then
+    label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=$2 warm=2
+    cp "$example" "$bmp"
+  else
+    label="4096x4096" bmp=$dir/photo4096.bmp bound=$3 warm=0
+    [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
+  fi
+}
+
 # 4. --perceptual: a search in CIEDE2000 per symbol, timed on its own (three
 #    runs; not held to the copying floor) against its wall-time bounds: the
 #    example in 100 ms, 4096x4096 in 30 s.
@@ -207,13 +219,7 @@ if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
   echo "--perceptual, medians of 3 runs (from a file):"
   printf '%-10s %-30s %9s %9s %9s %-4s\n' program picture median user bound ""
   for s in example 4096; do
-    if [ "$s" = example ]; then
-      label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=0.1 warm=2
-      cp "$example" "$bmp"
-    else
-      label="4096x4096" bmp=$dir/photo4096.bmp bound=30 warm=0
-      [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
-    fi
+    timed_picture $s 0.1 30
     hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/perceptual.csv" \
       -n encscreen "$enc --perceptual $bmp $dir/out.scn" -n encsprite "$spr --perceptual $bmp $dir/out.asm" \
       >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
@@ -234,13 +240,7 @@ if [ "${BENCH_DITHER:-1}" != 0 ]; then
   echo "--dither and --dither=ordered beside --perceptual, medians of 3 runs (from a file):"
   printf '%-10s %-18s %-30s %9s %9s %9s %-4s\n' program option picture median user bound ""
   for s in example 4096; do
-    if [ "$s" = example ]; then
-      label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=0.25 warm=2
-      cp "$example" "$bmp"
-    else
-      label="4096x4096" bmp=$dir/photo4096.bmp bound=120 warm=0
-      [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
-    fi
+    timed_picture $s 0.25 120
     for p in encscreen encsprite; do
       exe=$enc out=$dir/out.scn
       [ $p = encsprite ] && exe=$spr out=$dir/out.asm

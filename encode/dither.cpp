@@ -49,7 +49,7 @@ struct Between {
     unsigned lo;
     uint32_t t;
 };
-Between between(uint8_t v, unsigned step, unsigned levels)
+Between between_levels(uint8_t v, unsigned step, unsigned levels)
 {
     const unsigned lo = v / step;
     if (lo + 1 >= levels)
@@ -59,6 +59,24 @@ Between between(uint8_t v, unsigned step, unsigned levels)
     return {lo, ((l[v] - a) * 256 + (b - a) / 2) / (b - a)};
 }
 
+// Every byte's place, for red and green (8 levels) and for blue (4), made
+// once: a pixel's corners are then three look-ups.
+struct Places {
+    std::array<Between, 256> eight, four;
+};
+const Places& places()
+{
+    static const Places p = [] {
+        Places t;
+        for (size_t v = 0; v < 256; ++v) {
+            t.eight[v] = between_levels(uint8_t(v), 36, 8);
+            t.four[v] = between_levels(uint8_t(v), 84, 4);
+        }
+        return t;
+    }();
+    return p;
+}
+
 // The eight corners of a colour's cell, as RGB332 bytes, and their weights.
 struct Corners {
     std::array<uint8_t, 8> byte;
@@ -66,7 +84,8 @@ struct Corners {
 };
 Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
 {
-    const Between cr = between(r, 36, 8), cg = between(g, 36, 8), cb = between(b, 84, 4);
+    const Places& p = places();
+    const Between cr = p.eight[r], cg = p.eight[g], cb = p.four[b];
     Corners c;
     for (unsigned k = 0; k < 8; ++k) {
         const unsigned ur = k >> 2 & 1, ug = k >> 1 & 1, ub = k & 1;
@@ -89,7 +108,8 @@ Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
 // any colour is met exactly by four. Equal places go red, green, blue.
 Corners tetrahedron_of(uint8_t r, uint8_t g, uint8_t b)
 {
-    const std::array<Between, 3> c = {between(r, 36, 8), between(g, 36, 8), between(b, 84, 4)};
+    const Places& p = places();
+    const std::array<Between, 3> c = {p.eight[r], p.eight[g], p.four[b]};
     std::array<unsigned, 3> axis = {0, 1, 2};
     std::stable_sort(axis.begin(), axis.end(), [&](unsigned x, unsigned y) { return c[x].t > c[y].t; });
     const std::array<unsigned, 3> top = {7, 7, 3}, shift = {5, 2, 0};
