@@ -43,7 +43,7 @@
 // time from the top: band k with band k-1 as the search left it and band k+1
 // as the ordered dither starts it, so the result is the same whichever way
 // the lines arrive. A file stored top line first keeps three bands (the one
-// searched and its neighbours: about 300 bytes per pixel of width) besides
+// searched and its neighbours: about 500 bytes per pixel of width) besides
 // the screen; a bottom-up BMP arrives bottom band first and is kept whole,
 // three bytes a pixel, then searched from the top.
 //
