@@ -20,17 +20,21 @@ skimage's photographs and a drawn gradient.
 
 Then dithering: for the six photographs and three drawn ramps, mean
 CIEDE2000 per pixel and S-CIELAB (../shared/SCIELAB.md's filter) at 24 and 48
-pixels per degree, for encscreen's default, --perceptual and
---dither=ordered, and as references each pixel's nearest screen colour and
+pixels per degree, for encscreen's default, --perceptual, --dither=ordered
+and --dither, and as references each pixel's nearest screen colour and
 Floyd-Steinberg to all 256 colours; a sanity row first; and the pixel-art
-sheet, also in bit-replicated levels, under --dither=ordered.
+sheet, also in bit-replicated levels, under both dithers.
 
 The exit status is 1 when the targets on the six photographs are missed:
 encscreen --perceptual at least 2.0 lower than the default on average and
 lower on every picture, encsprite --perceptual lower on every picture; and
 when --dither=ordered is above half of --perceptual's mean S-CIELAB at 48
 px/deg or not below it on some picture at either distance, when it changes a symbol of the
-pixel art, or when the sanity row is wrong.
+pixel art, or when the sanity row is wrong; and when --dither misses its
+targets: below --perceptual on every picture at both distances, at 48 px/deg
+at most a quarter of --perceptual's mean, below Floyd-Steinberg's and at
+most 1.5 on every drawn ramp, at 24 px/deg at most 0.8 of --perceptual's
+mean, per pixel on the pixel art within 0.5 of --perceptual.
 """
 import os
 import random
@@ -99,7 +103,7 @@ def listing_to_screen(asm, scn, w, h):
         f.write(bytes(attrs))
 
 
-FLAGS = {"default": [], "perceptual": ["--perceptual"], "ordered": ["--dither=ordered"]}
+FLAGS = {"default": [], "perceptual": ["--perceptual"], "ordered": ["--dither=ordered"], "dither": ["--dither"]}
 
 
 def shown(bins, mode, program, bmp, work):
@@ -188,20 +192,26 @@ def exact_share(bins, work):
     """Symbols of the pixel-art sheet that come back exactly; the bit-replicated
     sheet is compared with what the screen shows of the art's levels."""
     missed = []
-    for art, modes in (("screen levels", ("default", "perceptual", "ordered")),
-                       ("bit-replicated", ("perceptual", "ordered"))):
+    per_pixel = {}
+    for art, modes in (("screen levels", ("default", "perceptual", "ordered", "dither")),
+                       ("bit-replicated", ("perceptual", "ordered", "dither"))):
         img = pixel_art() if art == "screen levels" else bit_replicated(pixel_art())
         bmp = os.path.join(work, "art.bmp")
         img.save(bmp)
         ref = np.asarray(pixel_art()).astype(int)
         for mode in modes:
             back = shown(bins, mode, "encscreen", bmp, work).astype(int)
+            per_pixel[art, mode] = mean_de(np.asarray(img), back.astype(np.uint8))
             same = (ref == back).all(axis=2)
             symbols = same.reshape(ref.shape[0] // 8, 8, ref.shape[1] // 8, 8).all(axis=(1, 3))
             print(f"pixel art 512x384 ({art:<14}), encscreen {mode:<10}: {symbols.sum()} of {symbols.size} "
                   f"symbols exact ({100 * symbols.mean():.1f} %)")
             if mode != "default" and not symbols.all():
                 missed.append(f"pixel art ({art}) under {mode}")
+    for art in ("screen levels", "bit-replicated"):
+        if per_pixel[art, "dither"] > per_pixel[art, "perceptual"] + 0.5:
+            missed.append(f"--dither per pixel on the pixel art ({art}) {per_pixel[art, 'dither']:.2f}, "
+                          f"more than 0.5 above --perceptual's {per_pixel[art, 'perceptual']:.2f}")
     return missed
 
 
@@ -342,8 +352,8 @@ RAMPS = {
     "grey ramp (drawn)": [(0, 0, 0), (255, 255, 255)],
     "skin ramp (drawn)": [(90, 50, 35), (200, 140, 110), (250, 215, 190)],
 }
-CONVERSIONS = ["default", "perceptual", "ordered", "nearest", "fs256"]
-NAMES = {"default": "default", "perceptual": "--perceptual", "ordered": "--dither=ordered",
+CONVERSIONS = ["default", "perceptual", "ordered", "dither", "nearest", "fs256"]
+NAMES = {"default": "default", "perceptual": "--perceptual", "ordered": "--dither=ordered", "dither": "--dither",
          "nearest": "nearest colour per pixel", "fs256": "Floyd-Steinberg, 256 colours"}
 
 
@@ -420,6 +430,23 @@ def main():
                       f"more than half of --perceptual's {means['perceptual'][2]:.2f}")
     missed += [f"--dither=ordered not below --perceptual at {ppd} px/deg on {r['name']} {r['size']}"
                for r in rows for k, ppd in ((1, 24), (2, 48)) if r["ordered"][k] >= r["perceptual"][k]]
+    # --dither: lower than --perceptual on every picture at both distances;
+    # at 48 px/deg at most a quarter of its mean, below Floyd-Steinberg's to
+    # all 256 colours, every drawn ramp at most 1.5; at 24 px/deg at most 0.8
+    # of --perceptual's mean.
+    missed += [f"--dither not below --perceptual at {ppd} px/deg on {r['name']} {r['size']}"
+               for r in rows for k, ppd in ((1, 24), (2, 48)) if r["dither"][k] >= r["perceptual"][k]]
+    if means["dither"][2] > 0.25 * means["perceptual"][2]:
+        missed.append(f"--dither at 48 px/deg {means['dither'][2]:.2f}, more than a quarter of "
+                      f"--perceptual's {means['perceptual'][2]:.2f}")
+    if means["dither"][2] >= means["fs256"][2]:
+        missed.append(f"--dither at 48 px/deg {means['dither'][2]:.2f}, not below Floyd-Steinberg's "
+                      f"{means['fs256'][2]:.2f}")
+    missed += [f"--dither at 48 px/deg {r['dither'][2]:.2f} on {r['name']} {r['size']}, above 1.5"
+               for r in rows if r["name"] in RAMPS and r["dither"][2] > 1.5]
+    if means["dither"][1] > 0.8 * means["perceptual"][1]:
+        missed.append(f"--dither at 24 px/deg {means['dither'][1]:.2f}, more than 0.8 of "
+                      f"--perceptual's {means['perceptual'][1]:.2f}")
     if missed:
         sys.exit("quality targets missed: " + "; ".join(missed))
 

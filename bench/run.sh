@@ -34,7 +34,8 @@
 # BENCH_RUNS (timed runs of each command, default 10, after two warm-up
 # runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
 # BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual
-# and --dither (about three minutes, twice that with BENCH_BEFORE),
+# and --dither=ordered (about three minutes, twice that with BENCH_BEFORE),
+# BENCH_DITHER=0 to skip the section of --dither beside them (about three),
 # BENCH_BEFORE (another build's bin/ folder, run beside in section 4),
 # BENCH_DIR (the folder for the pictures, default a new temporary folder
 # that is removed at the end). It needs
@@ -202,6 +203,18 @@ for s in example $sizes; do
   echo
 done
 
+# The picture of a timed search: the example or a photo-like 4096x4096, with
+# its label, warm-up runs and bound (the second or third argument).
+timed_picture() { # example|4096, bound for the example, bound for 4096
+  if [ "$1" = example ]; then
+    label="256x192 (examples/sunset.bmp)" bmp=$dir/sunset.bmp bound=$2 warm=2
+    cp "$example" "$bmp"
+  else
+    label="4096x4096" bmp=$dir/photo4096.bmp bound=$3 warm=0
+    [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
+  fi
+}
+
 # 4. --perceptual and --dither=ordered: a search in CIEDE2000 per symbol,
 #    timed on its own (three runs; not held to the copying floor), on every
 #    core (the default) and with --threads 1, against its bounds: encscreen
@@ -251,6 +264,37 @@ if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
         [ "$bound" = - ] || target "$name $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$bound" " s"
         awk -v n="$name" -v l="$label" -v t="$t" -v u="$user" -v s="$sys" -v m="$mem" -v b="$bound" -v v="$verdict" 'BEGIN {
           printf "%-38s %-18s %7.3f s %7.3f s %7.3f s %9s %9s %-4s\n", n, l, t, u, s, m, (b == "-" ? "-" : b " s"), v }'
+      done
+    done
+  done
+  echo
+fi
+
+# 4b. The dithers beside --perceptual in one run (three runs each, from a
+#    file): --dither within 250 ms on the example and 120 s on 4096x4096,
+#    --dither=ordered within twice --perceptual's time.
+if [ "${BENCH_DITHER:-1}" != 0 ]; then
+  echo "--dither and --dither=ordered beside --perceptual, medians of 3 runs (from a file):"
+  printf '%-10s %-18s %-30s %9s %9s %9s %-4s\n' program option picture median user bound ""
+  for s in example 4096; do
+    timed_picture $s 0.25 120
+    for p in encscreen encsprite; do
+      exe=$enc out=$dir/out.scn
+      [ $p = encsprite ] && exe=$spr out=$dir/out.asm
+      hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/dither.csv" \
+        -n perceptual "$exe --perceptual $bmp $out" -n ordered "$exe --dither=ordered $bmp $out" \
+        -n dither "$exe --dither $bmp $out" >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
+      tp=$(field "$dir/dither.csv" perceptual 4)
+      for o in perceptual ordered dither; do
+        t=$(field "$dir/dither.csv" $o 4) user=$(field "$dir/dither.csv" $o 5) b=-
+        case $o in
+        ordered) b=$(awk -v t="$tp" 'BEGIN { printf "%.3f", 2 * t }') ;;
+        dither) b=$bound ;;
+        esac
+        verdict=
+        [ "$b" = - ] || target "$p --$o $label: wall time" "$(awk -v t="$t" 'BEGIN { printf "%.3f", t }')" "$b" " s"
+        awk -v p="$p" -v o="--$o" -v l="$label" -v t="$t" -v u="$user" -v b="$b" -v v="$verdict" 'BEGIN {
+          printf "%-10s %-18s %-30s %7.3f s %7.3f s %7s s %-4s\n", p, o, l, t, u, b, v }'
       done
     done
   done

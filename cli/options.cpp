@@ -23,18 +23,22 @@ constexpr std::array<OptionSpec, 25> kOptions{{
      "the picture as it can (CIELAB, CIEDE2000), where the default\n"
      "takes the extreme RGB332 values\n"},
     {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncscreenBit,
-     "MODE ordered: mix each symbol's four colours in a fixed 8x8\n"
-     "pattern, so that from a normal viewing distance a gradient\n"
-     "looks smooth where --perceptual shows bands; the pattern\n"
-     "repeats with every symbol (for animated, tiled or scrolled\n"
-     "pictures); a symbol of at most four screen colours is kept\n"
-     "as --perceptual keeps it\n"},
+     "mix each symbol's four colours, so that from a normal viewing\n"
+     "distance a gradient looks smooth where --perceptual shows\n"
+     "bands: alone, a search for the pixels and colours that look\n"
+     "most like the picture from about 10 screen widths away; MODE\n"
+     "ordered: a fixed 8x8 pattern that repeats with every symbol\n"
+     "(for animated, tiled or scrolled pictures); either way a\n"
+     "symbol of at most four screen colours is kept as\n"
+     "--perceptual keeps it\n"},
     {OptionId::dither, "--dither", nullptr, "MODE", true, "a mode: --dither=ordered", kEncspriteBit,
-     "MODE ordered: mix the four colours in a fixed 8x8 pattern, so\n"
-     "that from a normal viewing distance a gradient looks smooth\n"
-     "where --perceptual shows bands; a picture of at most four\n"
-     "screen colours is kept as --perceptual keeps it; the whole\n"
-     "picture is held in memory, three bytes a pixel\n"},
+     "mix the four colours, so that from a normal viewing distance\n"
+     "a gradient looks smooth where --perceptual shows bands:\n"
+     "alone, a search for the pixels that look most like the\n"
+     "picture from about 10 screen widths away; MODE ordered: a\n"
+     "fixed 8x8 pattern; either way a picture of at most four\n"
+     "screen colours is kept as --perceptual keeps it, and the\n"
+     "whole picture is held in memory, three bytes a pixel\n"},
     {OptionId::threads, "--threads", nullptr, "N", false, "a number", kEncscreenBit,
      "convert with --perceptual or --dither on N threads, 1 to 256\n"
      "(the default: one for each core); the screen is the same for\n"
@@ -64,8 +68,8 @@ constexpr std::array<OptionSpec, 25> kOptions{{
      "a name ending in .h), sdas (SDCC's assembler) or bin (raster\n"
      "then attributes alone, for INCBIN)\n"},
     {OptionId::sprite, "--sprite", nullptr, "WxH", false, "a size", kEncspriteBit,
-     "cut the picture into sprites of W x H pixels (multiples of 8),\n"
-     "left to right, top to bottom: each sprite's raster words\n"
+     "cut the picture into sprites of W x H pixels (multiples of\n"
+     "8), left to right, top to bottom: each sprite's raster words\n"
      "together, with its count and size as constants\n"},
     {OptionId::pad, "--pad", nullptr, nullptr, false, nullptr, kEncoders,
      "a picture whose width or height is not a multiple of 8 is\n"
@@ -118,7 +122,8 @@ std::string spelling(const OptionSpec& o)
     std::string s = o.alias ? std::string(o.alias) + ", " : std::string();
     s += o.name;
     if (o.value)
-        s += std::string(o.after_equals ? "=" : " ") + o.value;
+        // A value after "=" may be left out: "--dither[=MODE]".
+        s.append(o.after_equals ? "[=" : " ").append(o.value).append(o.after_equals ? "]" : "");
     return s;
 }
 
@@ -246,12 +251,11 @@ std::string set_option(Options& o, const OptionSpec& row, std::string_view value
         o.perceptual = true;
         break;
     case OptionId::dither:
-        // Only the fixed pattern is built so far: the mode must be named.
-        if (value != "ordered")
-            return value.empty() ? "option '" + std::string(row.name) + "' needs " + row.needs
-                                 : quoted(std::string(row.name) + "=" + std::string(value), true) +
-                                       ": the mode of dithering must be ordered";
-        o.dither = Options::Dither::ordered;
+        // Alone, the search; "=ordered", the fixed pattern.
+        if (!value.empty() && value != "ordered")
+            return quoted(std::string(row.name) + "=" + std::string(value), true) +
+                   ": dithering is --dither (the search) or --dither=ordered (the pattern)";
+        o.dither = value.empty() ? Options::Dither::search : Options::Dither::ordered;
         break;
     case OptionId::threads: {
         int64_t n = 0;
@@ -390,6 +394,8 @@ CommandLine parse_command_line(unsigned program, int argc, char** argv)
         std::string_view value;
         if (row->after_equals && eq == std::string_view::npos)
             ; // no value: set_option decides whether it will do
+        else if (row->after_equals && eq + 1 == a.size())
+            return wrong("option '" + std::string(name) + "' needs " + row->needs); // "--dither=": a value left empty
         else if (row->value && eq != std::string_view::npos)
             value = a.substr(eq + 1);
         else if (row->value && i + 1 < argc)

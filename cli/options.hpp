@@ -74,7 +74,7 @@ struct Options {
     bool force = false;      // replace a picture or screen all the same
     bool pad = false;        // sizes not a multiple of 8 are padded
     bool perceptual = false; // colours chosen to look like the picture
-    enum class Dither { none, ordered } dither = Dither::none; // colours mixed in patterns
+    enum class Dither { none, ordered, search } dither = Dither::none; // colours mixed: a pattern, or searched
     unsigned threads = 0;    // --threads N; 0: one for each core
     std::string_view prefix; // the listing's label prefix
     OutputKind format = OutputKind::unset; // --format; unset: by the output's name

@@ -52,7 +52,7 @@ struct Between {
     unsigned lo;
     uint32_t t;
 };
-Between between(uint8_t v, unsigned step, unsigned levels)
+Between between_levels(uint8_t v, unsigned step, unsigned levels)
 {
     const unsigned lo = v / step;
     if (lo + 1 >= levels)
@@ -62,6 +62,24 @@ Between between(uint8_t v, unsigned step, unsigned levels)
     return {lo, ((l[v] - a) * 256 + (b - a) / 2) / (b - a)};
 }
 
+// Every byte's place, for red and green (8 levels) and for blue (4), made
+// once: a pixel's corners are then three look-ups.
+struct Places {
+    std::array<Between, 256> eight, four;
+};
+const Places& places()
+{
+    static const Places p = [] {
+        Places t;
+        for (size_t v = 0; v < 256; ++v) {
+            t.eight[v] = between_levels(uint8_t(v), 36, 8);
+            t.four[v] = between_levels(uint8_t(v), 84, 4);
+        }
+        return t;
+    }();
+    return p;
+}
+
 // The eight corners of a colour's cell, as RGB332 bytes, and their weights.
 struct Corners {
     std::array<uint8_t, 8> byte;
@@ -69,7 +87,8 @@ struct Corners {
 };
 Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
 {
-    const Between cr = between(r, 36, 8), cg = between(g, 36, 8), cb = between(b, 84, 4);
+    const Places& p = places();
+    const Between cr = p.eight[r], cg = p.eight[g], cb = p.four[b];
     Corners c;
     for (unsigned k = 0; k < 8; ++k) {
         const unsigned ur = k >> 2 & 1, ug = k >> 1 & 1, ub = k & 1;
@@ -79,6 +98,37 @@ Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
         c.weight[k] = (ur ? cr.t : 256 - cr.t) * (ug ? cg.t : 256 - cg.t) * (ub ? cb.t : 256 - cb.t);
     }
     return c;
+}
+
+// The corners of the tetrahedron of the cell that holds the colour, and
+// their weights; the four other corners have none. The cell splits into six
+// tetrahedra along its diagonal from the lowest corner to the highest, one
+// for each order of the colour's places in the three channels (Kuhn's
+// split): from the lowest corner one steps up the channel of the largest
+// place, then the next, then the last, and the colour is the mix of those
+// four corners weighted by the differences of its places. Unlike the eight
+// corners' weights, a grey between levels weighs only greyish corners, and
+// any colour is met exactly by four. Equal places go red, green, blue.
+Corners tetrahedron_of(uint8_t r, uint8_t g, uint8_t b)
+{
+    const Places& p = places();
+    const std::array<Between, 3> c = {p.eight[r], p.eight[g], p.four[b]};
+    std::array<unsigned, 3> axis = {0, 1, 2};
+    std::stable_sort(axis.begin(), axis.end(), [&](unsigned x, unsigned y) { return c[x].t > c[y].t; });
+    const std::array<unsigned, 3> top = {7, 7, 3}, shift = {5, 2, 0};
+    std::array<unsigned, 3> level = {c[0].lo, c[1].lo, c[2].lo};
+    Corners k{};
+    uint32_t above = 256;
+    for (unsigned v = 0; v < 4; ++v) {
+        // A step beyond the top level has no weight (t is 0 there).
+        const uint32_t t = v < 3 ? c[axis[v]].t : 0;
+        k.byte[v] = uint8_t(level[0] << shift[0] | level[1] << shift[1] | level[2] << shift[2]);
+        k.weight[v] = (above - t) * 256 * 256;
+        above = t;
+        if (v < 3)
+            level[axis[v]] = std::min(level[axis[v]] + 1, top[axis[v]]);
+    }
+    return k;
 }
 
 bool near_level(uint8_t v, unsigned step)
@@ -96,27 +146,6 @@ void for_each_pixel(const uint8_t* bgr, ptrdiff_t stride, Each&& each)
         for (unsigned x = 0; x < 8; ++x, p += 3)
             each(p[2], p[1], p[0], x, 7 - r);
     }
-}
-
-// True when the symbol is art the screen shows: at most four colours, each
-// near screen levels.
-bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
-{
-    std::array<uint32_t, 4> seen{};
-    size_t n = 0;
-    bool art = true;
-    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
-        if (!art)
-            return;
-        const uint32_t c = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
-        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) != seen.begin() + ptrdiff_t(n))
-            return;
-        if (n == 4 || !near_screen_levels(r, g, b))
-            art = false;
-        else
-            seen[n++] = c;
-    });
-    return art;
 }
 
 // nearest_code of a corner against the coder's four: the nearest by
@@ -208,6 +237,25 @@ std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weight
     return four;
 }
 
+bool exact_art(const uint8_t* bgr, ptrdiff_t stride)
+{
+    std::array<uint32_t, 4> seen{};
+    size_t n = 0;
+    bool art = true;
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        if (!art)
+            return;
+        const uint32_t c = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
+        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) != seen.begin() + ptrdiff_t(n))
+            return;
+        if (n == 4 || !near_screen_levels(r, g, b))
+            art = false;
+        else
+            seen[n++] = c;
+    });
+    return art;
+}
+
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b)
 {
     return near_level(r, 36) && near_level(g, 36) && near_level(b, 84);
@@ -232,9 +280,11 @@ OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes, const Scree
     return c;
 }
 
-PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
+namespace {
+
+// A pixel's code from its corners' weights: see ordered_code.
+PixelCode code_of_corners(OrderedCoder& c, const Corners& k, unsigned x, unsigned y)
 {
-    const Corners k = corners_of(r, g, b);
     std::array<uint32_t, 4> weight{};
     for (size_t i = 0; i < 8; ++i) {
         if (k.weight[i] == 0)
@@ -253,6 +303,33 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
             return code;
     }
     return c.by_brightness[3]; // not reached: the weights sum to the whole
+}
+
+} // namespace
+
+PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
+{
+    return code_of_corners(c, corners_of(r, g, b), x, y);
+}
+
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride)
+{
+    if (exact_art(bgr, stride))
+        return quantize_perceptual_bgr(bgr, stride);
+    std::array<uint64_t, 256> weights{};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
+        const Corners k = tetrahedron_of(r, g, b);
+        for (size_t i = 0; i < 4; ++i)
+            weights[k.byte[i]] += k.weight[i];
+    });
+    SymbolRaster out;
+    out.attributes = best_four_corners(weights);
+    OrderedCoder c = ordered_coder(out.attributes);
+    out.words = {};
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
+        out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code_of_corners(c, tetrahedron_of(r, g, b), x, y), x));
+    });
+    return out;
 }
 
 std::array<uint8_t, 4> choose_dither_colours(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table)
@@ -332,6 +409,13 @@ PictureError read_whole(const LineSource& src, BigArray<uint8_t>& bgr, BigArray<
 PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt, unsigned threads)
 {
     BigArray<uint8_t> bgr;
+    bool art;
+    return load_sprites_ordered(path, out, bgr, art, opt, threads);
+}
+
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray<uint8_t>& bgr, bool& art,
+                                  const ReadOptions& opt, unsigned threads)
+{
     RowOrder order;
     const PictureError e = read_through_chain(
         path,
@@ -361,7 +445,7 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, const Re
     ValueStats stats;
     std::array<uint32_t, 4> seen{};
     size_t n = 0;
-    bool art = true;
+    art = true;
     std::array<uint64_t, 256> weights{};
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t* p = bgr.data() + 3 * i;

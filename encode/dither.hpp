@@ -57,6 +57,11 @@ std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights);
 std::array<uint8_t, 4> best_four_corners(const std::array<uint64_t, 256>& weights,
                                          const ScreenDifferences* table = nullptr);
 
+// True when the symbol is art the screen shows: at most four colours, each
+// near screen levels (the symbol where it lies in the picture, as
+// quantize_perceptual_bgr takes it).
+bool exact_art(const uint8_t* bgr, ptrdiff_t stride);
+
 // True when every channel is within 4 of a level the screen shows.
 bool near_screen_levels(uint8_t r, uint8_t g, uint8_t b);
 
@@ -83,6 +88,13 @@ std::array<uint16_t, 8> code_ordered(const uint8_t* bgr, ptrdiff_t stride, const
                                      const ScreenDifferences* table = nullptr);
 SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table = nullptr);
 
+// The same pattern over other weights, where --dither's search starts: each
+// pixel's colour as the mix of the four corners of the tetrahedron around it
+// in its cell (rather than of all eight corners), the symbol's four colours
+// the heaviest of those, so that a grey between levels is mixed from greys
+// and every colour can be met by four. Exact art as quantize_ordered_bgr.
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride);
+
 // encscreen --dither=ordered: the picture read a group of bands at a time,
 // its symbols over `threads` threads (the same bytes for any number).
 PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOptions& opt = {}, unsigned threads = 1);
@@ -96,3 +108,8 @@ PictureError load_screen_ordered(const char* path, ScreenImage& s, const ReadOpt
 // The pixels are coded over `threads` threads, the same bytes for any number.
 PictureError load_sprites_ordered(const char* path, SpritePicture& out, const ReadOptions& opt = {},
                                   unsigned threads = 1);
+// The same, the picture's pixels kept in `bgr` (top line first, three bytes
+// a pixel) for a search to start from, and `art` true where the palette is
+// --perceptual's.
+PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray<uint8_t>& bgr, bool& art,
+                                  const ReadOptions& opt = {}, unsigned threads = 1);

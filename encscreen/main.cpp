@@ -8,6 +8,7 @@
 #include "io/files.hpp"
 #include "encode/quantize_luma.hpp"
 #include "encode/dither.hpp"
+#include "encode/dither_search.hpp"
 #include "encode/quantize_perceptual.hpp"
 
 namespace {
@@ -43,12 +44,14 @@ int encscreen(Run& run)
     // 2. Read the picture a symbol row at a time, quantizing each as it
     // arrives; only the screen is kept.
     ScreenImage screen;
+    // --dither searches from the ordered dither's start: band k once band k + 1
+    // has arrived (a bottom-up file whole, as it arrives bottom first).
+    const unsigned threads = conversion_threads(run.options);
     const PictureError e =
-        run.options.dither == Options::Dither::ordered
-            ? load_screen_ordered(run.input, screen, reading(run), conversion_threads(run.options))
-        : run.options.perceptual
-            ? load_screen_perceptual(run.input, screen, reading(run), conversion_threads(run.options))
-            : load_screen_luma(run.input, screen, reading(run));
+        run.options.dither == Options::Dither::search    ? load_screen_dither(run.input, screen, reading(run))
+        : run.options.dither == Options::Dither::ordered ? load_screen_ordered(run.input, screen, reading(run), threads)
+        : run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run), threads)
+                                 : load_screen_luma(run.input, screen, reading(run));
     if (e != PictureError::ok)
         return picture_failed(run, e);
 

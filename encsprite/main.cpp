@@ -6,6 +6,7 @@
 #include "encode/sprite_output.hpp"
 #include "encode/sprite_palette.hpp"
 #include "encode/dither.hpp"
+#include "encode/dither_search.hpp"
 #include "encode/sprite_perceptual.hpp"
 
 namespace {
@@ -63,10 +64,11 @@ int encsprite(Run& run)
     SpritePicture sprites;
     ReadOptions opt = reading(run);
     opt.alpha = true;
-    const PictureError e = run.options.dither == Options::Dither::ordered
-                               ? load_sprites_ordered(run.input, sprites, opt, conversion_threads(run.options))
-                           : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
-                                                    : load_sprites(run.input, sprites, opt);
+    const PictureError e =
+        run.options.dither == Options::Dither::search    ? load_sprites_dither(run.input, sprites, opt)
+        : run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, opt, conversion_threads(run.options))
+        : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
+                                 : load_sprites(run.input, sprites, opt);
     if (e != PictureError::ok)
         return picture_failed(run, e);
     const uint32_t sw = run.options.sprite_width, sh = run.options.sprite_height;

@@ -3,8 +3,8 @@
 # makes of it (encscreen, then decscreen), side by side, whole and as a
 # close-up of 4x4 symbols with the symbol grid drawn in; one symbol up close;
 # two symbols of red over green, to show how encscreen picks colours; the
-# rocket as drawn, by default, with --perceptual and --dither=ordered (the
-# sunset with both too); the sprite sheet as the
+# rocket as drawn, by default, with --perceptual, --dither=ordered and
+# --dither (the sunset with the last three too); the sprite sheet as the
 # screen shows it after encsprite; and a grey ramp with the tints the screen
 # gives it.
 #   examples/make_pngs.sh [BIN_DIR [OUT_DIR]]     (defaults: build/bin, docs)
@@ -58,11 +58,12 @@ png "$tmp/colours.png" "$tmp/colours-back.png" -background white -splice 16x0 +a
 # The rocket (examples/rocket.png) as drawn, as encscreen makes it by default
 # and with --perceptual, each decoded by decscreen to its PNG preview.
 png "$here/rocket.png" "$out/rocket.png"
-# The sunset's sky with --perceptual and --dither=ordered as well.
-for mode in default perceptual ordered; do
+# The sunset's sky with --perceptual, --dither=ordered and --dither as well.
+for mode in default perceptual ordered dither; do
   flag=()
   [ $mode = perceptual ] && flag=(--perceptual)
   [ $mode = ordered ] && flag=(--dither=ordered)
+  [ $mode = dither ] && flag=(--dither)
   "$bin/encscreen" "${flag[@]}" "$here/rocket.png" "$tmp/rocket-$mode.scn" || [ $? -eq 1 ]
   "$bin/decscreen" "$tmp/rocket-$mode.scn" "$out/rocket-$mode.png"
   [ $mode = default ] && continue
@@ -82,5 +83,5 @@ convert -size 256x16 -define gradient:direction=east gradient:black-white -type 
 "$bin/decscreen" "$tmp/greys.scn" "$tmp/greys-back.bmp"
 png "$tmp/greys.bmp" "$tmp/greys-back.bmp" -append -scale 200% "$out/greys.png"
 echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png, colours.png," \
-  "rocket.png, rocket-default.png, rocket-perceptual.png, rocket-ordered.png, sunset-perceptual.png," \
-  "sunset-ordered.png, sprites.png and greys.png into $out"
+  "rocket.png, rocket-default.png, rocket-perceptual.png, rocket-ordered.png, rocket-dither.png," \
+  "sunset-perceptual.png, sunset-ordered.png, sunset-dither.png, sprites.png and greys.png into $out"

@@ -136,24 +136,36 @@ TEST(PinnedOutput, PerceptualThroughBothEncoders)
     check_sums(dir, all);
 }
 
-TEST(PinnedOutput, OrderedDitherThroughBothEncoders)
+TEST(PinnedOutput, DitherThroughBothEncoders)
 {
     // --dither=ordered is integers but for the linear-light table and the
-    // CIEDE2000 of the corners, pinned as --perceptual's: these sums hold on
-    // every machine, and the cross-built programs are compared with them.
+    // CIEDE2000 of the corners, pinned as --perceptual's; --dither keeps its
+    // sums in integers and computes each move's change in pinned double.
+    // These sums hold on every machine, whichever way the lines arrive, and
+    // the cross-built programs are compared with them.
     const fs::path dir = scratch_dir();
     write_photos(dir, 256, {{0, 0, 0}, {216, 36, 84}, {36, 180, 168}, {252, 252, 252}});
-    const std::string enc = q(ENCSCREEN_EXE) + " --dither=ordered ", spr = q(ENCSPRITE_EXE) + " --dither=ordered ";
-    const uint64_t scn = 0x73d3677cb106d664, asm_sum = 0x9a82fe2b2faf7f5e;
-    const Case cases[] = {
-        {"encscreen", enc + q(dir / "photo.bmp"), 1, scn},
-        {"encscreen, top-down file", enc + q(dir / "photo-topdown.bmp"), 1, scn},
-        {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + "/dev/stdin", 1, scn},
-        {"encsprite", spr + q(dir / "photo.bmp"), 0, asm_sum},
-        {"encsprite, through a pipe", "cat " + q(dir / "photo-topdown.bmp") + " | " + spr + "/dev/stdin", 0, asm_sum},
-        {"encsprite, four screen colours", spr + q(dir / "four.bmp"), 0, 0xec4c34ddc470cdf3},
+    const struct {
+        const char* option;
+        uint64_t scn, asm_sum;
+    } modes[] = {
+        {"--dither=ordered ", 0x73d3677cb106d664, 0x9a82fe2b2faf7f5e},
+        {"--dither ", 0x2b4cf791eb1c93e5, 0x860556b9778e94ce},
     };
-    check_sums(dir, cases);
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.option);
+        const std::string enc = q(ENCSCREEN_EXE) + " " + m.option, spr = q(ENCSPRITE_EXE) + " " + m.option;
+        const Case cases[] = {
+            {"encscreen", enc + q(dir / "photo.bmp"), 1, m.scn},
+            {"encscreen, top-down file", enc + q(dir / "photo-topdown.bmp"), 1, m.scn},
+            {"encscreen, through a pipe", "cat " + q(dir / "photo.bmp") + " | " + enc + "/dev/stdin", 1, m.scn},
+            {"encsprite", spr + q(dir / "photo.bmp"), 0, m.asm_sum},
+            {"encsprite, through a pipe", "cat " + q(dir / "photo-topdown.bmp") + " | " + spr + "/dev/stdin", 0,
+             m.asm_sum},
+            {"encsprite, four screen colours", spr + q(dir / "four.bmp"), 0, 0xec4c34ddc470cdf3},
+        };
+        check_sums(dir, cases);
+    }
 }
 
 TEST(PinnedOutput, FitAndAdjustments)

@@ -121,10 +121,13 @@ TEST(CommandLine, OptionsAndTheirErrors)
         {kEncsprite, "a.bmp --prefix=hero_2 x", ""},
         {kEncscreen, "--perceptual --pad --force a.bmp x", ""},
         // A value only after "=": the next argument is never taken for it.
-        {kEncscreen, "--dither a.bmp x", "encscreen: option '--dither' needs a mode: --dither=ordered\n"},
+        {kEncscreen, "--dither a.bmp x", ""},
+        {kEncsprite, "a.bmp x --dither", ""},
         {kEncsprite, "--dither= a.bmp x", "encsprite: option '--dither' needs a mode: --dither=ordered\n"},
-        {kEncscreen, "--dither ordered a.bmp x", "encscreen: option '--dither' needs a mode: --dither=ordered\n"},
-        {kEncscreen, "--dither=bayer a.bmp x", "encscreen: '--dither=bayer': the mode of dithering must be ordered\n"},
+        // --dither alone is the search: "ordered" after it is a name.
+        {kEncscreen, "--dither ordered a.bmp x", "encscreen: 3 names given, two needed; try 'encscreen --help'\n"},
+        {kEncscreen, "--dither=bayer a.bmp x",
+         "encscreen: '--dither=bayer': dithering is --dither (the search) or --dither=ordered (the pattern)\n"},
         {kDecscreen, "--dither=ordered a.scn x", "decscreen: unknown option '--dither=ordered'\n"},
         {kEncscreen, "--dither=ordered a.bmp x", ""},
         // The number of threads, 1 to 256; the default conversion takes it too.
@@ -185,7 +188,7 @@ TEST(CommandLine, HelpAndParserReadOneTable)
         ASSERT_EQ(help.status, kPrograms[k].success);
         for (const OptionSpec& o : option_table()) {
             const std::string spelt = std::string("\n  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name +
-                                      (o.value ? std::string(o.after_equals ? "=" : " ") + o.value : "") + " ";
+                                      (o.value ? o.after_equals ? "[=" + std::string(o.value) + "]" : " " + std::string(o.value) : "") + " ";
             // Rows of one option for other programs say it in other words.
             const bool takes = find_option(bits[k], o.name) != nullptr, own = (o.programs & bits[k]) != 0;
             EXPECT_EQ(help.out.find(spelt) != std::string::npos, takes) << kPrograms[k].name << " " << o.name;

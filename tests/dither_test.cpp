@@ -1,6 +1,7 @@
-// --dither=ordered through the real programs: art the screen shows comes out
-// as --perceptual makes it, flat areas stay flat, the file's line order does
-// not matter, and a gradient seen from a distance beats --perceptual's bands.
+// --dither=ordered and --dither (the search) through the real programs: art
+// the screen shows comes out as --perceptual makes it, flat areas stay flat,
+// the file's line order does not matter, and a gradient or a photograph seen
+// from a distance beats --perceptual's bands.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -125,42 +126,59 @@ TEST(Dither, ArtTheScreenShowsAsPerceptualMakesIt)
         {"encsprite, four screen colours", kSpr, sprites, 0},
         {"encsprite, bit-replicated", kSpr, sprites_replicated, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        write_file(dir / "art.bmp", make_bmp(c.picture));
-        const Bytes perceptual = converted(c.program, "--perceptual", dir / "art.bmp", c.status);
-        EXPECT_EQ(converted(c.program, "--dither=ordered", dir / "art.bmp", c.status), perceptual);
-    }
-    // And --perceptual gives the screen levels back exactly (its own test
-    // holds that), so the dither does too.
-    const Picture a = art(64, 48, 2, true);
-    write_file(dir / "art.bmp", make_bmp(a));
-    const Bytes back = shown(dir, converted(kEnc, "--dither=ordered", dir / "art.bmp", 1));
-    for (int y = 0; y < a.h; ++y)
-        for (int x = 0; x < a.w; ++x) {
-            const Rgb c = a.at(x, y), s = bmp_pixel(back, x, y);
-            ASSERT_EQ(bit_replicated(s), c) << x << "," << y;
+    for (const auto& c : cases)
+        for (const char* mode : {"--dither=ordered", "--dither"}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + mode);
+            write_file(dir / "art.bmp", make_bmp(c.picture));
+            const Bytes perceptual = converted(c.program, "--perceptual", dir / "art.bmp", c.status);
+            EXPECT_EQ(converted(c.program, mode, dir / "art.bmp", c.status), perceptual);
         }
+    // And --perceptual gives the screen levels back exactly (its own test
+    // holds that), so the dithers do too; the search leaves art alone beside
+    // a photograph's symbols, whose moves reach into their neighbours.
+    Picture a = art(64, 48, 2, true);
+    const Picture photo = photo_picture(64, 48);
+    for (int y = 0; y < a.h; ++y)
+        for (int x = 32; x < a.w; ++x)
+            a.at(x, y) = photo.at(x, y);
+    write_file(dir / "art.bmp", make_bmp(a));
+    for (const char* mode : {"--dither=ordered", "--dither"}) {
+        SCOPED_TRACE(mode);
+        const Bytes back = shown(dir, converted(kEnc, mode, dir / "art.bmp", 1));
+        for (int y = 0; y < a.h; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const Rgb c = a.at(x, y), s = bmp_pixel(back, x, y);
+                ASSERT_EQ(bit_replicated(s), c) << x << "," << y;
+            }
+    }
 }
 
 TEST(Dither, FlatAreasAndTheirPattern)
 {
     const fs::path dir = scratch_dir();
     // A flat screen colour comes back flat; a colour between levels comes
-    // back as the same pattern in every symbol, of the right light.
-    for (const Rgb flat : {Rgb{36, 180, 168}, Rgb{100, 100, 100}, Rgb{250, 120, 30}}) {
-        SCOPED_TRACE(int(flat.r));
+    // back of the right light, under --dither=ordered as the same pattern in
+    // every symbol. (The greys mix from greys under the search, whose start
+    // weighs the corners of a tetrahedron: 130 lies where the eight corners'
+    // heaviest four are all too red.)
+    for (const std::string mode : {"--dither=ordered", "--dither"})
+    for (const Rgb flat : {Rgb{36, 180, 168}, Rgb{100, 100, 100}, Rgb{250, 120, 30}, Rgb{130, 130, 130}}) {
+        SCOPED_TRACE(mode + " " + std::to_string(flat.r));
+        if (mode == "--dither=ordered" && flat.r == 130)
+            continue;
         const Picture p = make_picture(32, 24, [&](int, int) { return flat; });
         write_file(dir / "flat.bmp", make_bmp(p));
         // encsprite writes a screen file where the name ends in .scn.
-        ASSERT_EQ(run(kSpr + " --dither=ordered " + q(dir / "flat.bmp") + " " + q(dir / "sprites.scn")).status, 0);
-        for (const Bytes& scn : {converted(kEnc, "--dither=ordered", dir / "flat.bmp", 1), read_file(dir / "sprites.scn")}) {
+        ASSERT_EQ(run(kSpr + " " + mode + " " + q(dir / "flat.bmp") + " " + q(dir / "sprites.scn")).status, 0);
+        for (const Bytes& scn : {converted(kEnc, mode, dir / "flat.bmp", 1), read_file(dir / "sprites.scn")}) {
             const Bytes back = shown(dir, scn);
             double light = 0;
             for (int y = 0; y < p.h; ++y)
                 for (int x = 0; x < p.w; ++x) {
                     const Rgb s = bmp_pixel(back, x, y);
-                    ASSERT_EQ(s, bmp_pixel(back, x % 8, y % 8)) << x << "," << y;
+                    if (mode == "--dither=ordered") {
+                        ASSERT_EQ(s, bmp_pixel(back, x % 8, y % 8)) << x << "," << y;
+                    }
                     if (flat.r == 36) {
                         ASSERT_EQ(s, flat);
                     }
@@ -174,20 +192,27 @@ TEST(Dither, FlatAreasAndTheirPattern)
 
 TEST(Dither, SameBytesWhateverTheLineOrder)
 {
+    // The search runs from the top band down whichever way the lines arrive
+    // (a bottom-up file is kept whole first); 64 x 48 has bands above and
+    // below the middle ones, and through a pipe the screen grows band by band.
     const fs::path dir = scratch_dir();
     const Picture p = photo_picture(64, 48);
     write_file(dir / "up.bmp", make_bmp(p));
     write_file(dir / "down.bmp", make_bmp(p, {124, 0, true, 0, {'B', 'M'}}));
-    for (const auto& [program, status] : {std::pair{kEnc, 1}, std::pair{kSpr, 0}}) {
-        const Bytes up = converted(program, "--dither=ordered", dir / "up.bmp", status);
-        EXPECT_FALSE(up.empty());
-        EXPECT_EQ(converted(program, "--dither=ordered", dir / "down.bmp", status), up);
-        fs::remove(dir / "piped");
-        const RunResult r = run("cat " + q(dir / "up.bmp") + " | " + program + " --dither=ordered /dev/stdin " +
-                                q(dir / "piped"));
-        EXPECT_EQ(r.status, status);
-        EXPECT_EQ(read_file(dir / "piped"), up);
-    }
+    for (const auto& [program, status] : {std::pair{kEnc, 1}, std::pair{kSpr, 0}})
+        for (const std::string mode : {"--dither=ordered", "--dither"}) {
+            SCOPED_TRACE(program + " " + mode);
+            const Bytes up = converted(program, mode, dir / "up.bmp", status);
+            EXPECT_FALSE(up.empty());
+            EXPECT_EQ(converted(program, mode, dir / "down.bmp", status), up);
+            for (const char* file : {"up.bmp", "down.bmp"}) {
+                fs::remove(dir / "piped");
+                const RunResult r =
+                    run("cat " + q(dir / file) + " | " + program + " " + mode + " /dev/stdin " + q(dir / "piped"));
+                EXPECT_EQ(r.status, status);
+                EXPECT_EQ(read_file(dir / "piped"), up);
+            }
+        }
 }
 
 TEST(Dither, GradientSeenFromAfarBeatsPerceptual)
@@ -204,7 +229,11 @@ TEST(Dither, GradientSeenFromAfarBeatsPerceptual)
         SCOPED_TRACE(c.name);
         write_file(dir / "ramp.bmp", make_bmp(c.picture));
         const double perceptual = blurred_difference(c.picture, shown(dir, converted(kEnc, "--perceptual", dir / "ramp.bmp", 1)));
-        const double dithered = blurred_difference(c.picture, shown(dir, converted(kEnc, "--dither=ordered", dir / "ramp.bmp", 1)));
-        EXPECT_LT(dithered, 0.6 * perceptual) << dithered << " against " << perceptual;
+        const double ordered = blurred_difference(c.picture, shown(dir, converted(kEnc, "--dither=ordered", dir / "ramp.bmp", 1)));
+        EXPECT_LT(ordered, 0.6 * perceptual) << ordered << " against " << perceptual;
+        // The search starts from a pattern of the same kind and keeps only
+        // what brings the blurred screen nearer.
+        const double searched = blurred_difference(c.picture, shown(dir, converted(kEnc, "--dither", dir / "ramp.bmp", 1)));
+        EXPECT_LT(searched, 0.6 * perceptual) << searched << " against " << perceptual;
     }
 }

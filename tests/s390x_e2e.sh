@@ -136,6 +136,12 @@ for t in 1 7; do
   case_ encscreen-perceptual-threads$t '$RUN $P/encscreen --perceptual --threads '$t' $F/photo-wide.bmp out.scn'
   case_ encscreen-ordered-threads$t '$RUN $P/encscreen --dither=ordered --threads '$t' $F/photo-wide.bmp out.scn'
 done
+# --dither: integer sums, each move's change in pinned double.
+for p in sunset photo-wide photo-topdown four; do
+  case_ encscreen-dither-$p '$RUN $P/encscreen --dither $F/'$p'.bmp out.scn'
+  case_ encsprite-dither-$p '$RUN $P/encsprite --dither $F/'$p'.bmp out.asm'
+done
+case_ encscreen-dither-pipe 'cat $F/photo.bmp | $RUN $P/encscreen --dither /dev/stdin out.scn'
 # Usage and faults: messages and statuses.
 for p in encscreen encsprite decscreen; do
   case_ $p-no-arguments '$RUN $P/'$p

@@ -220,6 +220,11 @@ for t in 1 7; do
   case_ encscreen-ordered-threads$t encscreen --dither=ordered --threads $t $F/sunset.bmp out.scn
   case_ encsprite-ordered-threads$t encsprite --dither=ordered --threads $t $F/sunset.bmp out.asm
 done
+for f in sunset small; do
+  case_ encscreen-dither-$f encscreen --dither $F/$f.bmp out.scn
+  case_ encsprite-dither-$f encsprite --dither $F/$f.bmp out.asm
+done
+STDIN=$fx/sunset.bmp case_ encscreen-dither-stdin encscreen --dither - out.scn
 for p in encscreen encsprite; do
   case_ $p-perceptual-short     $p --perceptual $F/short.bmp out.scn
   case_ $p-perceptual-no-folder $p --perceptual $F/small.bmp no-such-folder/out.scn
