@@ -59,7 +59,7 @@
 // neither its codes nor its colours move; a flat area of a screen colour is
 // such art. Frozen symbols still count in their neighbours' difference.
 //
-// Speed: a move costs a few operations to try and 81 to 289 additions a
+// Speed: a move costs a few operations to try and 81 to 225 additions a
 // channel to keep; a 256 x 192 picture takes about a tenth of a second.
 #pragma once
 
