@@ -494,5 +494,11 @@ PictureError load_sprites_dither(const char* path, SpritePicture& out, const Rea
         search_band(search, bands - 1);
         std::copy_n(band_of(search, bands - 1).code.begin(), 8 * w, out.values.data() + 8 * (bands - 1) * w);
     }
+    // Transparent pixels keep code 0, so that a routine that ANDs the
+    // background with the mask and ORs the sprite draws nothing there.
+    if (has_mask(out))
+        for (size_t i = 0, n = w * out.height; i < n; ++i)
+            if (clear_bit(out.clear.data(), i))
+                out.values.data()[i] = 0;
     return PictureError::ok;
 }

@@ -302,3 +302,27 @@ TEST(Transparency, ThroughPadAndFit)
         EXPECT_EQ(mask_of(read_file(dir / "out.bin"), c.out_w, c.out_h), want);
     }
 }
+
+// Under every palette, the search of --dither included, the raster is code
+// 0 wherever the mask is 11: a routine that ORs the sprite over the masked
+// background would draw whatever is left there.
+TEST(Transparency, EveryPaletteLeavesTransparentPixelsCodeZero)
+{
+    const fs::path dir = scratch_dir();
+    write_file(dir / "in.png", encode_png(sheet_png(6, 0)));
+    for (const char* mode : {"", "--perceptual", "--dither=ordered", "--dither"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(run(kSpr + " " + mode + " --format bin " + q(dir / "in.png") + " " + q(dir / "out.bin")).status, 0);
+        const Bytes bin = read_file(dir / "out.bin");
+        // The raster (16 bytes a symbol), the palette's four bytes for each
+        // symbol, then a mask as long as the raster.
+        const size_t n = bin.size() * 4 / 9, a = n / 4;
+        ASSERT_EQ(2 * n + a, bin.size());
+        size_t masked = 0;
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(bin[i] & bin[n + a + i], 0) << "byte " << i;
+            masked += bin[n + a + i] != 0;
+        }
+        EXPECT_GT(masked, 0u);
+    }
+}
