@@ -20,12 +20,13 @@ export HOME=$work/home
 plain_path=$PATH # without the programs: "not installed"
 installed_path=$bin:$PATH
 
-# The README's fenced block (of the given language) that contains TEXT.
-block() { # language text
+# The README's fenced block (of the given language) that contains TEXT, or
+# another document's (a third argument, a path below the source folder).
+block() { # language text [file]
   awk -v lang="$1" -v text="$2" '
     $0 == "```" lang { inside = 1; body = ""; next }
     inside && $0 == "```" { inside = 0; if (index(body, text)) { printf "%s", body; exit } ; next }
-    inside { body = body $0 "\n" }' "$src/README.md"
+    inside { body = body $0 "\n" }' "$src/${3:-README.md}"
 }
 # The README's first line that starts with PREFIX, with the lines that
 # continue it (each line before them ending in a backslash) joined to it as
@@ -147,8 +148,8 @@ cmp -s "$work/ref/few.scn.ref" "$work/pipe/picture.scn" || fail "the ImageMagick
 # raster words and attribute bytes, that is encsprite's screen file of each
 # without its 16-byte header, one after the other.
 if command -v pasmo >/dev/null; then
-  sheets=$(block sh "--prefix ships")
-  [ -n "$sheets" ] || fail "the README shows no recipe for several sprite sheets"
+  sheets=$(block sh "--prefix ships" docs/z80-builds.md)
+  [ -n "$sheets" ] || fail "docs/z80-builds.md shows no recipe for several sprite sheets"
   mkdir -p "$work/sheets"
   convert "$src/examples/sprites.png" -crop 32x16+0+0 +repage "$work/sheets/ships.png"
   convert "$src/examples/sprites.png" -crop 32x16+32+0 +repage "$work/sheets/coins.png"

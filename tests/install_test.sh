@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the programs as a user or a package would and runs the installed
 # copies on the example picture; their files must match the build's own.
-# The prefix mode also runs the README's install and uninstall lines.
+# The prefix mode also runs the README's install line and docs/building.md's
+# uninstall line.
 #   install_test.sh prefix BUILD_DIR SOURCE_DIR WORK_DIR   cmake --install into WORK_DIR
 #   install_test.sh deb    BUILD_DIR SOURCE_DIR WORK_DIR   cpack -G DEB, then dpkg -x into WORK_DIR
 #   install_test.sh lintian BUILD_DIR SOURCE_DIR WORK_DIR  cpack -G DEB, then Debian's lintian on it
@@ -113,8 +114,8 @@ done
 if [ "$mode" = prefix ]; then
   install_line=$(grep -m1 -xF 'cmake --install build --prefix ~/.local' "$src/README.md") ||
     fail "the README shows no cmake --install line"
-  uninstall_line=$(grep -m1 '^cmake --install build .*install_manifest.txt' "$src/README.md") ||
-    fail "the README shows no uninstall line"
+  uninstall_line=$(grep -m1 '^cmake --install build .*install_manifest.txt' "$src/docs/building.md") ||
+    fail "docs/building.md shows no uninstall line"
   mkdir -p "$work/user/home" && ln -s "$build" "$work/user/build"
   in_home() { (cd "$work/user" && HOME=$work/user/home bash -c "$1") >"$work/user.log" 2>&1; }
   in_home "$install_line" || { cat "$work/user.log"; fail "the README's install line failed"; }
