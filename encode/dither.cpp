@@ -80,25 +80,66 @@ const Places& places()
     return p;
 }
 
-// The eight corners of a colour's cell, as RGB332 bytes, and their weights.
-struct Corners {
-    std::array<uint8_t, 8> byte;
-    std::array<uint32_t, 8> weight;
+// A byte's place as the corners need it: its lower level's bits in the
+// RGB332 byte, what stepping one level up adds to them (nothing at the top
+// level, whose upper corner weighs nothing), and the weights of the lower
+// and the upper corner.
+struct Cell {
+    uint32_t low, up;
+    std::array<uint32_t, 2> weight;
 };
-Corners corners_of(uint8_t r, uint8_t g, uint8_t b)
+struct Cells {
+    std::array<Cell, 256> red, green, blue;
+};
+const Cells& cells()
 {
-    const Places& p = places();
-    const Between cr = p.eight[r], cg = p.eight[g], cb = p.four[b];
-    Corners c;
-    for (unsigned k = 0; k < 8; ++k) {
-        const unsigned ur = k >> 2 & 1, ug = k >> 1 & 1, ub = k & 1;
-        // A corner beyond the top level has no weight (t is 0 there).
-        const unsigned lr = std::min(cr.lo + ur, 7u), lg = std::min(cg.lo + ug, 7u), lb = std::min(cb.lo + ub, 3u);
-        c.byte[k] = uint8_t(lr << 5 | lg << 2 | lb);
-        c.weight[k] = (ur ? cr.t : 256 - cr.t) * (ug ? cg.t : 256 - cg.t) * (ub ? cb.t : 256 - cb.t);
-    }
+    static const Cells c = [] {
+        Cells t;
+        const Places& p = places();
+        for (size_t v = 0; v < 256; ++v) {
+            const Between e = p.eight[v], f = p.four[v];
+            t.red[v] = {e.lo << 5, e.lo < 7 ? 1u << 5 : 0, {256 - e.t, e.t}};
+            t.green[v] = {e.lo << 2, e.lo < 7 ? 1u << 2 : 0, {256 - e.t, e.t}};
+            t.blue[v] = {f.lo, f.lo < 3 ? 1u : 0, {256 - f.t, f.t}};
+        }
+        return t;
+    }();
     return c;
 }
+
+// The eight corners of a colour's cell: corner k steps up in red where bit
+// 2 of k is set, in green bit 1, in blue bit 0, and weighs the product of
+// the three channels' weights. `each(byte, weight)` for the corners of any
+// weight (a corner beyond the top level has none, t being 0 there), or with
+// kAll for all eight, which costs no unforeseeable branch where adding a
+// zero weight does no harm.
+template <bool kAll, class Each>
+inline void for_each_corner(const Cells& t, uint8_t r, uint8_t g, uint8_t b, Each&& each)
+{
+    const Cell &cr = t.red[r], &cg = t.green[g], &cb = t.blue[b];
+    const unsigned low = cr.low + cg.low + cb.low;
+    const uint32_t r0g0 = cr.weight[0] * cg.weight[0], r0g1 = cr.weight[0] * cg.weight[1];
+    const uint32_t r1g0 = cr.weight[1] * cg.weight[0], r1g1 = cr.weight[1] * cg.weight[1];
+    const uint32_t b0 = cb.weight[0], b1 = cb.weight[1];
+    const auto corner = [&each](unsigned byte, uint32_t w) {
+        if (kAll || w != 0)
+            each(uint8_t(byte), w);
+    };
+    corner(low, r0g0 * b0);
+    corner(low + cb.up, r0g0 * b1);
+    corner(low + cg.up, r0g1 * b0);
+    corner(low + cg.up + cb.up, r0g1 * b1);
+    corner(low + cr.up, r1g0 * b0);
+    corner(low + cr.up + cb.up, r1g0 * b1);
+    corner(low + cr.up + cg.up, r1g1 * b0);
+    corner(low + cr.up + cg.up + cb.up, r1g1 * b1);
+}
+
+// The corners of a tetrahedron (below) and their weights.
+struct Corners {
+    std::array<uint8_t, 4> byte;
+    std::array<uint32_t, 4> weight;
+};
 
 // The corners of the tetrahedron of the cell that holds the colour, and
 // their weights; the four other corners have none. The cell splits into six
@@ -162,13 +203,16 @@ uint8_t nearest_corner_code(const OrderedCoder& c, uint8_t corner)
     return code;
 }
 
+inline void add_corner_weights(const Cells& t, uint8_t r, uint8_t g, uint8_t b, std::array<uint64_t, 256>& weights)
+{
+    for_each_corner<true>(t, r, g, b, [&weights](uint8_t byte, uint32_t w) { weights[byte] += w; });
+}
+
 } // namespace
 
 void add_corner_weights(uint8_t r, uint8_t g, uint8_t b, std::array<uint64_t, 256>& weights)
 {
-    const Corners c = corners_of(r, g, b);
-    for (size_t k = 0; k < 8; ++k)
-        weights[c.byte[k]] += c.weight[k];
+    add_corner_weights(cells(), r, g, b, weights);
 }
 
 std::array<uint8_t, 4> heaviest_four(const std::array<uint64_t, 256>& weights)
@@ -282,34 +326,68 @@ OrderedCoder ordered_coder(const std::array<uint8_t, 4>& attributes, const Scree
 
 namespace {
 
-// A pixel's code from its corners' weights: see ordered_code.
-PixelCode code_of_corners(OrderedCoder& c, const Corners& k, unsigned x, unsigned y)
+// The code of the pixel at (x, y) whose corners weigh `weight` by code: the
+// codes from the darkest, the first whose weights so far pass the pixel's
+// threshold, at the middle of its 1/64th of the whole.
+inline PixelCode code_by_threshold(const std::array<uint32_t, 4>& weight, const std::array<uint8_t, 4>& by_brightness,
+                                   unsigned x, unsigned y)
 {
-    std::array<uint32_t, 4> weight{};
-    for (size_t i = 0; i < 8; ++i) {
-        if (k.weight[i] == 0)
-            continue;
-        int8_t& code = c.code_of_corner[k.byte[i]];
-        if (code < 0)
-            code = int8_t(nearest_corner_code(c, k.byte[i]));
-        weight[size_t(code)] += k.weight[i];
-    }
-    // The threshold at the middle of its 1/64th of the whole.
     const uint32_t threshold = (2 * uint32_t(kBayer[y][x]) + 1) * (kCornerWhole / 128);
     uint32_t sum = 0;
-    for (const uint8_t code : c.by_brightness) {
+    for (const uint8_t code : by_brightness) {
         sum += weight[code];
         if (threshold < sum)
             return code;
     }
-    return c.by_brightness[3]; // not reached: the weights sum to the whole
+    return by_brightness[3]; // not reached: the weights sum to the whole
+}
+
+// A pixel's code from its corners' weights (`corners(each)` calls
+// each(byte, weight) for the corners of any weight): see ordered_code.
+template <class ForEachCorner>
+PixelCode code_of_corners(OrderedCoder& c, ForEachCorner&& corners, unsigned x, unsigned y)
+{
+    std::array<uint32_t, 4> weight{};
+    corners([&](uint8_t byte, uint32_t w) {
+        int8_t& code = c.code_of_corner[byte];
+        if (code < 0)
+            code = int8_t(nearest_corner_code(c, byte));
+        weight[size_t(code)] += w;
+    });
+    return code_by_threshold(weight, c.by_brightness, x, y);
+}
+
+// A coder that codes a whole picture with one palette (encsprite's), made
+// to code each pixel without asking which corners it knows: every corner's
+// code is found at once (1024 differences).
+struct KnownCorners {
+    std::array<uint8_t, 256> code;
+    std::array<uint8_t, 4> by_brightness;
+};
+
+KnownCorners known_corners(const OrderedCoder& c)
+{
+    KnownCorners k;
+    k.by_brightness = c.by_brightness;
+    for (size_t v = 0; v < 256; ++v)
+        k.code[v] = nearest_corner_code(c, uint8_t(v));
+    return k;
+}
+
+// ordered_code with the known corners: the same code.
+inline PixelCode code_of_known_corners(const KnownCorners& k, const Cells& t, uint8_t r, uint8_t g, uint8_t b, unsigned x,
+                                       unsigned y)
+{
+    std::array<uint32_t, 4> weight{};
+    for_each_corner<true>(t, r, g, b, [&](uint8_t byte, uint32_t w) { weight[k.code[byte]] += w; });
+    return code_by_threshold(weight, k.by_brightness, x, y);
 }
 
 } // namespace
 
 PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y)
 {
-    return code_of_corners(c, corners_of(r, g, b), x, y);
+    return code_of_corners(c, [&](auto&& each) { for_each_corner<false>(cells(), r, g, b, each); }, x, y);
 }
 
 SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride)
@@ -327,7 +405,15 @@ SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride)
     OrderedCoder c = ordered_coder(out.attributes);
     out.words = {};
     for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
-        out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code_of_corners(c, tetrahedron_of(r, g, b), x, y), x));
+        out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code_of_corners(
+                                                              c,
+                                                              [k = tetrahedron_of(r, g, b)](auto&& each) {
+                                                                  for (size_t i = 0; i < 4; ++i)
+                                                                      if (k.weight[i] != 0)
+                                                                          each(k.byte[i], k.weight[i]);
+                                                              },
+                                                              x, y),
+                                                          x));
     });
     return out;
 }
@@ -442,23 +528,16 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
     const uint8_t* clear = has_mask(out) ? out.clear.data() : nullptr;
 
     // Art of at most four colours near screen levels: --perceptual's palette.
-    ValueStats stats;
+    // (A photograph shows that it is none within its first few pixels.)
     std::array<uint32_t, 4> seen{};
     size_t n = 0;
     art = true;
-    std::array<uint64_t, 256> weights{};
-    for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = bgr.data() + 3 * i;
-        const uint8_t v = pack_rgb332(p[2], p[1], p[0]);
-        out.values.data()[i] = v;
+    for (size_t i = 0; i < pixels && art; ++i) {
         if (clear && clear_bit(clear, i))
             continue;
-        ++stats.count[v];
-        for (size_t c = 0; c < 3; ++c)
-            stats.sum[v][c] += p[2 - c];
-        add_corner_weights(p[2], p[1], p[0], weights);
+        const uint8_t* p = bgr.data() + 3 * i;
         const uint32_t c = uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-        if (art && std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) == seen.begin() + ptrdiff_t(n)) {
+        if (std::find(seen.begin(), seen.begin() + ptrdiff_t(n), c) == seen.begin() + ptrdiff_t(n)) {
             if (n == 4 || !near_screen_levels(p[2], p[1], p[0]))
                 art = false;
             else
@@ -466,29 +545,47 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
         }
     }
     if (art) {
+        ValueStats stats;
+        for (size_t i = 0; i < pixels; ++i) {
+            const uint8_t* p = bgr.data() + 3 * i;
+            const uint8_t v = pack_rgb332(p[2], p[1], p[0]);
+            out.values.data()[i] = v;
+            if (clear && clear_bit(clear, i))
+                continue;
+            ++stats.count[v];
+            for (size_t c = 0; c < 3; ++c)
+                stats.sum[v][c] += p[2 - c];
+        }
         out.palette = choose_perceptual_palette(stats);
         return PictureError::ok;
     }
+    // Otherwise the heaviest corners (the codes below replace every value).
+    std::array<uint64_t, 256> weights{};
+    const Cells& t = cells();
+    for (size_t i = 0; i < pixels; ++i) {
+        if (clear && clear_bit(clear, i))
+            continue;
+        const uint8_t* p = bgr.data() + 3 * i;
+        add_corner_weights(t, p[2], p[1], p[0], weights);
+    }
     const OrderedCoder coder = ordered_coder(heaviest_four(weights));
+    const KnownCorners known = known_corners(coder);
     out.palette = SpritePalette{};
     out.palette.attributes = coder.attributes;
     for (uint8_t code = 0; code < 4; ++code)
         set_code(out.palette, code, code);
-    // The lines over the threads, each with a coder of its own: the codes it
-    // finds for the corners are the same in every copy, only found again.
+    // The lines over the threads, which only read the known corners.
     constexpr size_t kLineChunk = 8;
     const unsigned parts = threads_for(threads, h, kLineChunk, std::max<size_t>(1, (size_t(1) << 16) / w));
-    std::vector<OrderedCoder> coders(parts, coder);
     const uint8_t* in = bgr.data();
     uint8_t* codes = out.values.data();
-    parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
-        OrderedCoder& c = coders[part];
+    parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned) {
         for (size_t y = begin; y < end; ++y)
             for (size_t x = 0; x < w; ++x) {
                 const size_t i = y * w + x;
                 const uint8_t* p = in + 3 * i;
                 codes[i] = clear && clear_bit(clear, i) ? 0
-                                                        : ordered_code(c, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+                                                        : code_of_known_corners(known, t, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
             }
     });
     return PictureError::ok;
