@@ -70,6 +70,24 @@ for mode in default perceptual ordered dither; do
   "$bin/encscreen" "${flag[@]}" "$here/sunset.bmp" "$tmp/sunset-$mode.scn" || [ $? -eq 1 ]
   "$bin/decscreen" "$tmp/sunset-$mode.scn" "$out/sunset-$mode.png"
 done
+# A sky, a drawn ramp and a drawing, each as drawn, then with --perceptual,
+# --dither=ordered and --dither, side by side: the sunset; a dusk sky from
+# navy to orange (three straight runs between four colours, top to bottom);
+# ImageMagick's own logo: picture (a drawing on white, with black outlines),
+# scaled to 256x192.
+convert -size 256x64 gradient:'rgb(16,20,70)-rgb(60,40,110)' gradient:'rgb(60,40,110)-rgb(200,90,90)' \
+  gradient:'rgb(200,90,90)-rgb(250,160,60)' -append -type truecolor BMP3:"$tmp/ramp.bmp"
+convert logo: -resize 256x192 -type truecolor BMP3:"$tmp/drawing.bmp"
+cp "$here/sunset.bmp" "$tmp/sky.bmp"
+for name in sky ramp drawing; do
+  row=("$tmp/$name.bmp")
+  for flag in --perceptual --dither=ordered --dither; do
+    "$bin/encscreen" "$flag" "$tmp/$name.bmp" "$tmp/$name.scn" || [ $? -eq 1 ]
+    "$bin/decscreen" "$tmp/$name.scn" "$tmp/$name${flag//[-=]/}.bmp"
+    row+=("$tmp/$name${flag//[-=]/}.bmp")
+  done
+  png "${row[@]}" -background white -splice 16x0 +append -chop 16x0 "$out/dithers-$name.png"
+done
 # The sprite sheet through encsprite's screen file output and decscreen, four
 # times its size: four colours the screen shows exactly, so nothing is lost.
 "$bin/encsprite" "$here/sprites.png" "$tmp/sprites.scn"
@@ -84,4 +102,5 @@ convert -size 256x16 -define gradient:direction=east gradient:black-white -type 
 png "$tmp/greys.bmp" "$tmp/greys-back.bmp" -append -scale 200% "$out/greys.png"
 echo "wrote sunset.png, sunset-back.png, sunset-zoom.png, sunset-back-zoom.png, symbol.png, colours.png," \
   "rocket.png, rocket-default.png, rocket-perceptual.png, rocket-ordered.png, rocket-dither.png," \
-  "sunset-perceptual.png, sunset-ordered.png, sunset-dither.png, sprites.png and greys.png into $out"
+  "sunset-perceptual.png, sunset-ordered.png, sunset-dither.png, dithers-sky.png, dithers-ramp.png," \
+  "dithers-drawing.png, sprites.png and greys.png into $out"
