@@ -29,7 +29,20 @@ struct LabArrays {
         C[i] = c.C;
     }
     LabLanes view() const { return {L.data(), a.data(), b.data(), C.data()}; }
+    // n colours made a whole number of vectors (four doubles) by copies of
+    // the last, whose differences are computed and not used: a batch of a
+    // few colours then runs in vector instructions rather than one at a
+    // time after them. The count to compute; room for it, as kMaxColours is
+    // a multiple of four.
+    size_t padded(size_t n)
+    {
+        const size_t whole = (n + 3) / 4 * 4;
+        for (size_t i = n; i < whole; ++i)
+            set(i, {L[n - 1], a[n - 1], b[n - 1], C[n - 1]});
+        return whole;
+    }
 };
+static_assert(kMaxColours % 4 == 0);
 
 struct Groups {
     std::array<uint8_t, kMaxColours> of; // each colour's group
@@ -148,8 +161,9 @@ void group_costs(const ColourSet& s, const Groups& g, uint8_t k, const uint8_t* 
             members.set(m, s.lab[i]);
             weight[m++] = s.weight[i];
         }
+    const size_t lanes = m == 0 ? 0 : members.padded(m);
     for (size_t j = 0; j < count; ++j) {
-        ciede2000_column(members.view(), m, screen_labs()[values[j]], d.data());
+        ciede2000_column(members.view(), lanes, screen_labs()[values[j]], d.data());
         double sum = 0;
         for (size_t i = 0; i < m; ++i)
             sum += weight[i] * d[i];
@@ -161,9 +175,13 @@ void group_costs(const ColourSet& s, const Groups& g, uint8_t k, const uint8_t* 
 void costs_from(const Lab& c, const uint8_t* values, size_t count, double* out)
 {
     LabArrays to;
+    std::array<double, 256> d;
     for (size_t j = 0; j < count; ++j)
         to.set(j, screen_labs()[values[j]]);
-    ciede2000_row(c, to.view(), count, out);
+    if (count == 0)
+        return;
+    ciede2000_row(c, to.view(), to.padded(count), d.data());
+    std::copy_n(d.begin(), count, out);
 }
 
 // The screen's levels (red, green, blue) nearest to a colour.
@@ -303,9 +321,10 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     LabArrays px;
     for (size_t i = 0; i < s.n; ++i)
         px.set(i, s.lab[i]);
+    const size_t lanes = px.padded(s.n);
     std::array<Column, 4> d;
     for (size_t k = 0; k < 4; ++k)
-        ciede2000_column(px.view(), s.n, screen[values[k]], d[k].data());
+        ciede2000_column(px.view(), lanes, screen[values[k]], d[k].data());
     nearest_codes(s.n, d, codes);
 
     // The moves: value k one level up or down in one channel, judged on the
@@ -360,7 +379,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                     // member still without one: the values the plain sum
                     // takes one at a time, at most kBatch - 1 of them in
                     // vain when the sum stops.
-                    ciede2000_floor_column(mine.view(), m, screen[v], floors.data());
+                    ciede2000_floor_column(mine.view(), mine.padded(m), screen[v], floors.data());
                     rest[m] = 0;
                     for (size_t j = m; j-- > 0;)
                         rest[j] = rest[j + 1] + s.weight[members[j]] * std::min(others[j], floors[j]);
@@ -385,7 +404,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                                     batch_of[q++] = uint16_t(jj);
                                 }
                             ready = jj;
-                            ciede2000_column(batch.view(), q, screen[v], batch_out.data());
+                            ciede2000_column(batch.view(), batch.padded(q), screen[v], batch_out.data());
                             for (size_t r = 0; r < q; ++r)
                                 diff[batch_of[r]] = batch_out[r];
                         }
@@ -398,7 +417,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                 }
             if (best != values[k]) {
                 values[k] = best;
-                ciede2000_column(px.view(), s.n, screen[best], d[k].data());
+                ciede2000_column(px.view(), lanes, screen[best], d[k].data());
                 nearest_codes(s.n, d, codes);
                 moved = true;
             }
