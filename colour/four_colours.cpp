@@ -50,26 +50,47 @@ struct Groups {
     double spread = 0; // weighted sum of squared distances to the centres
 };
 
+// Each of n colours' nearest centre (the lowest of equally near ones) as
+// 0.0 .. 3.0, and its squared distance: squared()'s operations, without a
+// branch, so that the loop runs in vector instructions.
+VORNE_LANES void nearest_centres(const LabArrays& px, size_t n, const std::array<Lab, 4>& centre, double* __restrict dist,
+                     double* __restrict group)
+{
+    const double* __restrict L = px.L.data();
+    const double* __restrict A = px.a.data();
+    const double* __restrict B = px.b.data();
+    const std::array<Lab, 4> c = centre;
+    for (size_t i = 0; i < n; ++i) {
+        double d = 0, k = 0;
+        for (size_t j = 0; j < 4; ++j) {
+            const double dl = L[i] - c[j].L, da = A[i] - c[j].a, db = B[i] - c[j].b;
+            const double e = dl * dl + da * da + db * db;
+            const bool nearer = j == 0 || e < d;
+            d = nearer ? e : d;
+            k = nearer ? double(j) : k;
+        }
+        dist[i] = d;
+        group[i] = k;
+    }
+}
+
 // Lloyd's k-means in CIELAB from the given centres, until no colour changes
-// group (at most 12 rounds). A group that empties keeps its centre.
-Groups lloyd(const ColourSet& s, std::array<Lab, 4> centre)
+// group (at most 12 rounds). A group that empties keeps its centre. px: the
+// colours of s as arrays.
+Groups lloyd(const ColourSet& s, const LabArrays& px, std::array<Lab, 4> centre)
 {
     Groups g{};
     g.of.fill(255);
+    std::array<double, kMaxColours> dist, group;
     for (int round = 0; round < 12; ++round) {
         bool moved = false;
         g.spread = 0;
+        nearest_centres(px, s.n, centre, dist.data(), group.data());
         for (size_t i = 0; i < s.n; ++i) {
-            uint8_t best = 0;
-            double d = squared(s.lab[i], centre[0]);
-            for (uint8_t k = 1; k < 4; ++k)
-                if (const double e = squared(s.lab[i], centre[k]); e < d) {
-                    d = e;
-                    best = k;
-                }
+            const uint8_t best = uint8_t(group[i]);
             moved |= g.of[i] != best;
             g.of[i] = best;
-            g.spread += s.weight[i] * d;
+            g.spread += s.weight[i] * dist[i];
         }
         if (!moved)
             break;
@@ -93,7 +114,7 @@ Groups lloyd(const ColourSet& s, std::array<Lab, 4> centre)
 // (each next one the farthest from those taken), which keeps a small detail
 // of its own colour, and the four quarters of the weight in order of
 // lightness, which shares the groups out evenly over a gradient.
-Groups group_in_four(const ColourSet& s)
+Groups group_in_four(const ColourSet& s, const LabArrays& px)
 {
     std::array<Lab, 4> far{};
     {
@@ -145,7 +166,7 @@ Groups group_in_four(const ColourSet& s)
         for (size_t k = 0; k < 4; ++k)
             quarters[k] = w[k] > 0 ? Lab{L[k] / w[k], a[k] / w[k], b[k] / w[k], 0} : far[k];
     }
-    const Groups x = lloyd(s, far), y = lloyd(s, quarters);
+    const Groups x = lloyd(s, px, far), y = lloyd(s, px, quarters);
     return y.spread < x.spread ? y : x;
 }
 
@@ -272,6 +293,9 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     const std::array<Lab, 256>& screen = screen_labs();
     std::array<uint8_t, 4> values{};
     size_t used = 0;
+    LabArrays px;
+    for (size_t i = 0; i < s.n; ++i)
+        px.set(i, s.lab[i]);
     if (s.n <= 4) {
         for (size_t i = 0; i < s.n; ++i) {
             const double rgb[3] = {double(s.rgb[i][0]), double(s.rgb[i][1]), double(s.rgb[i][2])};
@@ -287,7 +311,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
         // picture: the best value of all for its members). Trying every
         // such value on the members themselves did no better, at twice the
         // time.
-        const Groups g = group_in_four(s);
+        const Groups g = group_in_four(s, px);
         for (uint8_t k = 0; k < 4; ++k) {
             double w = 0, rgb[3] = {0, 0, 0};
             for (size_t i = 0; i < s.n; ++i)
@@ -318,9 +342,6 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     }
 
     // Every colour's difference to each value.
-    LabArrays px;
-    for (size_t i = 0; i < s.n; ++i)
-        px.set(i, s.lab[i]);
     const size_t lanes = px.padded(s.n);
     std::array<Column, 4> d;
     for (size_t k = 0; k < 4; ++k)

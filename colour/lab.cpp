@@ -273,17 +273,6 @@ namespace {
 #define VORNE_INLINE inline
 #endif
 
-// On x86-64 Linux the batch loops are built twice, for the processors of
-// 2003 on (two doubles a vector) and for those with AVX2 (four), and the
-// loader picks one for the processor at hand. Neither fuses a multiply and
-// an add: the file is built with -ffp-contract=off, and "avx2" does not
-// enable FMA. Elsewhere (Windows, s390x, the page) the baseline build alone.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
-#define VORNE_LANES __attribute__((target_clones("avx2", "default")))
-#else
-#define VORNE_LANES
-#endif
-
 // The series' loops written out, so that no loop is left inside the batch
 // loops.
 #if defined(__GNUC__) || defined(__clang__)

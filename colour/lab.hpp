@@ -67,6 +67,17 @@ inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y
     return t && !t->d.empty() ? t->d[256 * size_t(x) + y] : ciede2000(screen_labs()[x], screen_labs()[y]);
 }
 
+// On x86-64 Linux a batch loop marked so is built twice, for the processors
+// of 2003 on (two doubles a vector) and for those with AVX2 (four), and the
+// loader picks one for the processor at hand. Neither fuses a multiply and
+// an add: the files are built with -ffp-contract=off, and "avx2" does not
+// enable FMA. Elsewhere (Windows, s390x, the page) the baseline build alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define VORNE_LANES __attribute__((target_clones("avx2", "default")))
+#else
+#define VORNE_LANES
+#endif
+
 // Colours as four arrays, one for each component, so that a loop over them
 // computes several differences at once (two or four doubles a vector
 // register): n colours, colour i being {L[i], a[i], b[i], C[i]}.
