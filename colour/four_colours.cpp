@@ -29,20 +29,20 @@ struct LabArrays {
         C[i] = c.C;
     }
     LabLanes view() const { return {L.data(), a.data(), b.data(), C.data()}; }
-    // n colours made a whole number of vectors (four doubles) by copies of
+    // n colours made a whole number of vectors (eight doubles) by copies of
     // the last, whose differences are computed and not used: a batch of a
     // few colours then runs in vector instructions rather than one at a
     // time after them. The count to compute; room for it, as kMaxColours is
-    // a multiple of four.
+    // a multiple of eight.
     size_t padded(size_t n)
     {
-        const size_t whole = (n + 3) / 4 * 4;
+        const size_t whole = (n + 7) / 8 * 8;
         for (size_t i = n; i < whole; ++i)
             set(i, {L[n - 1], a[n - 1], b[n - 1], C[n - 1]});
         return whole;
     }
 };
-static_assert(kMaxColours % 4 == 0);
+static_assert(kMaxColours % 8 == 0);
 
 struct Groups {
     std::array<uint8_t, kMaxColours> of; // each colour's group

@@ -67,13 +67,13 @@ inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y
     return t && !t->d.empty() ? t->d[256 * size_t(x) + y] : ciede2000(screen_labs()[x], screen_labs()[y]);
 }
 
-// On x86-64 Linux a batch loop marked so is built twice, for the processors
-// of 2003 on (two doubles a vector) and for those with AVX2 (four), and the
-// loader picks one for the processor at hand. Neither fuses a multiply and
-// an add: the files are built with -ffp-contract=off, and "avx2" does not
-// enable FMA. Elsewhere (Windows, s390x, the page) the baseline build alone.
+// On x86-64 Linux a batch loop marked so is built three times, for the
+// processors of 2003 on (two doubles a vector), for those with AVX2 (four)
+// and for those with AVX-512 (eight), and the loader picks one for the
+// processor at hand. None fuses a multiply and an add, even where the
+// processor has FMA: the files are built with -ffp-contract=off. Elsewhere (Windows, s390x, the page) the baseline build alone.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
-#define VORNE_LANES __attribute__((target_clones("avx2", "default")))
+#define VORNE_LANES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define VORNE_LANES
 #endif
