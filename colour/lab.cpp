@@ -302,7 +302,7 @@ VORNE_INLINE double atan2_deg_lane(double y, double x)
     const double a = x < 0 ? a1_turned : a1;
     const double deg0 = a * (180 / kPi), deg0_turned = 360 - deg0;
     const double deg = y < 0 ? deg0_turned : deg0;
-    return (hi == 0) | (deg >= 360) ? 0 : deg;
+    return ((hi == 0) | (deg >= 360)) ? 0 : deg;
 }
 
 VORNE_INLINE double exp_neg_lane(double x)
