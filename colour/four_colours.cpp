@@ -201,6 +201,10 @@ void costs_from(const Lab& c, const uint8_t* values, size_t count, double* out)
         to.set(j, screen_labs()[values[j]]);
     if (count == 0)
         return;
+    if (count == 1) { // one alone costs less than a vector of copies
+        out[0] = ciede2000(c, screen_labs()[values[0]]);
+        return;
+    }
     ciede2000_row(c, to.view(), to.padded(count), d.data());
     std::copy_n(d.begin(), count, out);
 }
