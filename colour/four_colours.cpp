@@ -409,7 +409,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                     for (size_t j = m; j-- > 0;)
                         rest[j] = rest[j + 1] + s.weight[members[j]] * std::min(others[j], floors[j]);
                     constexpr double kBelow = 1 - 1e-9;
-                    constexpr size_t kBatch = 8;
+                    constexpr size_t kBatch = 8, kAlone = 1;
                     double cost = 0;
                     size_t ready = 0; // members before it have their difference where it is needed
                     for (size_t j = 0; j < m && cost < current; ++j) {
@@ -429,9 +429,14 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                                     batch_of[q++] = uint16_t(jj);
                                 }
                             ready = jj;
-                            ciede2000_column(batch.view(), batch.padded(q), screen[v], batch_out.data());
-                            for (size_t r = 0; r < q; ++r)
-                                diff[batch_of[r]] = batch_out[r];
+                            if (q <= kAlone) // cheaper than a vector of copies
+                                for (size_t r = 0; r < q; ++r)
+                                    diff[batch_of[r]] = ciede2000(s.lab[members[batch_of[r]]], screen[v]);
+                            else {
+                                ciede2000_column(batch.view(), batch.padded(q), screen[v], batch_out.data());
+                                for (size_t r = 0; r < q; ++r)
+                                    diff[batch_of[r]] = batch_out[r];
+                            }
                         }
                         cost += s.weight[members[j]] * std::min(others[j], diff[j]);
                     }
