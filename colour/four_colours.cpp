@@ -18,32 +18,79 @@ double squared(const Lab& x, const Lab& y)
     return dl * dl + da * da + db * db;
 }
 
+// Colours as four arrays, for the batched differences (LabLanes).
+struct LabArrays {
+    std::array<double, kMaxColours> L, a, b, C;
+    void set(size_t i, const Lab& c)
+    {
+        L[i] = c.L;
+        a[i] = c.a;
+        b[i] = c.b;
+        C[i] = c.C;
+    }
+    LabLanes view() const { return {L.data(), a.data(), b.data(), C.data()}; }
+    // n colours made a whole number of vectors (eight doubles) by copies of
+    // the last, whose differences are computed and not used: a batch of a
+    // few colours then runs in vector instructions rather than one at a
+    // time after them. The count to compute; room for it, as kMaxColours is
+    // a multiple of eight.
+    size_t padded(size_t n)
+    {
+        const size_t whole = (n + 7) / 8 * 8;
+        for (size_t i = n; i < whole; ++i)
+            set(i, {L[n - 1], a[n - 1], b[n - 1], C[n - 1]});
+        return whole;
+    }
+};
+static_assert(kMaxColours % 8 == 0);
+
 struct Groups {
     std::array<uint8_t, kMaxColours> of; // each colour's group
     std::array<Lab, 4> centre;
     double spread = 0; // weighted sum of squared distances to the centres
 };
 
+// Each of n colours' nearest centre (the lowest of equally near ones) as
+// 0.0 .. 3.0, and its squared distance: squared()'s operations, without a
+// branch, so that the loop runs in vector instructions.
+VORNE_LANES void nearest_centres(const LabArrays& px, size_t n, const std::array<Lab, 4>& centre, double* __restrict dist,
+                     double* __restrict group)
+{
+    const double* __restrict L = px.L.data();
+    const double* __restrict A = px.a.data();
+    const double* __restrict B = px.b.data();
+    const std::array<Lab, 4> c = centre;
+    for (size_t i = 0; i < n; ++i) {
+        double d = 0, k = 0;
+        for (size_t j = 0; j < 4; ++j) {
+            const double dl = L[i] - c[j].L, da = A[i] - c[j].a, db = B[i] - c[j].b;
+            const double e = dl * dl + da * da + db * db;
+            const bool nearer = j == 0 || e < d;
+            d = nearer ? e : d;
+            k = nearer ? double(j) : k;
+        }
+        dist[i] = d;
+        group[i] = k;
+    }
+}
+
 // Lloyd's k-means in CIELAB from the given centres, until no colour changes
-// group (at most 12 rounds). A group that empties keeps its centre.
-Groups lloyd(const ColourSet& s, std::array<Lab, 4> centre)
+// group (at most 12 rounds). A group that empties keeps its centre. px: the
+// colours of s as arrays.
+Groups lloyd(const ColourSet& s, const LabArrays& px, std::array<Lab, 4> centre)
 {
     Groups g{};
     g.of.fill(255);
+    std::array<double, kMaxColours> dist, group;
     for (int round = 0; round < 12; ++round) {
         bool moved = false;
         g.spread = 0;
+        nearest_centres(px, s.n, centre, dist.data(), group.data());
         for (size_t i = 0; i < s.n; ++i) {
-            uint8_t best = 0;
-            double d = squared(s.lab[i], centre[0]);
-            for (uint8_t k = 1; k < 4; ++k)
-                if (const double e = squared(s.lab[i], centre[k]); e < d) {
-                    d = e;
-                    best = k;
-                }
+            const uint8_t best = uint8_t(group[i]);
             moved |= g.of[i] != best;
             g.of[i] = best;
-            g.spread += s.weight[i] * d;
+            g.spread += s.weight[i] * dist[i];
         }
         if (!moved)
             break;
@@ -67,7 +114,7 @@ Groups lloyd(const ColourSet& s, std::array<Lab, 4> centre)
 // (each next one the farthest from those taken), which keeps a small detail
 // of its own colour, and the four quarters of the weight in order of
 // lightness, which shares the groups out evenly over a gradient.
-Groups group_in_four(const ColourSet& s)
+Groups group_in_four(const ColourSet& s, const LabArrays& px)
 {
     std::array<Lab, 4> far{};
     {
@@ -119,19 +166,47 @@ Groups group_in_four(const ColourSet& s)
         for (size_t k = 0; k < 4; ++k)
             quarters[k] = w[k] > 0 ? Lab{L[k] / w[k], a[k] / w[k], b[k] / w[k], 0} : far[k];
     }
-    const Groups x = lloyd(s, far), y = lloyd(s, quarters);
+    const Groups x = lloyd(s, px, far), y = lloyd(s, px, quarters);
     return y.spread < x.spread ? y : x;
 }
 
-// The weighted sum of differences between the colours of group k and value v.
-double group_cost(const ColourSet& s, const Groups& g, uint8_t k, uint8_t v)
+// The weighted sums of differences between the colours of group k and each
+// of the values: their differences in a batch, added in the colours' order.
+void group_costs(const ColourSet& s, const Groups& g, uint8_t k, const uint8_t* values, size_t count, double* out)
 {
-    const Lab& c = screen_labs()[v];
-    double sum = 0;
+    LabArrays members;
+    std::array<double, kMaxColours> weight, d;
+    size_t m = 0;
     for (size_t i = 0; i < s.n; ++i)
-        if (g.of[i] == k)
-            sum += s.weight[i] * ciede2000(s.lab[i], c);
-    return sum;
+        if (g.of[i] == k) {
+            members.set(m, s.lab[i]);
+            weight[m++] = s.weight[i];
+        }
+    const size_t lanes = m == 0 ? 0 : members.padded(m);
+    for (size_t j = 0; j < count; ++j) {
+        ciede2000_column(members.view(), lanes, screen_labs()[values[j]], d.data());
+        double sum = 0;
+        for (size_t i = 0; i < m; ++i)
+            sum += weight[i] * d[i];
+        out[j] = sum;
+    }
+}
+
+// The differences from c to each of the values, in a batch.
+void costs_from(const Lab& c, const uint8_t* values, size_t count, double* out)
+{
+    LabArrays to;
+    std::array<double, 256> d;
+    for (size_t j = 0; j < count; ++j)
+        to.set(j, screen_labs()[values[j]]);
+    if (count == 0)
+        return;
+    if (count == 1) { // one alone costs less than a vector of copies
+        out[0] = ciede2000(c, screen_labs()[values[0]]);
+        return;
+    }
+    ciede2000_row(c, to.view(), to.padded(count), d.data());
+    std::copy_n(d.begin(), count, out);
 }
 
 // The screen's levels (red, green, blue) nearest to a colour.
@@ -148,8 +223,14 @@ std::array<int, 3> nearest_levels(const double* rgb)
 // the floors of most others are above its cost and theirs is never
 // computed. The lowest value winning a tie is what trying them all in order
 // gave, as values grow with red, then green, then blue.
-template <class Cost, class Floor>
-uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost, Floor&& floor)
+//
+// costs(values, count, out) gives the costs of several values at once (a
+// batch computes several at a time): first the first value's, then those of
+// every value whose floor is not above it, the only ones the trial in order
+// can ask for, as the least cost found only falls. The trial then takes its
+// costs from them: the same comparisons, the same value.
+template <class Costs, class Floor>
+uint8_t best_value(bool every_value, std::array<int, 3> levels, Costs&& costs, Floor&& floor)
 {
     int lo[3], hi[3];
     for (size_t c = 0; c < 3; ++c) {
@@ -157,23 +238,43 @@ uint8_t best_value(bool every_value, std::array<int, 3> levels, Cost&& cost, Flo
         lo[c] = every_value ? 0 : std::max(0, levels[c] - 1);
         hi[c] = every_value ? top : std::min(top, levels[c] + 1);
     }
-    uint8_t best = 0;
-    double least = -1;
-    const auto consider = [&](uint8_t v) {
-        if (least >= 0 && floor(v) > least)
-            return;
-        if (const double c = cost(v); least < 0 || c < least || (c == least && v < best)) {
-            least = c;
-            best = v;
-        }
-    };
+    std::array<uint8_t, 256> order; // the values in the order tried
+    size_t count = 0;
     const uint8_t first = value_of(levels[0], levels[1], levels[2]);
-    consider(first);
+    order[count++] = first;
     for (int r = lo[0]; r <= hi[0]; ++r)
         for (int g = lo[1]; g <= hi[1]; ++g)
             for (int b = lo[2]; b <= hi[2]; ++b)
                 if (const uint8_t v = value_of(r, g, b); v != first)
-                    consider(v);
+                    order[count++] = v;
+
+    std::array<double, 256> floors, cost;
+    costs(&order[0], 1, &cost[0]);
+    std::array<uint8_t, 256> asked, at;
+    size_t m = 0;
+    for (size_t j = 1; j < count; ++j) {
+        floors[j] = floor(order[j]);
+        if (!(floors[j] > cost[0])) {
+            at[m] = uint8_t(j);
+            asked[m++] = order[j];
+        }
+    }
+    std::array<double, 256> answers;
+    costs(asked.data(), m, answers.data());
+    for (size_t i = 0; i < m; ++i)
+        cost[at[i]] = answers[i];
+
+    uint8_t best = 0;
+    double least = -1;
+    for (size_t j = 0; j < count; ++j) {
+        const uint8_t v = order[j];
+        if (j > 0 && least >= 0 && floors[j] > least)
+            continue;
+        if (const double c = cost[j]; least < 0 || c < least || (c == least && v < best)) {
+            least = c;
+            best = v;
+        }
+    }
     return best;
 }
 
@@ -196,11 +297,15 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     const std::array<Lab, 256>& screen = screen_labs();
     std::array<uint8_t, 4> values{};
     size_t used = 0;
+    LabArrays px;
+    for (size_t i = 0; i < s.n; ++i)
+        px.set(i, s.lab[i]);
     if (s.n <= 4) {
         for (size_t i = 0; i < s.n; ++i) {
             const double rgb[3] = {double(s.rgb[i][0]), double(s.rgb[i][1]), double(s.rgb[i][2])};
             values[i] = best_value(
-                how.every_value, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(s.lab[i], screen[v]); },
+                how.every_value, nearest_levels(rgb),
+                [&](const uint8_t* v, size_t count, double* out) { costs_from(s.lab[i], v, count, out); },
                 [&](uint8_t v) { return ciede2000_floor(s.lab[i], screen[v]); });
         }
         used = s.n;
@@ -210,7 +315,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
         // picture: the best value of all for its members). Trying every
         // such value on the members themselves did no better, at twice the
         // time.
-        const Groups g = group_in_four(s);
+        const Groups g = group_in_four(s, px);
         for (uint8_t k = 0; k < 4; ++k) {
             double w = 0, rgb[3] = {0, 0, 0};
             for (size_t i = 0; i < s.n; ++i)
@@ -225,12 +330,15 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                 c /= w;
             if (how.every_value) {
                 values[k] = best_value(
-                    true, {}, [&](uint8_t v) { return group_cost(s, g, k, v); }, [](uint8_t) { return -1.0; });
+                    true, {},
+                    [&](const uint8_t* v, size_t count, double* out) { group_costs(s, g, k, v, count, out); },
+                    [](uint8_t) { return -1.0; });
             } else {
                 Lab c = g.centre[k];
                 c.C = std::sqrt(c.a * c.a + c.b * c.b);
                 values[k] = best_value(
-                    false, nearest_levels(rgb), [&](uint8_t v) { return ciede2000(c, screen[v]); },
+                    false, nearest_levels(rgb),
+                    [&](const uint8_t* v, size_t count, double* out) { costs_from(c, v, count, out); },
                     [&](uint8_t v) { return ciede2000_floor(c, screen[v]); });
             }
         }
@@ -238,9 +346,10 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     }
 
     // Every colour's difference to each value.
+    const size_t lanes = px.padded(s.n);
     std::array<Column, 4> d;
     for (size_t k = 0; k < 4; ++k)
-        ciede2000_column(s.lab.data(), s.n, screen[values[k]], d[k].data());
+        ciede2000_column(px.view(), lanes, screen[values[k]], d[k].data());
     nearest_codes(s.n, d, codes);
 
     // The moves: value k one level up or down in one channel, judged on the
@@ -248,7 +357,9 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
     // others. Colours of other codes could only come nearer, so a move that
     // lowers this sum lowers the whole.
     std::array<uint16_t, kMaxColours> members;
-    Column others, floors;
+    LabArrays mine, batch;
+    Column others, floors, diff, batch_out;
+    std::array<uint16_t, kMaxColours> batch_of;
     std::array<double, kMaxColours + 1> rest; // rest[j]: the sum of the floors of members j on
     for (int pass = 0; pass < how.passes; ++pass) {
         bool moved = false;
@@ -258,6 +369,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
             for (size_t i = 0; i < s.n; ++i)
                 if (codes[i] == k) {
                     members[m] = uint16_t(i);
+                    mine.set(m, s.lab[i]);
                     double o = 1e300;
                     for (uint8_t j = 0; j < 4; ++j)
                         if (j != k)
@@ -286,21 +398,47 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                     // cannot win. Every share that is added is the one the
                     // plain sum adds, in the same order, so a move that
                     // wins has the same sum to the bit.
+                    //
+                    // The differences are computed in batches of those the
+                    // sum goes on to need, kBatch at a time from the first
+                    // member still without one: the values the plain sum
+                    // takes one at a time, at most kBatch - 1 of them in
+                    // vain when the sum stops.
+                    ciede2000_floor_column(mine.view(), mine.padded(m), screen[v], floors.data());
                     rest[m] = 0;
-                    for (size_t j = m; j-- > 0;) {
-                        floors[j] = ciede2000_floor(s.lab[members[j]], screen[v]);
+                    for (size_t j = m; j-- > 0;)
                         rest[j] = rest[j + 1] + s.weight[members[j]] * std::min(others[j], floors[j]);
-                    }
                     constexpr double kBelow = 1 - 1e-9;
+                    constexpr size_t kBatch = 8, kAlone = 1;
                     double cost = 0;
+                    size_t ready = 0; // members before it have their difference where it is needed
                     for (size_t j = 0; j < m && cost < current; ++j) {
                         if ((cost + rest[j]) * kBelow >= current) {
                             cost = current;
                             break;
                         }
-                        cost += s.weight[members[j]] * (floors[j] >= others[j]
-                                                            ? others[j]
-                                                            : std::min(others[j], ciede2000(s.lab[members[j]], screen[v])));
+                        if (floors[j] >= others[j]) {
+                            cost += s.weight[members[j]] * others[j];
+                            continue;
+                        }
+                        if (j >= ready) {
+                            size_t q = 0, jj = j;
+                            for (; jj < m && q < kBatch; ++jj)
+                                if (!(floors[jj] >= others[jj])) {
+                                    batch.set(q, s.lab[members[jj]]);
+                                    batch_of[q++] = uint16_t(jj);
+                                }
+                            ready = jj;
+                            if (q <= kAlone) // cheaper than a vector of copies
+                                for (size_t r = 0; r < q; ++r)
+                                    diff[batch_of[r]] = ciede2000(s.lab[members[batch_of[r]]], screen[v]);
+                            else {
+                                ciede2000_column(batch.view(), batch.padded(q), screen[v], batch_out.data());
+                                for (size_t r = 0; r < q; ++r)
+                                    diff[batch_of[r]] = batch_out[r];
+                            }
+                        }
+                        cost += s.weight[members[j]] * std::min(others[j], diff[j]);
                     }
                     if (cost < current) {
                         current = cost;
@@ -309,7 +447,7 @@ std::array<uint8_t, 4> choose_four_colours(const ColourSet& s, const FourColourS
                 }
             if (best != values[k]) {
                 values[k] = best;
-                ciede2000_column(s.lab.data(), s.n, screen[best], d[k].data());
+                ciede2000_column(px.view(), lanes, screen[best], d[k].data());
                 nearest_codes(s.n, d, codes);
                 moved = true;
             }

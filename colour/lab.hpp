@@ -67,8 +67,41 @@ inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y
     return t && !t->d.empty() ? t->d[256 * size_t(x) + y] : ciede2000(screen_labs()[x], screen_labs()[y]);
 }
 
-// out[i] = ciede2000(px[i], c) for the n colours at px.
-void ciede2000_column(const Lab* px, size_t n, const Lab& c, double* out);
+// On x86-64 Linux a batch loop marked so is built three times, for the
+// processors of 2003 on (two doubles a vector), for those with AVX2 (four)
+// and for those with AVX-512 (eight), and the loader picks one for the
+// processor at hand. None fuses a multiply and an add, even where the
+// processor has FMA: the files are built with -ffp-contract=off. Elsewhere (Windows, s390x, the page) the baseline build alone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define VORNE_LANES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define VORNE_LANES
+#endif
+
+// Colours as four arrays, one for each component, so that a loop over them
+// computes several differences at once (two or four doubles a vector
+// register): n colours, colour i being {L[i], a[i], b[i], C[i]}.
+struct LabLanes {
+    const double* L;
+    const double* a;
+    const double* b;
+    const double* C;
+};
+
+// The batched differences below give, colour for colour, ciede2000's and
+// ciede2000_floor's bits: the same operations in the same order, a branch
+// being a choice between results computed for every colour (the blue
+// rotation too), which leaves each one's rounding as it was. out must not
+// overlap the colours.
+//
+// out[i] = ciede2000(px[i], c) for the n colours of px.
+void ciede2000_column(LabLanes px, size_t n, const Lab& c, double* out);
+// out[i] = ciede2000(c, py[i]): the one colour first.
+void ciede2000_row(const Lab& c, LabLanes py, size_t n, double* out);
+// out[i] = ciede2000(x[i], y[i]).
+void ciede2000_pairs(LabLanes x, LabLanes y, size_t n, double* out);
+// out[i] = ciede2000_floor(px[i], c).
+void ciede2000_floor_column(LabLanes px, size_t n, const Lab& c, double* out);
 
 // The pinned functions, exposed for the tests: accurate to a few units in
 // the last place over the ranges the conversions use, and identical

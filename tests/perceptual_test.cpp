@@ -8,6 +8,8 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <cstring>
+#include <vector>
 
 #include "colour/four_colours.hpp"
 #include "colour/lab.hpp"
@@ -112,6 +114,87 @@ TEST(Perceptual, TheFloorIsNeverAboveTheDifference)
     // And it is a floor worth having: above half the difference for a fair
     // share of pairs.
     EXPECT_GT(tight, checked / 20);
+}
+
+// Colours as the batch functions take them.
+struct Lanes {
+    std::vector<double> L, a, b, C;
+    void add(const Lab& c) { L.push_back(c.L), a.push_back(c.a), b.push_back(c.b), C.push_back(c.C); }
+    LabLanes view() const { return {L.data(), a.data(), b.data(), C.data()}; }
+};
+
+static uint64_t bits(double v)
+{
+    uint64_t out;
+    std::memcpy(&out, &v, sizeof out);
+    return out;
+}
+
+TEST(Perceptual, BatchedDifferencesHaveTheBitsOfSingleOnes)
+{
+    // The searches take their differences in batches, computed several at a
+    // time, and the bytes must be those of one pair at a time: every result
+    // to the bit, for colours that take each of ciede2000's ways (greys,
+    // equal colours, opposite hues, the blue region and its edge at 75
+    // degrees from 275, hues either side of 180 degrees from 275) and for
+    // many random ones. Odd counts leave a remainder after the vectors.
+    std::vector<Lab> colours = {lab(50, 0, 0),      lab(0, 0, 0),         lab(100, 0, 0),     lab(50, 20, 0),
+                                lab(50, -20, 0),    lab(50, 0, 20),       lab(50, 0, -20),    lab(50, 2.49, -0.001),
+                                lab(50, -2.49, 0.0009), lab(50, 2.6772, -79.7751), lab(50, 0, -82.7485),
+                                lab(22.7233, 20.0904, -46.694), lab(60, -30, 30), lab(60, 30, -30), lab(40, 1e-9, 0)};
+    for (double deg = 0; deg < 360; deg += 2.5) {
+        const double r = deg * std::numbers::pi / 180;
+        colours.push_back(lab(55, 40 * std::cos(r), 40 * std::sin(r)));
+        colours.push_back(lab(30, 3 * std::cos(r), 3 * std::sin(r)));
+    }
+    for (const Lab& c : screen_labs())
+        colours.push_back(c);
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i)
+        colours.push_back(lab_of_srgb(uint8_t(random()), uint8_t(random()), uint8_t(random())));
+
+    Lanes all;
+    for (const Lab& c : colours)
+        all.add(c);
+    const size_t n = colours.size();
+    std::vector<double> out(n), floors(n);
+    size_t blue = 0;
+    for (size_t k = 0; k < n; k += 7) {
+        const Lab& c = colours[k];
+        ciede2000_column(all.view(), n, c, out.data());
+        ciede2000_floor_column(all.view(), n, c, floors.data());
+        for (size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(bits(out[i]), bits(ciede2000(colours[i], c))) << i << " against " << k;
+            ASSERT_EQ(bits(floors[i]), bits(ciede2000_floor(colours[i], c))) << i << " against " << k;
+        }
+        ciede2000_row(c, all.view(), n, out.data());
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(bits(out[i]), bits(ciede2000(c, colours[i]))) << k << " against " << i;
+    }
+    // Pairs, both ways round, each colour against a shuffled other.
+    Lanes other;
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = i;
+    std::shuffle(order.begin(), order.end(), random);
+    for (size_t i = 0; i < n; ++i)
+        other.add(colours[order[i]]);
+    for (const bool swapped : {false, true}) {
+        ciede2000_pairs(swapped ? other.view() : all.view(), swapped ? all.view() : other.view(), n, out.data());
+        for (size_t i = 0; i < n; ++i) {
+            const Lab& x = swapped ? colours[order[i]] : colours[i];
+            const Lab& y = swapped ? colours[i] : colours[order[i]];
+            ASSERT_EQ(bits(out[i]), bits(ciede2000(x, y))) << i;
+            blue += x.b < -5 && y.b < -5;
+        }
+    }
+    EXPECT_GT(blue, n / 10);
+    // Fewer than a vector's worth, and none.
+    for (size_t m = 0; m <= 5; ++m) {
+        ciede2000_column(all.view(), m, colours[10], out.data());
+        for (size_t i = 0; i < m; ++i)
+            EXPECT_EQ(bits(out[i]), bits(ciede2000(colours[i], colours[10])));
+    }
 }
 
 // A 24-bit picture's bytes as the walk hands a symbol over: bottom line first.
