@@ -71,7 +71,8 @@ inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y
 // processors of 2003 on (two doubles a vector), for those with AVX2 (four)
 // and for those with AVX-512 (eight), and the loader picks one for the
 // processor at hand. None fuses a multiply and an add, even where the
-// processor has FMA: the files are built with -ffp-contract=off. Elsewhere (Windows, s390x, the page) the baseline build alone.
+// processor has FMA: the files are built with -ffp-contract=off. Elsewhere
+// (Windows, s390x, the page) the baseline build alone.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
 #define VORNE_LANES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
