@@ -3,7 +3,9 @@
 // the same everywhere.
 #include "encode/dither_search.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +22,18 @@ namespace {
 constexpr int kReach = 8;
 constexpr int kSpan = 2 * kReach + 1;
 constexpr unsigned kSweeps = 5;
+
+// kColumns[dx + 7]: the bits (8 r + x) of an 8 x 8 mask whose column x + dx
+// is inside the symbol, for pairs of pixels dx apart.
+constexpr std::array<uint64_t, 15> kColumns = [] {
+    std::array<uint64_t, 15> t{};
+    for (int dx = -7; dx <= 7; ++dx)
+        for (int r = 0; r < 8; ++r)
+            for (int x = 0; x < 8; ++x)
+                if (x + dx >= 0 && x + dx < 8)
+                    t[size_t(dx + 7)] |= uint64_t(1) << (8 * r + x);
+    return t;
+}();
 
 // Linear sRGB to CIE XYZ (D65), then XYZ to the opponent channels of
 // S-CIELAB; their product, in 1/4096ths.
@@ -138,6 +152,10 @@ struct Search {
     // autocorrelation.
     std::array<std::vector<int64_t>, 3> kept;
     std::vector<int64_t> down; // a line's error blurred down, for a fresh start
+    // The tables every move reads, looked up once.
+    const std::array<Opponent, 256>* opponents = nullptr;
+    const Measure* m = nullptr;
+    int pair_reach = 0; // the farthest any channel's autocorrelation reaches
 };
 
 Search make_search(size_t width, size_t bands, bool colours)
@@ -155,6 +173,10 @@ Search make_search(size_t width, size_t bands, bool colours)
     for (std::vector<int64_t>& k : s.kept)
         k.resize(8 * width);
     s.down.resize(width);
+    s.opponents = &screen_opponents();
+    s.m = &measure();
+    for (const Kernel& k : s.m->channel)
+        s.pair_reach = std::max(s.pair_reach, k.reach);
     return s;
 }
 
@@ -193,10 +215,10 @@ void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
 }
 
 // The error of pixel i of the band in channel c: screen minus picture.
-inline int32_t error_at(const Band& b, size_t i, size_t width, size_t c)
+inline int32_t error_at(const Search& s, const Band& b, size_t i, size_t c)
 {
-    const uint8_t v = b.attributes[i % width / 8 * 4 + b.code[i]];
-    return screen_opponents()[v][c] - b.target[3 * i + c];
+    const uint8_t v = b.attributes[i % s.width / 8 * 4 + b.code[i]];
+    return (*s.opponents)[v][c] - b.target[3 * i + c];
 }
 
 // The kept values of band k from scratch: the error of bands k - 1, k and
@@ -206,7 +228,7 @@ void fresh_kept(Search& s, size_t k)
 {
     const size_t w = s.width;
     for (size_t c = 0; c < 3; ++c) {
-        const Kernel& kern = measure().channel[c];
+        const Kernel& kern = s.m->channel[c];
         const int reach = kern.reach;
         for (size_t r = 0; r < 8; ++r) {
             std::fill(s.down.begin(), s.down.end(), 0);
@@ -218,7 +240,7 @@ void fresh_kept(Search& s, size_t k)
                 const size_t first = size_t(line) % 8 * w;
                 const int64_t ay = kern.a[size_t(dy + kReach)];
                 for (size_t x = 0; x < w; ++x)
-                    s.down[x] += ay * error_at(b, first + x, w, c);
+                    s.down[x] += ay * error_at(s, b, first + x, c);
             }
             int64_t* out = s.kept[c].data() + r * w;
             for (size_t x = 0; x < w; ++x) {
@@ -242,7 +264,7 @@ void spread_change(Search& s, size_t x, size_t r, const Opponent& d)
     for (size_t c = 0; c < 3; ++c) {
         if (d[c] == 0)
             continue;
-        const Kernel& kern = measure().channel[c];
+        const Kernel& kern = s.m->channel[c];
         const int reach = kern.reach;
         const ptrdiff_t x0 = std::max<ptrdiff_t>(0, ptrdiff_t(x) - reach), x1 = std::min<ptrdiff_t>(w - 1, ptrdiff_t(x) + reach);
         const ptrdiff_t r0 = std::max<ptrdiff_t>(0, ptrdiff_t(r) - reach), r1 = std::min<ptrdiff_t>(7, ptrdiff_t(r) + reach);
@@ -255,9 +277,9 @@ void spread_change(Search& s, size_t x, size_t r, const Opponent& d)
     }
 }
 
-Opponent change_of(uint8_t from, uint8_t to)
+Opponent change_of(const Search& s, uint8_t from, uint8_t to)
 {
-    const Opponent &a = screen_opponents()[from], &b = screen_opponents()[to];
+    const Opponent &a = (*s.opponents)[from], &b = (*s.opponents)[to];
     return {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
 }
 
@@ -266,7 +288,7 @@ Opponent change_of(uint8_t from, uint8_t to)
 // with p the weight of the unblurred difference.
 inline double pixel_change(const Search& s, size_t i, const Opponent& e, const Opponent& d)
 {
-    const Measure& m = measure();
+    const Measure& m = *s.m;
     double sum = 0;
     for (size_t c = 0; c < 3; ++c) {
         const double dc = d[c];
@@ -286,20 +308,20 @@ void move_pixels(Search& s, Band& b, size_t sx)
         for (size_t x = 8 * sx; x < 8 * sx + 8; ++x) {
             const size_t i = r * w + x;
             const uint8_t now = b.code[i];
-            const Opponent e = {error_at(b, i, w, 0), error_at(b, i, w, 1), error_at(b, i, w, 2)};
+            const Opponent e = {error_at(s, b, i, 0), error_at(s, b, i, 1), error_at(s, b, i, 2)};
             double best = 0;
             uint8_t pick = now;
             for (uint8_t code = 0; code < 4; ++code) {
                 if (attr[code] == attr[now])
                     continue;
-                const double change = pixel_change(s, i, e, change_of(attr[now], attr[code]));
+                const double change = pixel_change(s, i, e, change_of(s, attr[now], attr[code]));
                 if (change < best) {
                     best = change;
                     pick = code;
                 }
             }
             if (pick != now) {
-                spread_change(s, x, r, change_of(attr[now], attr[pick]));
+                spread_change(s, x, r, change_of(s, attr[now], attr[pick]));
                 b.code[i] = pick;
             }
         }
@@ -325,20 +347,37 @@ uint8_t step_colour(uint8_t v, unsigned channel, bool up)
 void move_colours(Search& s, Band& b, size_t sx)
 {
     const size_t w = s.width;
-    const Measure& m = measure();
+    const Measure& m = *s.m;
     uint8_t* attr = b.attributes.data() + 4 * sx;
+    // The pairs of same-code pixels by their offset (dy, dx), from each
+    // code's 8 x 8 bitmask (bit 8 r + x): the pixels whose partner at that
+    // offset has the code too. The sums are of integers, exact in a double
+    // whatever their order.
+    std::array<uint64_t, 4> mask{};
+    for (size_t r = 0; r < 8; ++r)
+        for (size_t x = 0; x < 8; ++x)
+            mask[b.code[r * w + 8 * sx + x]] |= uint64_t(1) << (8 * r + x);
     std::array<std::array<double, 3>, 4> pairs{};
     std::array<unsigned, 4> count{};
-    for (size_t i = 0; i < 64; ++i) {
-        const size_t ci = b.code[i / 8 * w + 8 * sx + i % 8];
-        ++count[ci];
-        for (size_t j = 0; j < 64; ++j) {
-            if (b.code[j / 8 * w + 8 * sx + j % 8] != ci)
-                continue;
-            const size_t at = (j / 8 - i / 8 + kReach) * kSpan + j % 8 - i % 8 + kReach;
-            for (size_t c = 0; c < 3; ++c)
-                pairs[ci][c] += double(m.channel[c].a2[at]);
-        }
+    for (size_t code = 0; code < 4; ++code) {
+        const uint64_t m_code = mask[code];
+        count[code] = unsigned(std::popcount(m_code));
+        if (m_code == 0)
+            continue;
+        std::array<int64_t, 3> sum{};
+        for (int dy = -s.pair_reach; dy <= s.pair_reach; ++dy)
+            for (int dx = -s.pair_reach; dx <= s.pair_reach; ++dx) {
+                const int shift = 8 * dy + dx;
+                const uint64_t moved = shift >= 0 ? m_code >> shift : m_code << -shift;
+                const int n = std::popcount(m_code & moved & kColumns[size_t(dx + 7)]);
+                if (n == 0)
+                    continue;
+                const size_t at = size_t((dy + kReach) * kSpan + dx + kReach);
+                for (size_t c = 0; c < 3; ++c)
+                    sum[c] += n * m.channel[c].a2[at];
+            }
+        for (size_t c = 0; c < 3; ++c)
+            pairs[code][c] = double(sum[c]);
     }
     for (uint8_t code = 0; code < 4; ++code) {
         if (count[code] == 0)
@@ -350,7 +389,7 @@ void move_colours(Search& s, Band& b, size_t sx)
                 if (b.code[i] != code)
                     continue;
                 for (size_t c = 0; c < 3; ++c)
-                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(b, i, w, c);
+                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(s, b, i, c);
             }
         double best = 0;
         uint8_t pick = attr[code];
@@ -359,7 +398,7 @@ void move_colours(Search& s, Band& b, size_t sx)
             const uint8_t to = step_colour(attr[code], move / 2, move % 2 == 1);
             if (to == attr[code])
                 continue;
-            const Opponent d = change_of(attr[code], to);
+            const Opponent d = change_of(s, attr[code], to);
             double change = 0;
             for (size_t c = 0; c < 3; ++c) {
                 const double dc = d[c];
@@ -372,7 +411,7 @@ void move_colours(Search& s, Band& b, size_t sx)
         }
         if (pick == attr[code])
             continue;
-        const Opponent d = change_of(attr[code], pick);
+        const Opponent d = change_of(s, attr[code], pick);
         for (size_t r = 0; r < 8; ++r)
             for (size_t x = 8 * sx; x < 8 * sx + 8; ++x)
                 if (b.code[r * w + x] == code)
