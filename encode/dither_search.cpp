@@ -13,6 +13,7 @@
 #include "colour/light.hpp"
 #include "colour/rgb332.hpp"
 #include "encode/dither.hpp"
+#include "io/parallel.hpp"
 #include "pipeline/walk.hpp"
 
 namespace {
@@ -22,6 +23,12 @@ namespace {
 constexpr int kReach = 8;
 constexpr int kSpan = 2 * kReach + 1;
 constexpr unsigned kSweeps = 5;
+
+// Threads: a phase's symbols in chunks of kChunk, no thread for fewer than
+// kMinSymbols of them (a phase of a 4096-pixel band, 171 symbols, carries
+// about half a millisecond a thread on two).
+constexpr size_t kChunk = 8;
+constexpr size_t kMinSymbols = 48;
 
 // kColumns[dx + 7]: the bits (8 r + x) of an 8 x 8 mask whose column x + dx
 // is inside the symbol, for pairs of pixels dx apart.
@@ -151,16 +158,19 @@ struct Search {
     // line: the error (screen minus picture) convolved with each channel's
     // autocorrelation.
     std::array<std::vector<int64_t>, 3> kept;
-    std::vector<int64_t> down; // a line's error blurred down, for a fresh start
+    // A line's error blurred down, for a fresh start: one line a part.
+    std::vector<std::vector<int64_t>> down;
+    unsigned threads = 1;
     // The tables every move reads, looked up once.
     const std::array<Opponent, 256>* opponents = nullptr;
     const Measure* m = nullptr;
     int pair_reach = 0; // the farthest any channel's autocorrelation reaches
 };
 
-Search make_search(size_t width, size_t bands, bool colours)
+Search make_search(size_t width, size_t bands, bool colours, unsigned threads)
 {
     Search s;
+    s.threads = std::max(1u, threads);
     s.width = width;
     s.bands = bands;
     s.colours = colours;
@@ -172,7 +182,7 @@ Search make_search(size_t width, size_t bands, bool colours)
     }
     for (std::vector<int64_t>& k : s.kept)
         k.resize(8 * width);
-    s.down.resize(width);
+    s.down.resize(std::min<size_t>(s.threads, 24), std::vector<int64_t>(width));
     s.opponents = &screen_opponents();
     s.m = &measure();
     for (const Kernel& k : s.m->channel)
@@ -182,13 +192,14 @@ Search make_search(size_t width, size_t bands, bool colours)
 
 Band& band_of(Search& s, size_t k) { return s.ring[k % 3]; }
 
-// The band's picture from its lines: line r from the top at top + r * step.
-void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step)
+// Columns [x0, x1) of the band's picture from its lines: line r from the
+// top at top + r * step.
+void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step, size_t x0, size_t x1)
 {
     for (size_t r = 0; r < 8; ++r) {
-        const uint8_t* p = top + ptrdiff_t(r) * step;
-        int32_t* t = b.target.data() + 3 * r * width;
-        for (size_t x = 0; x < width; ++x, p += 3, t += 3) {
+        const uint8_t* p = top + ptrdiff_t(r) * step + ptrdiff_t(3 * x0);
+        int32_t* t = b.target.data() + 3 * (r * width + x0);
+        for (size_t x = x0; x < x1; ++x, p += 3, t += 3) {
             const Opponent o = opponent_of(p[2], p[1], p[0]);
             t[0] = o[0];
             t[1] = o[1];
@@ -197,21 +208,32 @@ void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step)
     }
 }
 
-// The ordered dither of a band of the picture, where the search starts.
+// How many parts to cut the jobs of a band of s into, each job a symbol
+// or a chunk of them.
+unsigned parts_for(const Search& s, size_t jobs, size_t chunk)
+{
+    return threads_for(s.threads, jobs, chunk, std::max<size_t>(1, kMinSymbols * chunk / kChunk));
+}
+
+// The ordered dither of a band of the picture, where the search starts;
+// every symbol on its own, so over threads.
 void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
 {
     Band& b = band_of(s, k);
-    set_target(b, s.width, top, step);
-    const uint8_t* bottom = top + 7 * step;
-    for (size_t sx = 0; sx < s.width / 8; ++sx) {
-        const uint8_t* first = bottom + ptrdiff_t(24 * sx);
-        const SymbolRaster q = quantize_tetrahedra_bgr(first, -step);
-        b.frozen[sx] = exact_art(first, -step);
-        std::copy(q.attributes.begin(), q.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
-        for (size_t r = 0; r < 8; ++r)
-            for (size_t x = 0; x < 8; ++x)
-                b.code[r * s.width + 8 * sx + x] = uint8_t(q.words[7 - r] >> (14 - 2 * x) & 3);
-    }
+    const size_t n = s.width / 8;
+    parallel_chunks(parts_for(s, n, kChunk), n, kChunk, [&](size_t begin, size_t end, unsigned) {
+        set_target(b, s.width, top, step, 8 * begin, 8 * end);
+        const uint8_t* bottom = top + 7 * step;
+        for (size_t sx = begin; sx < end; ++sx) {
+            const uint8_t* first = bottom + ptrdiff_t(24 * sx);
+            const SymbolRaster q = quantize_tetrahedra_bgr(first, -step);
+            b.frozen[sx] = exact_art(first, -step);
+            std::copy(q.attributes.begin(), q.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
+            for (size_t r = 0; r < 8; ++r)
+                for (size_t x = 0; x < 8; ++x)
+                    b.code[r * s.width + 8 * sx + x] = uint8_t(q.words[7 - r] >> (14 - 2 * x) & 3);
+        }
+    });
 }
 
 // The error of pixel i of the band in channel c: screen minus picture.
@@ -227,11 +249,16 @@ inline int32_t error_at(const Search& s, const Band& b, size_t i, size_t c)
 void fresh_kept(Search& s, size_t k)
 {
     const size_t w = s.width;
-    for (size_t c = 0; c < 3; ++c) {
-        const Kernel& kern = s.m->channel[c];
-        const int reach = kern.reach;
-        for (size_t r = 0; r < 8; ++r) {
-            std::fill(s.down.begin(), s.down.end(), 0);
+    // A job a line of a channel: 24, each writing its own line of kept values,
+    // each part blurring down into its own line.
+    const unsigned parts = std::min(parts_for(s, w / 8, kChunk), unsigned(s.down.size()));
+    parallel_chunks(parts, 24, 1, [&](size_t begin, size_t end, unsigned part) {
+        std::vector<int64_t>& down = s.down[part];
+        for (size_t job = begin; job < end; ++job) {
+            const size_t c = job / 8, r = job % 8;
+            const Kernel& kern = s.m->channel[c];
+            const int reach = kern.reach;
+            std::fill(down.begin(), down.end(), 0);
             for (int dy = -reach; dy <= reach; ++dy) {
                 const ptrdiff_t line = ptrdiff_t(8 * k + r) + dy;
                 if (line < 0 || size_t(line) >= 8 * s.bands)
@@ -240,7 +267,7 @@ void fresh_kept(Search& s, size_t k)
                 const size_t first = size_t(line) % 8 * w;
                 const int64_t ay = kern.a[size_t(dy + kReach)];
                 for (size_t x = 0; x < w; ++x)
-                    s.down[x] += ay * error_at(s, b, first + x, c);
+                    down[x] += ay * error_at(s, b, first + x, c);
             }
             int64_t* out = s.kept[c].data() + r * w;
             for (size_t x = 0; x < w; ++x) {
@@ -248,12 +275,12 @@ void fresh_kept(Search& s, size_t k)
                 for (int dx = -reach; dx <= reach; ++dx) {
                     const ptrdiff_t xx = ptrdiff_t(x) + dx;
                     if (xx >= 0 && size_t(xx) < w)
-                        v += s.down[size_t(xx)] * kern.a[size_t(dx + kReach)];
+                        v += down[size_t(xx)] * kern.a[size_t(dx + kReach)];
                 }
                 out[x] = v;
             }
         }
-    }
+    });
 }
 
 // A move's change of colour at pixel (x, r) of the band: the kept values
@@ -428,14 +455,19 @@ void search_band(Search& s, size_t k)
     Band& b = band_of(s, k);
     const size_t n = s.width / 8;
     for (unsigned sweep = 0; sweep < kSweeps; ++sweep)
-        for (size_t phase = 0; phase < 3; ++phase)
-            for (size_t sx = phase; sx < n; sx += 3) {
-                if (b.frozen[sx])
-                    continue;
-                move_pixels(s, b, sx);
-                if (s.colours)
-                    move_colours(s, b, sx);
-            }
+        for (size_t phase = 0; phase < 3 && phase < n; ++phase) {
+            // Symbols phase, phase + 3, ...: job j is symbol phase + 3 j.
+            const size_t jobs = (n - phase + 2) / 3;
+            parallel_chunks(parts_for(s, jobs, kChunk), jobs, kChunk, [&](size_t begin, size_t end, unsigned) {
+                for (size_t sx = phase + 3 * begin; sx < phase + 3 * end; sx += 3) {
+                    if (b.frozen[sx])
+                        continue;
+                    move_pixels(s, b, sx);
+                    if (s.colours)
+                        move_colours(s, b, sx);
+                }
+            });
+        }
 }
 
 // Band k, searched, into symbol row k of the screen.
@@ -458,7 +490,7 @@ void put_band(Search& s, size_t k, ScreenImage& screen)
 
 } // namespace
 
-PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt)
+PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt, unsigned threads)
 {
     return read_through_chain(
         path,
@@ -467,7 +499,7 @@ PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOpti
             s.width = src.width;
             s.height = src.height;
             const size_t w = src.width, bands = src.height / 8, line = 3 * w;
-            Search search = make_search(w, bands, true);
+            Search search = make_search(w, bands, true, threads);
             // Band k arrived: start it, and search the one above it, whose
             // neighbours are now there.
             const auto arrived = [&](size_t k, const uint8_t* top, ptrdiff_t step) {
@@ -504,7 +536,7 @@ PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOpti
         opt);
 }
 
-PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt)
+PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt, unsigned threads)
 {
     BigArray<uint8_t> bgr;
     bool art = false;
@@ -514,10 +546,10 @@ PictureError load_sprites_dither(const char* path, SpritePicture& out, const Rea
     // The ordered codes are the start; every symbol has the palette's colours
     // and none of them move.
     const size_t w = out.width, bands = out.height / 8, line = 3 * w;
-    Search search = make_search(w, bands, false);
+    Search search = make_search(w, bands, false, threads);
     const auto start = [&](size_t k) {
         Band& b = band_of(search, k);
-        set_target(b, w, bgr.data() + 8 * k * line, ptrdiff_t(line));
+        set_target(b, w, bgr.data() + 8 * k * line, ptrdiff_t(line), 0, w);
         for (size_t sx = 0; sx < w / 8; ++sx)
             std::copy(out.palette.attributes.begin(), out.palette.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
         std::copy_n(out.values.data() + 8 * k * w, 8 * w, b.code.begin());

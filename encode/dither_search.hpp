@@ -67,10 +67,11 @@
 #include "formats/picture.hpp"
 #include "formats/screen.hpp"
 
-// encscreen --dither.
-PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt = {});
+// encscreen --dither, on `threads` threads (the same bytes for any number).
+PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt = {}, unsigned threads = 1);
 
 // encsprite --dither: the palette of encsprite --dither=ordered for the
 // whole picture, and the search moving pixel codes only (the colours are
 // every symbol's). The whole picture is kept, as for --dither=ordered.
-PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt = {});
+PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt = {},
+                                 unsigned threads = 1);
