@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <vector>
@@ -25,10 +26,10 @@ constexpr int kSpan = 2 * kReach + 1;
 constexpr unsigned kSweeps = 5;
 
 // Threads: a phase's symbols in chunks of kChunk, no thread for fewer than
-// kMinSymbols of them (a phase of a 4096-pixel band, 171 symbols, carries
-// about half a millisecond a thread on two).
-constexpr size_t kChunk = 8;
-constexpr size_t kMinSymbols = 48;
+// kMinSymbols of them a phase (a symbol's moves take some 10 microseconds a
+// sweep, a band's 15 phases on a thread more than two milliseconds).
+constexpr size_t kChunk = 4;
+constexpr size_t kMinSymbols = 16;
 
 // kColumns[dx + 7]: the bits (8 r + x) of an 8 x 8 mask whose column x + dx
 // is inside the symbol, for pairs of pixels dx apart.
@@ -447,27 +448,59 @@ void move_colours(Search& s, Band& b, size_t sx)
     }
 }
 
+// One phase of a band's sweeps shared out: its chunks of symbols are
+// claimed one at a time by whichever part comes, and the phase is done once
+// every chunk is. Which part searches which symbol does not change a byte
+// (the symbols of a phase are independent); a part that could not get a
+// thread of its own and runs after the others finds every phase done.
+struct PhaseClaims {
+    std::atomic<uint32_t> next{0}; // the next chunk to claim
+    std::atomic<uint32_t> done{0}; // the chunks searched
+};
+
 // Band k searched: bands k - 1 (searched) and k + 1 (as started) are in the
-// ring where they exist.
+// ring where they exist. The sweeps' 15 phases in one call over threads, the
+// threads meeting between phases, rather than a call (and threads started)
+// a phase.
 void search_band(Search& s, size_t k)
 {
     fresh_kept(s, k);
     Band& b = band_of(s, k);
     const size_t n = s.width / 8;
-    for (unsigned sweep = 0; sweep < kSweeps; ++sweep)
-        for (size_t phase = 0; phase < 3 && phase < n; ++phase) {
+    if (n == 0)
+        return;
+    std::array<PhaseClaims, 3 * kSweeps> claims;
+    const unsigned parts = parts_for(s, (n + 2) / 3, kChunk);
+    parallel_chunks(parts, parts, 1, [&](size_t, size_t, unsigned) {
+        for (size_t step = 0; step < claims.size(); ++step) {
             // Symbols phase, phase + 3, ...: job j is symbol phase + 3 j.
-            const size_t jobs = (n - phase + 2) / 3;
-            parallel_chunks(parts_for(s, jobs, kChunk), jobs, kChunk, [&](size_t begin, size_t end, unsigned) {
-                for (size_t sx = phase + 3 * begin; sx < phase + 3 * end; sx += 3) {
+            const size_t phase = step % 3;
+            if (phase >= n)
+                continue;
+            const size_t jobs = (n - phase + 2) / 3, chunks = (jobs + kChunk - 1) / kChunk;
+            PhaseClaims& c = claims[step];
+            uint32_t mine = 0;
+            for (size_t chunk = c.next.fetch_add(1); chunk < chunks; chunk = c.next.fetch_add(1), ++mine)
+                for (size_t j = chunk * kChunk; j < std::min(jobs, (chunk + 1) * kChunk); ++j) {
+                    const size_t sx = phase + 3 * j;
                     if (b.frozen[sx])
                         continue;
                     move_pixels(s, b, sx);
                     if (s.colours)
                         move_colours(s, b, sx);
                 }
-            });
+            if (mine > 0) {
+                c.done.fetch_add(mine);
+                c.done.notify_all();
+            }
+#ifndef __EMSCRIPTEN__
+            // (The page runs the parts one after the other: the first does
+            // every chunk, and nothing waits.)
+            for (uint32_t d = c.done.load(); d < chunks; d = c.done.load())
+                c.done.wait(d);
+#endif
         }
+    });
 }
 
 // Band k, searched, into symbol row k of the screen.
