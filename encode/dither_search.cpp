@@ -271,13 +271,15 @@ void fresh_kept(Search& s, size_t k)
                     down[x] += ay * error_at(s, b, first + x, c);
             }
             int64_t* out = s.kept[c].data() + r * w;
+            const int64_t* a = kern.a.data() + kReach; // a[dx], dx from -reach to reach
             for (size_t x = 0; x < w; ++x) {
+                // The part of the kernel inside the picture.
+                const ptrdiff_t lo = std::max<ptrdiff_t>(-reach, -ptrdiff_t(x));
+                const ptrdiff_t hi = std::min<ptrdiff_t>(reach, ptrdiff_t(w - 1 - x));
+                const int64_t* d = down.data() + x;
                 int64_t v = 0;
-                for (int dx = -reach; dx <= reach; ++dx) {
-                    const ptrdiff_t xx = ptrdiff_t(x) + dx;
-                    if (xx >= 0 && size_t(xx) < w)
-                        v += down[size_t(xx)] * kern.a[size_t(dx + kReach)];
-                }
+                for (ptrdiff_t dx = lo; dx <= hi; ++dx)
+                    v += d[dx] * a[dx];
                 out[x] = v;
             }
         }
@@ -392,17 +394,20 @@ void move_colours(Search& s, Band& b, size_t sx)
         count[code] = unsigned(std::popcount(m_code));
         if (m_code == 0)
             continue;
+        // A pair at (dy, dx) is one at (-dy, -dx) seen from its other end:
+        // the offsets after (0, 0) in reading order, each for both.
         std::array<int64_t, 3> sum{};
-        for (int dy = -s.pair_reach; dy <= s.pair_reach; ++dy)
-            for (int dx = -s.pair_reach; dx <= s.pair_reach; ++dx) {
-                const int shift = 8 * dy + dx;
-                const uint64_t moved = shift >= 0 ? m_code >> shift : m_code << -shift;
-                const int n = std::popcount(m_code & moved & kColumns[size_t(dx + 7)]);
+        for (size_t c = 0; c < 3; ++c)
+            sum[c] = count[code] * m.channel[c].a2[kReach * kSpan + kReach];
+        for (int dy = 0; dy <= s.pair_reach; ++dy)
+            for (int dx = dy == 0 ? 1 : -s.pair_reach; dx <= s.pair_reach; ++dx) {
+                const int shift = 8 * dy + dx; // above 0
+                const int n = std::popcount(m_code & m_code >> shift & kColumns[size_t(dx + 7)]);
                 if (n == 0)
                     continue;
-                const size_t at = size_t((dy + kReach) * kSpan + dx + kReach);
+                const size_t at = size_t((dy + kReach) * kSpan + dx + kReach), back = size_t((kReach - dy) * kSpan + kReach - dx);
                 for (size_t c = 0; c < 3; ++c)
-                    sum[c] += n * m.channel[c].a2[at];
+                    sum[c] += n * (m.channel[c].a2[at] + m.channel[c].a2[back]);
             }
         for (size_t c = 0; c < 3; ++c)
             pairs[code][c] = double(sum[c]);
