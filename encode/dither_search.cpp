@@ -494,13 +494,15 @@ void search_band(Search& s, size_t k)
                     if (s.colours)
                         move_colours(s, b, sx);
                 }
-            if (mine > 0) {
-                c.done.fetch_add(mine);
+            // The part that searched the phase's last chunk wakes the others.
+            const bool last = mine > 0 && c.done.fetch_add(mine) + mine == chunks;
+#ifdef __EMSCRIPTEN__
+            // The page runs the parts one after the other: the first does
+            // every chunk, and nothing waits.
+            (void)last;
+#else
+            if (last)
                 c.done.notify_all();
-            }
-#ifndef __EMSCRIPTEN__
-            // (The page runs the parts one after the other: the first does
-            // every chunk, and nothing waits.)
             for (uint32_t d = c.done.load(); d < chunks; d = c.done.load())
                 c.done.wait(d);
 #endif
