@@ -237,10 +237,11 @@ void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
     });
 }
 
-// The error of pixel i of the band in channel c: screen minus picture.
-inline int32_t error_at(const Search& s, const Band& b, size_t i, size_t c)
+// The error of pixel i of the band, in column x, in channel c: screen minus
+// picture. (The column given, not i % width: a division a pixel costs.)
+inline int32_t error_at(const Search& s, const Band& b, size_t i, size_t x, size_t c)
 {
-    const uint8_t v = b.attributes[i % s.width / 8 * 4 + b.code[i]];
+    const uint8_t v = b.attributes[x / 8 * 4 + b.code[i]];
     return (*s.opponents)[v][c] - b.target[3 * i + c];
 }
 
@@ -268,7 +269,7 @@ void fresh_kept(Search& s, size_t k)
                 const size_t first = size_t(line) % 8 * w;
                 const int64_t ay = kern.a[size_t(dy + kReach)];
                 for (size_t x = 0; x < w; ++x)
-                    down[x] += ay * error_at(s, b, first + x, c);
+                    down[x] += ay * error_at(s, b, first + x, x, c);
             }
             int64_t* out = s.kept[c].data() + r * w;
             const int64_t* a = kern.a.data() + kReach; // a[dx], dx from -reach to reach
@@ -338,7 +339,7 @@ void move_pixels(Search& s, Band& b, size_t sx)
         for (size_t x = 8 * sx; x < 8 * sx + 8; ++x) {
             const size_t i = r * w + x;
             const uint8_t now = b.code[i];
-            const Opponent e = {error_at(s, b, i, 0), error_at(s, b, i, 1), error_at(s, b, i, 2)};
+            const Opponent e = {error_at(s, b, i, x, 0), error_at(s, b, i, x, 1), error_at(s, b, i, x, 2)};
             double best = 0;
             uint8_t pick = now;
             for (uint8_t code = 0; code < 4; ++code) {
@@ -422,7 +423,7 @@ void move_colours(Search& s, Band& b, size_t sx)
                 if (b.code[i] != code)
                     continue;
                 for (size_t c = 0; c < 3; ++c)
-                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(s, b, i, c);
+                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(s, b, i, x, c);
             }
         double best = 0;
         uint8_t pick = attr[code];
