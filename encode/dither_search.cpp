@@ -92,6 +92,7 @@ const std::array<Opponent, 256>& screen_opponents()
 struct Kernel {
     std::array<int64_t, kSpan> a{};          // a[d + kReach]
     std::array<int64_t, kSpan * kSpan> a2{}; // a2[(dy + kReach) * kSpan + dx + kReach]
+    std::array<uint32_t, kSpan * kSpan> a2u{}; // the same, for unsigned 32 x 32-bit products
     double centre = 0;
     double weight = 0;
     int reach = 0;
@@ -111,7 +112,7 @@ Kernel kernel(double spread, double weight)
     }
     for (size_t y = 0; y < kSpan; ++y)
         for (size_t x = 0; x < kSpan; ++x)
-            k.a2[y * kSpan + x] = k.a[y] * k.a[x];
+            k.a2u[y * kSpan + x] = uint32_t(k.a2[y * kSpan + x] = k.a[y] * k.a[x]);
     k.centre = double(k.a2[kReach * kSpan + kReach]);
     k.weight = weight;
     return k;
@@ -299,11 +300,21 @@ void spread_change(Search& s, size_t x, size_t r, const Opponent& d)
         const int reach = kern.reach;
         const ptrdiff_t x0 = std::max<ptrdiff_t>(0, ptrdiff_t(x) - reach), x1 = std::min<ptrdiff_t>(w - 1, ptrdiff_t(x) + reach);
         const ptrdiff_t r0 = std::max<ptrdiff_t>(0, ptrdiff_t(r) - reach), r1 = std::min<ptrdiff_t>(7, ptrdiff_t(r) + reach);
+        // |d| A, an unsigned product of two 32-bit numbers (|d| is below
+        // 2^18, A at most 2^16), added or taken away: the same integers as
+        // d A, in one multiply a value where a vector unit has no signed
+        // 64-bit one.
+        const uint32_t size = uint32_t(d[c] < 0 ? -int64_t(d[c]) : int64_t(d[c]));
         for (ptrdiff_t rr = r0; rr <= r1; ++rr) {
-            int64_t* out = s.kept[c].data() + rr * w;
-            const int64_t* a2 = kern.a2.data() + (rr - ptrdiff_t(r) + kReach) * kSpan + kReach - ptrdiff_t(x);
-            for (ptrdiff_t xx = x0; xx <= x1; ++xx)
-                out[xx] += d[c] * a2[xx];
+            int64_t* out = s.kept[c].data() + rr * w + x0;
+            const uint32_t* a2 = kern.a2u.data() + (rr - ptrdiff_t(r) + kReach) * kSpan + kReach + x0 - ptrdiff_t(x);
+            const ptrdiff_t n = x1 - x0 + 1;
+            if (d[c] > 0)
+                for (ptrdiff_t j = 0; j < n; ++j)
+                    out[j] += int64_t(uint64_t(size) * a2[j]);
+            else
+                for (ptrdiff_t j = 0; j < n; ++j)
+                    out[j] -= int64_t(uint64_t(size) * a2[j]);
         }
     }
 }
