@@ -210,11 +210,13 @@ void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step, size_
     }
 }
 
-// How many parts to cut the jobs of a band of s into, each job a symbol
-// or a chunk of them.
-unsigned parts_for(const Search& s, size_t jobs, size_t chunk)
+// How many threads a band of s is shared over: as many as its phases (a
+// third of its symbols) have kMinSymbols for. A band's start and its fresh
+// kept values take the same number: on a narrower band, threads started
+// for them cost more than they save.
+unsigned parts_for(const Search& s)
 {
-    return threads_for(s.threads, jobs, chunk, std::max<size_t>(1, kMinSymbols * chunk / kChunk));
+    return threads_for(s.threads, (s.width / 8 + 2) / 3, kChunk, kMinSymbols);
 }
 
 // The ordered dither of a band of the picture, where the search starts;
@@ -223,7 +225,7 @@ void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
 {
     Band& b = band_of(s, k);
     const size_t n = s.width / 8;
-    parallel_chunks(parts_for(s, n, kChunk), n, kChunk, [&](size_t begin, size_t end, unsigned) {
+    parallel_chunks(parts_for(s), n, kChunk, [&](size_t begin, size_t end, unsigned) {
         set_target(b, s.width, top, step, 8 * begin, 8 * end);
         const uint8_t* bottom = top + 7 * step;
         for (size_t sx = begin; sx < end; ++sx) {
@@ -254,7 +256,7 @@ void fresh_kept(Search& s, size_t k)
     const size_t w = s.width;
     // A job a line of a channel: 24, each writing its own line of kept values,
     // each part blurring down into its own line.
-    const unsigned parts = std::min(parts_for(s, w / 8, kChunk), unsigned(s.down.size()));
+    const unsigned parts = std::min(parts_for(s), unsigned(s.down.size()));
     parallel_chunks(parts, 24, 1, [&](size_t begin, size_t end, unsigned part) {
         std::vector<int64_t>& down = s.down[part];
         for (size_t job = begin; job < end; ++job) {
@@ -487,7 +489,7 @@ void search_band(Search& s, size_t k)
     if (n == 0)
         return;
     std::array<PhaseClaims, 3 * kSweeps> claims;
-    const unsigned parts = parts_for(s, (n + 2) / 3, kChunk);
+    const unsigned parts = parts_for(s);
     parallel_chunks(parts, parts, 1, [&](size_t, size_t, unsigned) {
         for (size_t step = 0; step < claims.size(); ++step) {
             // Symbols phase, phase + 3, ...: job j is symbol phase + 3 j.
