@@ -3,7 +3,10 @@
 // the same everywhere.
 #include "encode/dither_search.hpp"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "colour/light.hpp"
 #include "colour/rgb332.hpp"
 #include "encode/dither.hpp"
+#include "io/parallel.hpp"
 #include "pipeline/walk.hpp"
 
 namespace {
@@ -20,6 +24,24 @@ namespace {
 constexpr int kReach = 8;
 constexpr int kSpan = 2 * kReach + 1;
 constexpr unsigned kSweeps = 5;
+
+// Threads: a phase's symbols in chunks of kChunk, no thread for fewer than
+// kMinSymbols of them a phase (a symbol's moves take some 10 microseconds a
+// sweep, a band's 15 phases on a thread more than two milliseconds).
+constexpr size_t kChunk = 4;
+constexpr size_t kMinSymbols = 16;
+
+// kColumns[dx + 7]: the bits (8 r + x) of an 8 x 8 mask whose column x + dx
+// is inside the symbol, for pairs of pixels dx apart.
+constexpr std::array<uint64_t, 15> kColumns = [] {
+    std::array<uint64_t, 15> t{};
+    for (int dx = -7; dx <= 7; ++dx)
+        for (int r = 0; r < 8; ++r)
+            for (int x = 0; x < 8; ++x)
+                if (x + dx >= 0 && x + dx < 8)
+                    t[size_t(dx + 7)] |= uint64_t(1) << (8 * r + x);
+    return t;
+}();
 
 // Linear sRGB to CIE XYZ (D65), then XYZ to the opponent channels of
 // S-CIELAB; their product, in 1/4096ths.
@@ -70,6 +92,7 @@ const std::array<Opponent, 256>& screen_opponents()
 struct Kernel {
     std::array<int64_t, kSpan> a{};          // a[d + kReach]
     std::array<int64_t, kSpan * kSpan> a2{}; // a2[(dy + kReach) * kSpan + dx + kReach]
+    std::array<uint32_t, kSpan * kSpan> a2u{}; // the same, for unsigned 32 x 32-bit products
     double centre = 0;
     double weight = 0;
     int reach = 0;
@@ -89,7 +112,7 @@ Kernel kernel(double spread, double weight)
     }
     for (size_t y = 0; y < kSpan; ++y)
         for (size_t x = 0; x < kSpan; ++x)
-            k.a2[y * kSpan + x] = k.a[y] * k.a[x];
+            k.a2u[y * kSpan + x] = uint32_t(k.a2[y * kSpan + x] = k.a[y] * k.a[x]);
     k.centre = double(k.a2[kReach * kSpan + kReach]);
     k.weight = weight;
     return k;
@@ -137,12 +160,19 @@ struct Search {
     // line: the error (screen minus picture) convolved with each channel's
     // autocorrelation.
     std::array<std::vector<int64_t>, 3> kept;
-    std::vector<int64_t> down; // a line's error blurred down, for a fresh start
+    // A line's error blurred down, for a fresh start: one line a part.
+    std::vector<std::vector<int64_t>> down;
+    unsigned threads = 1;
+    // The tables every move reads, looked up once.
+    const std::array<Opponent, 256>* opponents = nullptr;
+    const Measure* m = nullptr;
+    int pair_reach = 0; // the farthest any channel's autocorrelation reaches
 };
 
-Search make_search(size_t width, size_t bands, bool colours)
+Search make_search(size_t width, size_t bands, bool colours, unsigned threads)
 {
     Search s;
+    s.threads = std::max(1u, threads);
     s.width = width;
     s.bands = bands;
     s.colours = colours;
@@ -154,19 +184,24 @@ Search make_search(size_t width, size_t bands, bool colours)
     }
     for (std::vector<int64_t>& k : s.kept)
         k.resize(8 * width);
-    s.down.resize(width);
+    s.down.resize(std::min<size_t>(s.threads, 24), std::vector<int64_t>(width));
+    s.opponents = &screen_opponents();
+    s.m = &measure();
+    for (const Kernel& k : s.m->channel)
+        s.pair_reach = std::max(s.pair_reach, k.reach);
     return s;
 }
 
 Band& band_of(Search& s, size_t k) { return s.ring[k % 3]; }
 
-// The band's picture from its lines: line r from the top at top + r * step.
-void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step)
+// Columns [x0, x1) of the band's picture from its lines: line r from the
+// top at top + r * step.
+void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step, size_t x0, size_t x1)
 {
     for (size_t r = 0; r < 8; ++r) {
-        const uint8_t* p = top + ptrdiff_t(r) * step;
-        int32_t* t = b.target.data() + 3 * r * width;
-        for (size_t x = 0; x < width; ++x, p += 3, t += 3) {
+        const uint8_t* p = top + ptrdiff_t(r) * step + ptrdiff_t(3 * x0);
+        int32_t* t = b.target.data() + 3 * (r * width + x0);
+        for (size_t x = x0; x < x1; ++x, p += 3, t += 3) {
             const Opponent o = opponent_of(p[2], p[1], p[0]);
             t[0] = o[0];
             t[1] = o[1];
@@ -175,28 +210,42 @@ void set_target(Band& b, size_t width, const uint8_t* top, ptrdiff_t step)
     }
 }
 
-// The ordered dither of a band of the picture, where the search starts.
+// How many threads a band of s is shared over: as many as its phases (a
+// third of its symbols) have kMinSymbols for. A band's start and its fresh
+// kept values take the same number: on a narrower band, threads started
+// for them cost more than they save.
+unsigned parts_for(const Search& s)
+{
+    return threads_for(s.threads, (s.width / 8 + 2) / 3, kChunk, kMinSymbols);
+}
+
+// The ordered dither of a band of the picture, where the search starts;
+// every symbol on its own, so over threads.
 void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
 {
     Band& b = band_of(s, k);
-    set_target(b, s.width, top, step);
-    const uint8_t* bottom = top + 7 * step;
-    for (size_t sx = 0; sx < s.width / 8; ++sx) {
-        const uint8_t* first = bottom + ptrdiff_t(24 * sx);
-        const SymbolRaster q = quantize_tetrahedra_bgr(first, -step);
-        b.frozen[sx] = exact_art(first, -step);
-        std::copy(q.attributes.begin(), q.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
-        for (size_t r = 0; r < 8; ++r)
-            for (size_t x = 0; x < 8; ++x)
-                b.code[r * s.width + 8 * sx + x] = uint8_t(q.words[7 - r] >> (14 - 2 * x) & 3);
-    }
+    const size_t n = s.width / 8;
+    parallel_chunks(parts_for(s), n, kChunk, [&](size_t begin, size_t end, unsigned) {
+        set_target(b, s.width, top, step, 8 * begin, 8 * end);
+        const uint8_t* bottom = top + 7 * step;
+        for (size_t sx = begin; sx < end; ++sx) {
+            const uint8_t* first = bottom + ptrdiff_t(24 * sx);
+            const SymbolRaster q = quantize_tetrahedra_bgr(first, -step);
+            b.frozen[sx] = exact_art(first, -step);
+            std::copy(q.attributes.begin(), q.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
+            for (size_t r = 0; r < 8; ++r)
+                for (size_t x = 0; x < 8; ++x)
+                    b.code[r * s.width + 8 * sx + x] = uint8_t(q.words[7 - r] >> (14 - 2 * x) & 3);
+        }
+    });
 }
 
-// The error of pixel i of the band in channel c: screen minus picture.
-inline int32_t error_at(const Band& b, size_t i, size_t width, size_t c)
+// The error of pixel i of the band, in column x, in channel c: screen minus
+// picture. (The column given, not i % width: a division a pixel costs.)
+inline int32_t error_at(const Search& s, const Band& b, size_t i, size_t x, size_t c)
 {
-    const uint8_t v = b.attributes[i % width / 8 * 4 + b.code[i]];
-    return screen_opponents()[v][c] - b.target[3 * i + c];
+    const uint8_t v = b.attributes[x / 8 * 4 + b.code[i]];
+    return (*s.opponents)[v][c] - b.target[3 * i + c];
 }
 
 // The kept values of band k from scratch: the error of bands k - 1, k and
@@ -205,11 +254,16 @@ inline int32_t error_at(const Band& b, size_t i, size_t width, size_t c)
 void fresh_kept(Search& s, size_t k)
 {
     const size_t w = s.width;
-    for (size_t c = 0; c < 3; ++c) {
-        const Kernel& kern = measure().channel[c];
-        const int reach = kern.reach;
-        for (size_t r = 0; r < 8; ++r) {
-            std::fill(s.down.begin(), s.down.end(), 0);
+    // A job a line of a channel: 24, each writing its own line of kept values,
+    // each part blurring down into its own line.
+    const unsigned parts = std::min(parts_for(s), unsigned(s.down.size()));
+    parallel_chunks(parts, 24, 1, [&](size_t begin, size_t end, unsigned part) {
+        std::vector<int64_t>& down = s.down[part];
+        for (size_t job = begin; job < end; ++job) {
+            const size_t c = job / 8, r = job % 8;
+            const Kernel& kern = s.m->channel[c];
+            const int reach = kern.reach;
+            std::fill(down.begin(), down.end(), 0);
             for (int dy = -reach; dy <= reach; ++dy) {
                 const ptrdiff_t line = ptrdiff_t(8 * k + r) + dy;
                 if (line < 0 || size_t(line) >= 8 * s.bands)
@@ -218,20 +272,22 @@ void fresh_kept(Search& s, size_t k)
                 const size_t first = size_t(line) % 8 * w;
                 const int64_t ay = kern.a[size_t(dy + kReach)];
                 for (size_t x = 0; x < w; ++x)
-                    s.down[x] += ay * error_at(b, first + x, w, c);
+                    down[x] += ay * error_at(s, b, first + x, x, c);
             }
             int64_t* out = s.kept[c].data() + r * w;
+            const int64_t* a = kern.a.data() + kReach; // a[dx], dx from -reach to reach
             for (size_t x = 0; x < w; ++x) {
+                // The part of the kernel inside the picture.
+                const ptrdiff_t lo = std::max<ptrdiff_t>(-reach, -ptrdiff_t(x));
+                const ptrdiff_t hi = std::min<ptrdiff_t>(reach, ptrdiff_t(w - 1 - x));
+                const int64_t* d = down.data() + x;
                 int64_t v = 0;
-                for (int dx = -reach; dx <= reach; ++dx) {
-                    const ptrdiff_t xx = ptrdiff_t(x) + dx;
-                    if (xx >= 0 && size_t(xx) < w)
-                        v += s.down[size_t(xx)] * kern.a[size_t(dx + kReach)];
-                }
+                for (ptrdiff_t dx = lo; dx <= hi; ++dx)
+                    v += d[dx] * a[dx];
                 out[x] = v;
             }
         }
-    }
+    });
 }
 
 // A move's change of colour at pixel (x, r) of the band: the kept values
@@ -242,22 +298,32 @@ void spread_change(Search& s, size_t x, size_t r, const Opponent& d)
     for (size_t c = 0; c < 3; ++c) {
         if (d[c] == 0)
             continue;
-        const Kernel& kern = measure().channel[c];
+        const Kernel& kern = s.m->channel[c];
         const int reach = kern.reach;
         const ptrdiff_t x0 = std::max<ptrdiff_t>(0, ptrdiff_t(x) - reach), x1 = std::min<ptrdiff_t>(w - 1, ptrdiff_t(x) + reach);
         const ptrdiff_t r0 = std::max<ptrdiff_t>(0, ptrdiff_t(r) - reach), r1 = std::min<ptrdiff_t>(7, ptrdiff_t(r) + reach);
+        // |d| A, an unsigned product of two 32-bit numbers (|d| is below
+        // 2^18, A at most 2^16), added or taken away: the same integers as
+        // d A, in one multiply a value where a vector unit has no signed
+        // 64-bit one.
+        const uint32_t size = uint32_t(d[c] < 0 ? -int64_t(d[c]) : int64_t(d[c]));
         for (ptrdiff_t rr = r0; rr <= r1; ++rr) {
-            int64_t* out = s.kept[c].data() + rr * w;
-            const int64_t* a2 = kern.a2.data() + (rr - ptrdiff_t(r) + kReach) * kSpan + kReach - ptrdiff_t(x);
-            for (ptrdiff_t xx = x0; xx <= x1; ++xx)
-                out[xx] += d[c] * a2[xx];
+            int64_t* out = s.kept[c].data() + rr * w + x0;
+            const uint32_t* a2 = kern.a2u.data() + (rr - ptrdiff_t(r) + kReach) * kSpan + kReach + x0 - ptrdiff_t(x);
+            const ptrdiff_t n = x1 - x0 + 1;
+            if (d[c] > 0)
+                for (ptrdiff_t j = 0; j < n; ++j)
+                    out[j] += int64_t(uint64_t(size) * a2[j]);
+            else
+                for (ptrdiff_t j = 0; j < n; ++j)
+                    out[j] -= int64_t(uint64_t(size) * a2[j]);
         }
     }
 }
 
-Opponent change_of(uint8_t from, uint8_t to)
+Opponent change_of(const Search& s, uint8_t from, uint8_t to)
 {
-    const Opponent &a = screen_opponents()[from], &b = screen_opponents()[to];
+    const Opponent &a = (*s.opponents)[from], &b = (*s.opponents)[to];
     return {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
 }
 
@@ -266,7 +332,7 @@ Opponent change_of(uint8_t from, uint8_t to)
 // with p the weight of the unblurred difference.
 inline double pixel_change(const Search& s, size_t i, const Opponent& e, const Opponent& d)
 {
-    const Measure& m = measure();
+    const Measure& m = *s.m;
     double sum = 0;
     for (size_t c = 0; c < 3; ++c) {
         const double dc = d[c];
@@ -286,20 +352,20 @@ void move_pixels(Search& s, Band& b, size_t sx)
         for (size_t x = 8 * sx; x < 8 * sx + 8; ++x) {
             const size_t i = r * w + x;
             const uint8_t now = b.code[i];
-            const Opponent e = {error_at(b, i, w, 0), error_at(b, i, w, 1), error_at(b, i, w, 2)};
+            const Opponent e = {error_at(s, b, i, x, 0), error_at(s, b, i, x, 1), error_at(s, b, i, x, 2)};
             double best = 0;
             uint8_t pick = now;
             for (uint8_t code = 0; code < 4; ++code) {
                 if (attr[code] == attr[now])
                     continue;
-                const double change = pixel_change(s, i, e, change_of(attr[now], attr[code]));
+                const double change = pixel_change(s, i, e, change_of(s, attr[now], attr[code]));
                 if (change < best) {
                     best = change;
                     pick = code;
                 }
             }
             if (pick != now) {
-                spread_change(s, x, r, change_of(attr[now], attr[pick]));
+                spread_change(s, x, r, change_of(s, attr[now], attr[pick]));
                 b.code[i] = pick;
             }
         }
@@ -325,20 +391,40 @@ uint8_t step_colour(uint8_t v, unsigned channel, bool up)
 void move_colours(Search& s, Band& b, size_t sx)
 {
     const size_t w = s.width;
-    const Measure& m = measure();
+    const Measure& m = *s.m;
     uint8_t* attr = b.attributes.data() + 4 * sx;
+    // The pairs of same-code pixels by their offset (dy, dx), from each
+    // code's 8 x 8 bitmask (bit 8 r + x): the pixels whose partner at that
+    // offset has the code too. The sums are of integers, exact in a double
+    // whatever their order.
+    std::array<uint64_t, 4> mask{};
+    for (size_t r = 0; r < 8; ++r)
+        for (size_t x = 0; x < 8; ++x)
+            mask[b.code[r * w + 8 * sx + x]] |= uint64_t(1) << (8 * r + x);
     std::array<std::array<double, 3>, 4> pairs{};
     std::array<unsigned, 4> count{};
-    for (size_t i = 0; i < 64; ++i) {
-        const size_t ci = b.code[i / 8 * w + 8 * sx + i % 8];
-        ++count[ci];
-        for (size_t j = 0; j < 64; ++j) {
-            if (b.code[j / 8 * w + 8 * sx + j % 8] != ci)
-                continue;
-            const size_t at = (j / 8 - i / 8 + kReach) * kSpan + j % 8 - i % 8 + kReach;
-            for (size_t c = 0; c < 3; ++c)
-                pairs[ci][c] += double(m.channel[c].a2[at]);
-        }
+    for (size_t code = 0; code < 4; ++code) {
+        const uint64_t m_code = mask[code];
+        count[code] = unsigned(std::popcount(m_code));
+        if (m_code == 0)
+            continue;
+        // A pair at (dy, dx) is one at (-dy, -dx) seen from its other end:
+        // the offsets after (0, 0) in reading order, each for both.
+        std::array<int64_t, 3> sum{};
+        for (size_t c = 0; c < 3; ++c)
+            sum[c] = count[code] * m.channel[c].a2[kReach * kSpan + kReach];
+        for (int dy = 0; dy <= s.pair_reach; ++dy)
+            for (int dx = dy == 0 ? 1 : -s.pair_reach; dx <= s.pair_reach; ++dx) {
+                const int shift = 8 * dy + dx; // above 0
+                const int n = std::popcount(m_code & m_code >> shift & kColumns[size_t(dx + 7)]);
+                if (n == 0)
+                    continue;
+                const size_t at = size_t((dy + kReach) * kSpan + dx + kReach), back = size_t((kReach - dy) * kSpan + kReach - dx);
+                for (size_t c = 0; c < 3; ++c)
+                    sum[c] += n * (m.channel[c].a2[at] + m.channel[c].a2[back]);
+            }
+        for (size_t c = 0; c < 3; ++c)
+            pairs[code][c] = double(sum[c]);
     }
     for (uint8_t code = 0; code < 4; ++code) {
         if (count[code] == 0)
@@ -350,7 +436,7 @@ void move_colours(Search& s, Band& b, size_t sx)
                 if (b.code[i] != code)
                     continue;
                 for (size_t c = 0; c < 3; ++c)
-                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(b, i, w, c);
+                    sum[c] += double(s.kept[c][i]) + m.per_pixel * error_at(s, b, i, x, c);
             }
         double best = 0;
         uint8_t pick = attr[code];
@@ -359,7 +445,7 @@ void move_colours(Search& s, Band& b, size_t sx)
             const uint8_t to = step_colour(attr[code], move / 2, move % 2 == 1);
             if (to == attr[code])
                 continue;
-            const Opponent d = change_of(attr[code], to);
+            const Opponent d = change_of(s, attr[code], to);
             double change = 0;
             for (size_t c = 0; c < 3; ++c) {
                 const double dc = d[c];
@@ -372,7 +458,7 @@ void move_colours(Search& s, Band& b, size_t sx)
         }
         if (pick == attr[code])
             continue;
-        const Opponent d = change_of(attr[code], pick);
+        const Opponent d = change_of(s, attr[code], pick);
         for (size_t r = 0; r < 8; ++r)
             for (size_t x = 8 * sx; x < 8 * sx + 8; ++x)
                 if (b.code[r * w + x] == code)
@@ -381,22 +467,61 @@ void move_colours(Search& s, Band& b, size_t sx)
     }
 }
 
+// One phase of a band's sweeps shared out: its chunks of symbols are
+// claimed one at a time by whichever part comes, and the phase is done once
+// every chunk is. Which part searches which symbol does not change a byte
+// (the symbols of a phase are independent); a part that could not get a
+// thread of its own and runs after the others finds every phase done.
+struct PhaseClaims {
+    std::atomic<uint32_t> next{0}; // the next chunk to claim
+    std::atomic<uint32_t> done{0}; // the chunks searched
+};
+
 // Band k searched: bands k - 1 (searched) and k + 1 (as started) are in the
-// ring where they exist.
+// ring where they exist. The sweeps' 15 phases in one call over threads, the
+// threads meeting between phases, rather than a call (and threads started)
+// a phase.
 void search_band(Search& s, size_t k)
 {
     fresh_kept(s, k);
     Band& b = band_of(s, k);
     const size_t n = s.width / 8;
-    for (unsigned sweep = 0; sweep < kSweeps; ++sweep)
-        for (size_t phase = 0; phase < 3; ++phase)
-            for (size_t sx = phase; sx < n; sx += 3) {
-                if (b.frozen[sx])
-                    continue;
-                move_pixels(s, b, sx);
-                if (s.colours)
-                    move_colours(s, b, sx);
-            }
+    if (n == 0)
+        return;
+    std::array<PhaseClaims, 3 * kSweeps> claims;
+    const unsigned parts = parts_for(s);
+    parallel_chunks(parts, parts, 1, [&](size_t, size_t, unsigned) {
+        for (size_t step = 0; step < claims.size(); ++step) {
+            // Symbols phase, phase + 3, ...: job j is symbol phase + 3 j.
+            const size_t phase = step % 3;
+            if (phase >= n)
+                continue;
+            const size_t jobs = (n - phase + 2) / 3, chunks = (jobs + kChunk - 1) / kChunk;
+            PhaseClaims& c = claims[step];
+            uint32_t mine = 0;
+            for (size_t chunk = c.next.fetch_add(1); chunk < chunks; chunk = c.next.fetch_add(1), ++mine)
+                for (size_t j = chunk * kChunk; j < std::min(jobs, (chunk + 1) * kChunk); ++j) {
+                    const size_t sx = phase + 3 * j;
+                    if (b.frozen[sx])
+                        continue;
+                    move_pixels(s, b, sx);
+                    if (s.colours)
+                        move_colours(s, b, sx);
+                }
+            // The part that searched the phase's last chunk wakes the others.
+            const bool last = mine > 0 && c.done.fetch_add(mine) + mine == chunks;
+#ifdef __EMSCRIPTEN__
+            // The page runs the parts one after the other: the first does
+            // every chunk, and nothing waits.
+            (void)last;
+#else
+            if (last)
+                c.done.notify_all();
+            for (uint32_t d = c.done.load(); d < chunks; d = c.done.load())
+                c.done.wait(d);
+#endif
+        }
+    });
 }
 
 // Band k, searched, into symbol row k of the screen.
@@ -419,7 +544,7 @@ void put_band(Search& s, size_t k, ScreenImage& screen)
 
 } // namespace
 
-PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt)
+PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOptions& opt, unsigned threads)
 {
     return read_through_chain(
         path,
@@ -428,7 +553,7 @@ PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOpti
             s.width = src.width;
             s.height = src.height;
             const size_t w = src.width, bands = src.height / 8, line = 3 * w;
-            Search search = make_search(w, bands, true);
+            Search search = make_search(w, bands, true, threads);
             // Band k arrived: start it, and search the one above it, whose
             // neighbours are now there.
             const auto arrived = [&](size_t k, const uint8_t* top, ptrdiff_t step) {
@@ -465,7 +590,7 @@ PictureError load_screen_dither(const char* path, ScreenImage& s, const ReadOpti
         opt);
 }
 
-PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt)
+PictureError load_sprites_dither(const char* path, SpritePicture& out, const ReadOptions& opt, unsigned threads)
 {
     BigArray<uint8_t> bgr;
     bool art = false;
@@ -475,10 +600,10 @@ PictureError load_sprites_dither(const char* path, SpritePicture& out, const Rea
     // The ordered codes are the start; every symbol has the palette's colours
     // and none of them move.
     const size_t w = out.width, bands = out.height / 8, line = 3 * w;
-    Search search = make_search(w, bands, false);
+    Search search = make_search(w, bands, false, threads);
     const auto start = [&](size_t k) {
         Band& b = band_of(search, k);
-        set_target(b, w, bgr.data() + 8 * k * line, ptrdiff_t(line));
+        set_target(b, w, bgr.data() + 8 * k * line, ptrdiff_t(line), 0, w);
         for (size_t sx = 0; sx < w / 8; ++sx)
             std::copy(out.palette.attributes.begin(), out.palette.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
         std::copy_n(out.values.data() + 8 * k * w, 8 * w, b.code.begin());

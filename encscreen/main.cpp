@@ -48,7 +48,7 @@ int encscreen(Run& run)
     // has arrived (a bottom-up file whole, as it arrives bottom first).
     const unsigned threads = conversion_threads(run.options);
     const PictureError e =
-        run.options.dither == Options::Dither::search    ? load_screen_dither(run.input, screen, reading(run))
+        run.options.dither == Options::Dither::search    ? load_screen_dither(run.input, screen, reading(run), threads)
         : run.options.dither == Options::Dither::ordered ? load_screen_ordered(run.input, screen, reading(run), threads)
         : run.options.perceptual ? load_screen_perceptual(run.input, screen, reading(run), threads)
                                  : load_screen_luma(run.input, screen, reading(run));

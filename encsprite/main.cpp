@@ -65,7 +65,7 @@ int encsprite(Run& run)
     ReadOptions opt = reading(run);
     opt.alpha = true;
     const PictureError e =
-        run.options.dither == Options::Dither::search    ? load_sprites_dither(run.input, sprites, opt)
+        run.options.dither == Options::Dither::search    ? load_sprites_dither(run.input, sprites, opt, conversion_threads(run.options))
         : run.options.dither == Options::Dither::ordered ? load_sprites_ordered(run.input, sprites, opt, conversion_threads(run.options))
         : run.options.perceptual ? load_sprites_perceptual(run.input, sprites, opt)
                                  : load_sprites(run.input, sprites, opt);

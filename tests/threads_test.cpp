@@ -1,6 +1,7 @@
-// The perceptual and dithered conversions over threads: the same bytes for
-// any number of them, on pictures of a few symbols and of many, from every
-// kind of input; and the cutting of jobs into chunks that makes it so.
+// The perceptual and dithered conversions (--dither=ordered and the search
+// of --dither) over threads: the same bytes for any number of them, on
+// pictures of a few symbols and of many, from every kind of input; and the
+// cutting of jobs into chunks that makes it so.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -88,18 +89,19 @@ TEST(Threads, SameBytesForAnyNumberOfThreads)
 {
     const fs::path dir = scratch_dir();
     // A few symbols (fewer than one thread's share), a band of them, a group
-    // of bands and one more, and a picture of several groups whose rows are
-    // not a multiple of the group's.
+    // of bands and one more, a picture of several groups whose rows are not a
+    // multiple of the group's, and three wide bands (--dither: phases of 86
+    // symbols, cut into as many parts as there are threads up to 5).
     const struct {
         const char* name;
         int w, h;
-    } pictures[] = {{"one", 8, 8}, {"three", 24, 8}, {"band", 512, 16}, {"groups", 808, 336}};
+    } pictures[] = {{"one", 8, 8}, {"three", 24, 8}, {"band", 512, 16}, {"groups", 808, 336}, {"wide", 2048, 24}};
     const std::string enc = q(ENCSCREEN_EXE), spr = q(ENCSPRITE_EXE);
     const struct {
         std::string program, option;
         int status;
     } conversions[] = {{enc, "--perceptual", 1}, {enc, "--dither=ordered", 1}, {spr, "--dither=ordered", 0},
-                       {spr, "--perceptual", 0}};
+                       {spr, "--perceptual", 0}, {enc, "--dither", 1}, {spr, "--dither", 0}};
     for (const auto& p : pictures) {
         const Picture pic = photo_picture(p.w, p.h);
         const fs::path up = dir / (std::string(p.name) + ".bmp"), down = dir / (std::string(p.name) + "-down.bmp");
