@@ -154,8 +154,12 @@ Corners tetrahedron_of(uint8_t r, uint8_t g, uint8_t b)
 {
     const Places& p = places();
     const std::array<Between, 3> c = {p.eight[r], p.eight[g], p.four[b]};
+    // The axes by place, largest first, equal ones in their order (an
+    // insertion sort that moves an axis only past smaller places).
     std::array<unsigned, 3> axis = {0, 1, 2};
-    std::stable_sort(axis.begin(), axis.end(), [&](unsigned x, unsigned y) { return c[x].t > c[y].t; });
+    for (size_t i = 1; i < 3; ++i)
+        for (size_t j = i; j > 0 && c[axis[j]].t > c[axis[j - 1]].t; --j)
+            std::swap(axis[j], axis[j - 1]);
     const std::array<unsigned, 3> top = {7, 7, 3}, shift = {5, 2, 0};
     std::array<unsigned, 3> level = {c[0].lo, c[1].lo, c[2].lo};
     Corners k{};
@@ -390,31 +394,34 @@ PixelCode ordered_code(OrderedCoder& c, uint8_t r, uint8_t g, uint8_t b, unsigne
     return code_of_corners(c, [&](auto&& each) { for_each_corner<false>(cells(), r, g, b, each); }, x, y);
 }
 
-SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride)
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table)
 {
     if (exact_art(bgr, stride))
         return quantize_perceptual_bgr(bgr, stride);
     std::array<uint64_t, 256> weights{};
-    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned, unsigned) {
-        const Corners k = tetrahedron_of(r, g, b);
+    std::array<Corners, 64> corners; // each pixel's, 8 y + x
+    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
+        const Corners& k = corners[8 * y + x] = tetrahedron_of(r, g, b);
         for (size_t i = 0; i < 4; ++i)
             weights[k.byte[i]] += k.weight[i];
     });
     SymbolRaster out;
-    out.attributes = best_four_corners(weights);
-    OrderedCoder c = ordered_coder(out.attributes);
+    out.attributes = best_four_corners(weights, table);
+    OrderedCoder c = ordered_coder(out.attributes, table);
     out.words = {};
-    for_each_pixel(bgr, stride, [&](uint8_t r, uint8_t g, uint8_t b, unsigned x, unsigned y) {
-        out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code_of_corners(
-                                                              c,
-                                                              [k = tetrahedron_of(r, g, b)](auto&& each) {
-                                                                  for (size_t i = 0; i < 4; ++i)
-                                                                      if (k.weight[i] != 0)
-                                                                          each(k.byte[i], k.weight[i]);
-                                                              },
-                                                              x, y),
-                                                          x));
-    });
+    for (unsigned y = 0; y < 8; ++y)
+        for (unsigned x = 0; x < 8; ++x) {
+            const Corners& k = corners[8 * y + x];
+            const PixelCode code = code_of_corners(
+                c,
+                [&k](auto&& each) {
+                    for (size_t i = 0; i < 4; ++i)
+                        if (k.weight[i] != 0)
+                            each(k.byte[i], k.weight[i]);
+                },
+                x, y);
+            out.words[7 - y] = uint16_t(out.words[7 - y] | raster_bits(code, x));
+        }
     return out;
 }
 

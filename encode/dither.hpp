@@ -93,7 +93,7 @@ SymbolRaster quantize_ordered_bgr(const uint8_t* bgr, ptrdiff_t stride, const Sc
 // in its cell (rather than of all eight corners), the symbol's four colours
 // the heaviest of those, so that a grey between levels is mixed from greys
 // and every colour can be met by four. Exact art as quantize_ordered_bgr.
-SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride);
+SymbolRaster quantize_tetrahedra_bgr(const uint8_t* bgr, ptrdiff_t stride, const ScreenDifferences* table = nullptr);
 
 // encscreen --dither=ordered: the picture read a group of bands at a time,
 // its symbols over `threads` threads (the same bytes for any number).

@@ -167,6 +167,9 @@ struct Search {
     const std::array<Opponent, 256>* opponents = nullptr;
     const Measure* m = nullptr;
     int pair_reach = 0; // the farthest any channel's autocorrelation reaches
+    // CIEDE2000 between screen colours for the ordered starts, where the
+    // picture has enough symbols to pay for it (or none: computed).
+    ScreenDifferences differences;
 };
 
 Search make_search(size_t width, size_t bands, bool colours, unsigned threads)
@@ -189,6 +192,10 @@ Search make_search(size_t width, size_t bands, bool colours, unsigned threads)
     s.m = &measure();
     for (const Kernel& k : s.m->channel)
         s.pair_reach = std::max(s.pair_reach, k.reach);
+    // The table costs as much as some 300 symbols' starts save with it.
+    constexpr uint64_t kTableSymbols = 1024;
+    if (colours && uint64_t(width / 8) * bands >= kTableSymbols)
+        s.differences = screen_differences(s.threads);
     return s;
 }
 
@@ -230,7 +237,7 @@ void start_screen_band(Search& s, size_t k, const uint8_t* top, ptrdiff_t step)
         const uint8_t* bottom = top + 7 * step;
         for (size_t sx = begin; sx < end; ++sx) {
             const uint8_t* first = bottom + ptrdiff_t(24 * sx);
-            const SymbolRaster q = quantize_tetrahedra_bgr(first, -step);
+            const SymbolRaster q = quantize_tetrahedra_bgr(first, -step, &s.differences);
             b.frozen[sx] = exact_art(first, -step);
             std::copy(q.attributes.begin(), q.attributes.end(), b.attributes.begin() + ptrdiff_t(4 * sx));
             for (size_t r = 0; r < 8; ++r)
