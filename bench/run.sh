@@ -24,7 +24,7 @@
 # claiming 65528x65528 followed by 200 KB must end with "bmpfile is
 # truncated" at once in 64 MiB.
 #
-# Then --perceptual and --dither=ordered through both encoders, three runs
+# Then --perceptual and both dithers through both encoders, three runs
 # each on the example and on 4096x4096, on every core and on one, against
 # their wall-time bounds (and beside the build before, with BENCH_BEFORE).
 #
@@ -33,8 +33,8 @@
 # Environment: BENCH_SIZES (default "4096 8192"; the example always runs),
 # BENCH_RUNS (timed runs of each command, default 10, after two warm-up
 # runs), BENCH_BIG=0 to skip the address-space checks (about half a minute),
-# BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual
-# and --dither=ordered (about three minutes, twice that with BENCH_BEFORE),
+# BENCH_IM=0 to skip ImageMagick, BENCH_PERCEPTUAL=0 to skip --perceptual,
+# --dither=ordered and --dither (about four minutes, twice with BENCH_BEFORE),
 # BENCH_DITHER=0 to skip the section of --dither beside them (about three),
 # BENCH_BEFORE (another build's bin/ folder, run beside in section 4),
 # BENCH_DIR (the folder for the pictures, default a new temporary folder
@@ -215,18 +215,18 @@ timed_picture() { # example|4096, bound for the example, bound for 4096
   fi
 }
 
-# 4. --perceptual and --dither=ordered: a search in CIEDE2000 per symbol,
-#    timed on its own (three runs; not held to the copying floor), on every
-#    core (the default) and with --threads 1, against its bounds: encscreen
-#    --perceptual on the example in 10 ms and on 4096x4096 in 3 s, encsprite
-#    in 100 ms and 30 s; with BENCH_BEFORE, --dither=ordered on 4096x4096 in
-#    a third of the time the build before took. BENCH_BEFORE=folder (a
+# 4. --perceptual, --dither=ordered and --dither, timed on their own (three
+#    runs; not held to the copying floor), on every core (the default) and
+#    with --threads 1, against their bounds: encscreen --perceptual on the
+#    example in 10 ms and on 4096x4096 in 3 s, encsprite in 100 ms and 30 s;
+#    with BENCH_BEFORE, encscreen --dither on 4096x4096 in a third of the
+#    time the build before took on one thread. BENCH_BEFORE=folder (a
 #    build's bin/ of the programs before a change) runs them beside, in the
-#    same runs, without --threads. Peak memory from GNU time beside.
+#    same runs, with --threads 1. Peak memory from GNU time beside.
 if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
   before=${BENCH_BEFORE:-}
   [ -z "$before" ] || before=$(realpath "$before")
-  echo "--perceptual and --dither=ordered, medians of 3 runs (from a file)${before:+, beside $before}:"
+  echo "--perceptual, --dither=ordered and --dither, medians of 3 runs (from a file)${before:+, beside $before}:"
   printf '%-38s %-18s %9s %9s %9s %9s %9s %-4s\n' run picture median user system "peak MiB" bound ""
   for s in example 4096; do
     if [ "$s" = example ]; then
@@ -236,12 +236,12 @@ if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
       label="4096x4096" bmp=$dir/photo4096.bmp warm=0
       [ -f "$bmp" ] || "$mk" 4096 4096 "$bmp"
     fi
-    for mode in --perceptual --dither=ordered; do
+    for mode in --perceptual --dither=ordered --dither; do
       runs_=()
       for p in encscreen encsprite; do
         [ "$p" = encscreen ] && prog=$enc || prog=$spr
         runs_+=(-n "$p $mode" "$prog $mode $bmp $dir/out-$p" -n "$p $mode --threads 1" "$prog $mode --threads 1 $bmp $dir/out-$p")
-        [ -z "$before" ] || runs_+=(-n "before: $p $mode" "$before/$p $mode $bmp $dir/out-$p")
+        [ -z "$before" ] || runs_+=(-n "before: $p $mode" "$before/$p $mode --threads 1 $bmp $dir/out-$p")
       done
       hyperfine -N --ignore-failure --warmup "$warm" --runs 3 --style none --export-csv "$dir/perceptual.csv" \
         "${runs_[@]}" >/dev/null 2>"$dir/hyperfine.err" || { cat "$dir/hyperfine.err" >&2; exit 1; }
@@ -256,8 +256,8 @@ if [ "${BENCH_PERCEPTUAL:-1}" != 0 ]; then
           "encscreen --perceptual/4096x4096") bound=3 ;;
           "encsprite --perceptual/256x192") bound=0.1 ;;
           "encsprite --perceptual/4096x4096") bound=30 ;;
-          "encscreen --dither=ordered/4096x4096")
-            [ -z "$before" ] || bound=$(awk -v b="$(field "$dir/perceptual.csv" "before: encscreen --dither=ordered" 4)" \
+          "encscreen --dither/4096x4096")
+            [ -z "$before" ] || bound=$(awk -v b="$(field "$dir/perceptual.csv" "before: encscreen --dither" 4)" \
               'BEGIN { printf "%.3f", b / 3 }') ;;
         esac
         verdict=

@@ -566,15 +566,24 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
         out.palette = choose_perceptual_palette(stats);
         return PictureError::ok;
     }
-    // Otherwise the heaviest corners (the codes below replace every value).
-    std::array<uint64_t, 256> weights{};
+    // Otherwise the heaviest corners (the codes below replace every value),
+    // the lines over the threads, each part's sums its own: sums of
+    // integers, the same in any order.
+    constexpr size_t kLineChunk = 8;
+    const unsigned parts = threads_for(threads, h, kLineChunk, std::max<size_t>(1, (size_t(1) << 16) / w));
     const Cells& t = cells();
-    for (size_t i = 0; i < pixels; ++i) {
-        if (clear && clear_bit(clear, i))
-            continue;
-        const uint8_t* p = bgr.data() + 3 * i;
-        add_corner_weights(t, p[2], p[1], p[0], weights);
-    }
+    const uint8_t* in = bgr.data();
+    std::vector<std::array<uint64_t, 256>> part_weights(parts);
+    parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
+        std::array<uint64_t, 256>& weights = part_weights[part];
+        for (size_t i = begin * w; i < end * w; ++i)
+            if (!clear || !clear_bit(clear, i))
+                add_corner_weights(t, in[3 * i + 2], in[3 * i + 1], in[3 * i], weights);
+    });
+    std::array<uint64_t, 256> weights{};
+    for (const std::array<uint64_t, 256>& pw : part_weights)
+        for (size_t v = 0; v < 256; ++v)
+            weights[v] += pw[v];
     const OrderedCoder coder = ordered_coder(heaviest_four(weights));
     const KnownCorners known = known_corners(coder);
     out.palette = SpritePalette{};
@@ -582,9 +591,6 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
     for (uint8_t code = 0; code < 4; ++code)
         set_code(out.palette, code, code);
     // The lines over the threads, which only read the known corners.
-    constexpr size_t kLineChunk = 8;
-    const unsigned parts = threads_for(threads, h, kLineChunk, std::max<size_t>(1, (size_t(1) << 16) / w));
-    const uint8_t* in = bgr.data();
     uint8_t* codes = out.values.data();
     parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned) {
         for (size_t y = begin; y < end; ++y)
