@@ -72,8 +72,11 @@ inline double screen_difference(const ScreenDifferences* t, uint8_t x, uint8_t y
 // and for those with AVX-512 (eight), and the loader picks one for the
 // processor at hand. None fuses a multiply and an add, even where the
 // processor has FMA: the files are built with -ffp-contract=off. Elsewhere
-// (Windows, s390x, the page) the baseline build alone.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+// (Windows, s390x, the page) the baseline build alone, and so in the builds
+// with ThreadSanitizer or AddressSanitizer: the loader runs the picking
+// function before the sanitizer has started, and the program dies there.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define VORNE_LANES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define VORNE_LANES
