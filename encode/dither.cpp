@@ -362,19 +362,51 @@ PixelCode code_of_corners(OrderedCoder& c, ForEachCorner&& corners, unsigned x, 
 }
 
 // A coder that codes a whole picture with one palette (encsprite's), made
-// to code each pixel without asking which corners it knows: every corner's
-// code is found at once (1024 differences).
+// to code each pixel without a branch or a store: every corner's code is
+// found at once (1024 differences), and for every cell, corner by corner,
+// whether its code is among the darkest one, two or three (`two`: the first
+// in bit 0, the second in bit 32; `three`: 0 or 1). A pixel's weights summed
+// by those give the running sums of code_by_threshold, and its code is the
+// one after as many sums as its threshold reaches.
 struct KnownCorners {
-    std::array<uint8_t, 256> code;
+    std::array<std::array<uint64_t, 8>, 256> two{};   // by the cell's lowest corner
+    std::array<std::array<uint32_t, 8>, 256> three{};
     std::array<uint8_t, 4> by_brightness;
 };
 
-KnownCorners known_corners(const OrderedCoder& c)
+KnownCorners known_corners(const OrderedCoder& c, const Cells& t)
 {
     KnownCorners k;
     k.by_brightness = c.by_brightness;
+    std::array<uint8_t, 4> rank{}; // of each code, darkest 0
+    for (uint8_t i = 0; i < 4; ++i)
+        rank[c.by_brightness[i]] = i;
+    std::array<uint8_t, 256> corner_rank;
     for (size_t v = 0; v < 256; ++v)
-        k.code[v] = nearest_corner_code(c, uint8_t(v));
+        corner_rank[v] = rank[nearest_corner_code(c, uint8_t(v))];
+    // Every cell that a colour can fall in: each channel's distinct cells,
+    // combined; its corners in for_each_corner's order.
+    const auto distinct = [](const std::array<Cell, 256>& cells) {
+        std::vector<Cell> d;
+        for (const Cell& x : cells)
+            if (d.empty() || d.back().low != x.low)
+                d.push_back(x);
+        return d;
+    };
+    for (const Cell& cr : distinct(t.red))
+        for (const Cell& cg : distinct(t.green))
+            for (const Cell& cb : distinct(t.blue)) {
+                const unsigned low = cr.low + cg.low + cb.low;
+                size_t i = 0;
+                for (const unsigned ur : {0u, cr.up})
+                    for (const unsigned ug : {0u, cg.up})
+                        for (const unsigned ub : {0u, cb.up}) {
+                            const uint8_t r = corner_rank[low + ur + ug + ub];
+                            k.two[low][i] = uint64_t(r < 1) | uint64_t(r < 2) << 32;
+                            k.three[low][i] = r < 3;
+                            ++i;
+                        }
+            }
     return k;
 }
 
@@ -382,9 +414,25 @@ KnownCorners known_corners(const OrderedCoder& c)
 inline PixelCode code_of_known_corners(const KnownCorners& k, const Cells& t, uint8_t r, uint8_t g, uint8_t b, unsigned x,
                                        unsigned y)
 {
-    std::array<uint32_t, 4> weight{};
-    for_each_corner<true>(t, r, g, b, [&](uint8_t byte, uint32_t w) { weight[k.code[byte]] += w; });
-    return code_by_threshold(weight, k.by_brightness, x, y);
+    const Cell &cr = t.red[r], &cg = t.green[g], &cb = t.blue[b];
+    const unsigned low = cr.low + cg.low + cb.low;
+    const std::array<uint64_t, 8>& two = k.two[low];
+    const std::array<uint32_t, 8>& three = k.three[low];
+    const uint32_t r0g0 = cr.weight[0] * cg.weight[0], r0g1 = cr.weight[0] * cg.weight[1];
+    const uint32_t r1g0 = cr.weight[1] * cg.weight[0], r1g1 = cr.weight[1] * cg.weight[1];
+    const std::array<uint32_t, 8> w = {r0g0 * cb.weight[0], r0g0 * cb.weight[1], r0g1 * cb.weight[0],
+                                       r0g1 * cb.weight[1], r1g0 * cb.weight[0], r1g0 * cb.weight[1],
+                                       r1g1 * cb.weight[0], r1g1 * cb.weight[1]};
+    uint64_t sums = 0; // the darkest code's weight, and the two darkest's at bit 32
+    uint32_t sum3 = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        sums += w[i] * two[i];
+        sum3 += w[i] * three[i];
+    }
+    const uint32_t threshold = (2 * uint32_t(kBayer[y][x]) + 1) * (kCornerWhole / 128);
+    const unsigned passed = unsigned(uint32_t(sums) <= threshold) + unsigned(uint32_t(sums >> 32) <= threshold) +
+                            unsigned(sum3 <= threshold);
+    return k.by_brightness[passed];
 }
 
 } // namespace
@@ -575,17 +623,20 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
     const uint8_t* in = bgr.data();
     std::vector<std::array<uint64_t, 256>> part_weights(parts);
     parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
+        // Local copies, which the stores through `weights` cannot change.
         std::array<uint64_t, 256>& weights = part_weights[part];
+        const Cells& cells_ = t;
+        const uint8_t *const from = in, *const clear_ = clear;
         for (size_t i = begin * w; i < end * w; ++i)
-            if (!clear || !clear_bit(clear, i))
-                add_corner_weights(t, in[3 * i + 2], in[3 * i + 1], in[3 * i], weights);
+            if (!clear_ || !clear_bit(clear_, i))
+                add_corner_weights(cells_, from[3 * i + 2], from[3 * i + 1], from[3 * i], weights);
     });
     std::array<uint64_t, 256> weights{};
     for (const std::array<uint64_t, 256>& pw : part_weights)
         for (size_t v = 0; v < 256; ++v)
             weights[v] += pw[v];
     const OrderedCoder coder = ordered_coder(heaviest_four(weights));
-    const KnownCorners known = known_corners(coder);
+    const KnownCorners known = known_corners(coder, t);
     out.palette = SpritePalette{};
     out.palette.attributes = coder.attributes;
     for (uint8_t code = 0; code < 4; ++code)
@@ -593,12 +644,20 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
     // The lines over the threads, which only read the known corners.
     uint8_t* codes = out.values.data();
     parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned) {
+        // Local copies: a byte stored through `codes` could be any of the
+        // captured variables, which would be loaded again at every pixel.
+        const KnownCorners& k = known;
+        const Cells& cells_ = t;
+        const uint8_t *const from = in, *const clear_ = clear;
+        uint8_t* const to = codes;
+        const size_t width = w;
         for (size_t y = begin; y < end; ++y)
-            for (size_t x = 0; x < w; ++x) {
-                const size_t i = y * w + x;
-                const uint8_t* p = in + 3 * i;
-                codes[i] = clear && clear_bit(clear, i) ? 0
-                                                        : code_of_known_corners(known, t, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
+            for (size_t x = 0; x < width; ++x) {
+                const size_t i = y * width + x;
+                const uint8_t* p = from + 3 * i;
+                to[i] = clear_ && clear_bit(clear_, i)
+                            ? 0
+                            : code_of_known_corners(k, cells_, p[2], p[1], p[0], unsigned(x % 8), unsigned(y % 8));
             }
     });
     return PictureError::ok;
