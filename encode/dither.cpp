@@ -107,6 +107,15 @@ const Cells& cells()
     return c;
 }
 
+// The weights of a cell's eight corners, in the order of for_each_corner.
+inline std::array<uint32_t, 8> corner_weights(const Cell& cr, const Cell& cg, const Cell& cb)
+{
+    const uint32_t r0g0 = cr.weight[0] * cg.weight[0], r0g1 = cr.weight[0] * cg.weight[1];
+    const uint32_t r1g0 = cr.weight[1] * cg.weight[0], r1g1 = cr.weight[1] * cg.weight[1];
+    const uint32_t b0 = cb.weight[0], b1 = cb.weight[1];
+    return {r0g0 * b0, r0g0 * b1, r0g1 * b0, r0g1 * b1, r1g0 * b0, r1g0 * b1, r1g1 * b0, r1g1 * b1};
+}
+
 // The eight corners of a colour's cell: corner k steps up in red where bit
 // 2 of k is set, in green bit 1, in blue bit 0, and weighs the product of
 // the three channels' weights. `each(byte, weight)` for the corners of any
@@ -118,21 +127,19 @@ inline void for_each_corner(const Cells& t, uint8_t r, uint8_t g, uint8_t b, Eac
 {
     const Cell &cr = t.red[r], &cg = t.green[g], &cb = t.blue[b];
     const unsigned low = cr.low + cg.low + cb.low;
-    const uint32_t r0g0 = cr.weight[0] * cg.weight[0], r0g1 = cr.weight[0] * cg.weight[1];
-    const uint32_t r1g0 = cr.weight[1] * cg.weight[0], r1g1 = cr.weight[1] * cg.weight[1];
-    const uint32_t b0 = cb.weight[0], b1 = cb.weight[1];
-    const auto corner = [&each](unsigned byte, uint32_t w) {
-        if (kAll || w != 0)
-            each(uint8_t(byte), w);
+    const std::array<uint32_t, 8> w = corner_weights(cr, cg, cb);
+    const auto corner = [&each](unsigned byte, uint32_t weight) {
+        if (kAll || weight != 0)
+            each(uint8_t(byte), weight);
     };
-    corner(low, r0g0 * b0);
-    corner(low + cb.up, r0g0 * b1);
-    corner(low + cg.up, r0g1 * b0);
-    corner(low + cg.up + cb.up, r0g1 * b1);
-    corner(low + cr.up, r1g0 * b0);
-    corner(low + cr.up + cb.up, r1g0 * b1);
-    corner(low + cr.up + cg.up, r1g1 * b0);
-    corner(low + cr.up + cg.up + cb.up, r1g1 * b1);
+    corner(low, w[0]);
+    corner(low + cb.up, w[1]);
+    corner(low + cg.up, w[2]);
+    corner(low + cg.up + cb.up, w[3]);
+    corner(low + cr.up, w[4]);
+    corner(low + cr.up + cb.up, w[5]);
+    corner(low + cr.up + cg.up, w[6]);
+    corner(low + cr.up + cg.up + cb.up, w[7]);
 }
 
 // The corners of a tetrahedron (below) and their weights.
@@ -418,11 +425,7 @@ inline PixelCode code_of_known_corners(const KnownCorners& k, const Cells& t, ui
     const unsigned low = cr.low + cg.low + cb.low;
     const std::array<uint64_t, 8>& two = k.two[low];
     const std::array<uint32_t, 8>& three = k.three[low];
-    const uint32_t r0g0 = cr.weight[0] * cg.weight[0], r0g1 = cr.weight[0] * cg.weight[1];
-    const uint32_t r1g0 = cr.weight[1] * cg.weight[0], r1g1 = cr.weight[1] * cg.weight[1];
-    const std::array<uint32_t, 8> w = {r0g0 * cb.weight[0], r0g0 * cb.weight[1], r0g1 * cb.weight[0],
-                                       r0g1 * cb.weight[1], r1g0 * cb.weight[0], r1g0 * cb.weight[1],
-                                       r1g1 * cb.weight[0], r1g1 * cb.weight[1]};
+    const std::array<uint32_t, 8> w = corner_weights(cr, cg, cb);
     uint64_t sums = 0; // the darkest code's weight, and the two darkest's at bit 32
     uint32_t sum3 = 0;
     for (size_t i = 0; i < 8; ++i) {
@@ -623,13 +626,10 @@ PictureError load_sprites_ordered(const char* path, SpritePicture& out, BigArray
     const uint8_t* in = bgr.data();
     std::vector<std::array<uint64_t, 256>> part_weights(parts);
     parallel_chunks(parts, h, kLineChunk, [&](size_t begin, size_t end, unsigned part) {
-        // Local copies, which the stores through `weights` cannot change.
         std::array<uint64_t, 256>& weights = part_weights[part];
-        const Cells& cells_ = t;
-        const uint8_t *const from = in, *const clear_ = clear;
         for (size_t i = begin * w; i < end * w; ++i)
-            if (!clear_ || !clear_bit(clear_, i))
-                add_corner_weights(cells_, from[3 * i + 2], from[3 * i + 1], from[3 * i], weights);
+            if (!clear || !clear_bit(clear, i))
+                add_corner_weights(t, in[3 * i + 2], in[3 * i + 1], in[3 * i], weights);
     });
     std::array<uint64_t, 256> weights{};
     for (const std::array<uint64_t, 256>& pw : part_weights)
